@@ -1,0 +1,336 @@
+#include "util/CUtil.h"
+
+#include <errno.h>
+#include <share.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <memory>
+#include <string>
+
+#include <zlib.h>
+
+#include "api/CLog.h"
+#include "api/CTarvoselException.h"
+#include "api/ResultCodes.h"
+#include "util/CBase64Decoder.h"
+#include "util/CBase64Encoder.h"
+
+namespace {
+
+const size_t CHUNK = 4096;
+
+typedef std::unique_ptr<FILE, int (*)(FILE*)> CrtFile;
+typedef std::unique_ptr<gzFile_s, int (*)(gzFile)> GzFile;
+typedef std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> Win32Handle;
+
+[[noreturn]] void Fail(int nCode, const char* pszContext)
+{
+    throw new CTarvoselException(EXC_OWN, nCode, pszContext);
+}
+
+bool IsEmpty(const char* psz)
+{
+    return !psz || !*psz;
+}
+
+// Opens a path only to ask who it is; directories included.
+Win32Handle OpenForIdentity(const char* pszPath)
+{
+    HANDLE h = CreateFileA(pszPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    return Win32Handle(h == INVALID_HANDLE_VALUE ? NULL : h, CloseHandle);
+}
+
+}  // namespace
+
+bool CUtil::IsSameFile(const char* pszPath1, const char* pszPath2)
+{
+    Win32Handle h1 = OpenForIdentity(pszPath1);
+    if (!h1)
+        return false;
+    Win32Handle h2 = OpenForIdentity(pszPath2);
+    if (!h2)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info1, info2;
+    if (GetFileInformationByHandle(h1.get(), &info1) &&
+        GetFileInformationByHandle(h2.get(), &info2)) {
+        return info1.dwVolumeSerialNumber == info2.dwVolumeSerialNumber &&
+               info1.nFileIndexHigh == info2.nFileIndexHigh &&
+               info1.nFileIndexLow == info2.nFileIndexLow;
+    }
+    char szFull1[MAX_PATH], szFull2[MAX_PATH];
+    DWORD n1 = GetFullPathNameA(pszPath1, MAX_PATH, szFull1, NULL);
+    DWORD n2 = GetFullPathNameA(pszPath2, MAX_PATH, szFull2, NULL);
+    return n1 && n1 < MAX_PATH && n2 && n2 < MAX_PATH && lstrcmpiA(szFull1, szFull2) == 0;
+}
+
+void CUtil::ZipFile(const char* pszSource, const char* pszDest)
+{
+    const char* const pszContext = "CUtil::ZipFile";
+    // Never delete the destination when it is the source itself.
+    bool bDeleteDest = true;
+    try {
+        if (IsEmpty(pszSource))
+            Fail(ERR_FILE_READ, pszContext);
+        CrtFile src(fopen(pszSource, "rb"), fclose);
+        if (!src) {
+            LogInfo("Error al abrir fichero '%s'", pszSource);
+            Fail(ERR_FILE_READ, pszContext);
+        }
+        if (IsEmpty(pszDest))
+            Fail(ERR_FILE_WRITE, pszContext);
+        if (IsSameFile(pszSource, pszDest)) {
+            bDeleteDest = false;
+            LogInfo("Error al escribir en fichero '%s': es el fichero de origen", pszDest);
+            Fail(ERR_FILE_WRITE, pszContext);
+        }
+        GzFile gz(gzopen(pszDest, "wb"), gzclose);
+        if (!gz) {
+            LogInfo("Error al escribir en fichero '%s'", pszDest);
+            Fail(ERR_FILE_WRITE, pszContext);
+        }
+        char achBuffer[CHUNK];
+        for (;;) {
+            size_t nRead = fread(achBuffer, 1, sizeof(achBuffer), src.get());
+            if (ferror(src.get())) {
+                LogInfo("Error al leer fichero '%s'", pszSource);
+                Fail(ERR_COMPRESS, pszContext);
+            }
+            // gzwrite takes all or reports an error; anything short loses data.
+            if (nRead > 0 && gzwrite(gz.get(), achBuffer, (unsigned)nRead) != (int)nRead) {
+                LogInfo("Error al comprimir fichero '%s'", pszDest);
+                Fail(ERR_COMPRESS, pszContext);
+            }
+            if (nRead < sizeof(achBuffer))
+                break;
+        }
+        // The close writes the last deflate block and the trailer.
+        if (gzclose(gz.release()) != Z_OK) {
+            LogInfo("Error al comprimir fichero '%s'", pszDest);
+            Fail(ERR_COMPRESS, pszContext);
+        }
+    } catch (CTarvoselException*) {
+        if (bDeleteDest && !IsEmpty(pszDest))
+            DeleteFileA(pszDest);
+        throw;
+    }
+}
+
+void CUtil::UnzipFile(const char* pszSource, const char* pszDest)
+{
+    const char* const pszContext = "CUtil::UnzipFile";
+    bool bDeleteDest = true;
+    try {
+        if (IsEmpty(pszSource))
+            Fail(ERR_FILE_READ, pszContext);
+        GzFile gz(gzopen(pszSource, "rb"), gzclose);
+        if (!gz) {
+            LogInfo("Error al abrir fichero '%s'", pszSource);
+            Fail(ERR_FILE_READ, pszContext);
+        }
+        if (IsEmpty(pszDest))
+            Fail(ERR_FILE_WRITE, pszContext);
+        if (IsSameFile(pszSource, pszDest)) {
+            bDeleteDest = false;
+            LogInfo("Error al escribir en fichero '%s': es el fichero de origen", pszDest);
+            Fail(ERR_FILE_WRITE, pszContext);
+        }
+        CrtFile dest(fopen(pszDest, "wb"), fclose);
+        if (!dest) {
+            LogInfo("Error al escribir en fichero '%s'", pszDest);
+            Fail(ERR_FILE_WRITE, pszContext);
+        }
+        char achBuffer[CHUNK];
+        for (;;) {
+            int nRead = gzread(gz.get(), achBuffer, sizeof(achBuffer));
+            if (nRead < 0) {
+                LogInfo("Error al descomprimir fichero '%s'", pszSource);
+                Fail(ERR_DECOMPRESS, pszContext);
+            }
+            if (nRead == 0) {
+                // zlib ends a truncated stream like a complete one and only
+                // remembers the fault.
+                int nError = Z_OK;
+                gzerror(gz.get(), &nError);
+                if (nError != Z_OK) {
+                    LogInfo("Error al descomprimir fichero '%s'", pszSource);
+                    Fail(ERR_DECOMPRESS, pszContext);
+                }
+                break;
+            }
+            if (fwrite(achBuffer, 1, nRead, dest.get()) != (size_t)nRead) {
+                LogInfo("Error al escribir en fichero '%s'", pszDest);
+                Fail(ERR_FILE_WRITE, pszContext);
+            }
+        }
+        if (gzclose(gz.release()) != Z_OK) {
+            LogInfo("Error al descomprimir fichero '%s'", pszSource);
+            Fail(ERR_DECOMPRESS, pszContext);
+        }
+        if (fclose(dest.release()) != 0) {
+            LogInfo("Error al escribir en fichero '%s'", pszDest);
+            Fail(ERR_FILE_WRITE, pszContext);
+        }
+    } catch (CTarvoselException*) {
+        if (bDeleteDest && !IsEmpty(pszDest))
+            DeleteFileA(pszDest);
+        throw;
+    }
+}
+
+void CUtil::UnzipBuffer(BYTE* pDest, unsigned long* pcbDest, const BYTE* pSrc,
+                        unsigned long cbSrc)
+{
+    int nResult = Z_STREAM_ERROR;
+    if (pcbDest && (pDest || *pcbDest == 0) && (pSrc || cbSrc == 0))
+        nResult = uncompress(pDest, pcbDest, pSrc, cbSrc);
+    if (nResult != Z_OK) {
+        LogInfo("Error al descomprimir certificado");
+        Fail(ERR_DECOMPRESS, "CUtil::UnzipBuffer");
+    }
+}
+
+void CUtil::Base64EncodeFile(const char* pszSource, const char* pszDest)
+{
+    const char* const pszContext = "CUtil::Base64EncodeFile";
+    if (!pszSource)
+        pszSource = "";
+    if (!pszDest)
+        pszDest = "";
+    CrtFile src(_fsopen(pszSource, "rb", _SH_DENYNO), fclose);
+    if (!src) {
+        LogInfo("Error al abrir fichero '%s': %s", pszSource, strerror(errno));
+        Fail(ERR_FILE_READ, pszContext);
+    }
+    // Creating the destination would truncate the source before it is read.
+    if (IsSameFile(pszSource, pszDest)) {
+        LogInfo("Error al escribir en fichero '%s': es el fichero de origen", pszDest);
+        Fail(ERR_FILE_WRITE, pszContext);
+    }
+    CBase64Encoder encoder;
+    if (!encoder.OpenFile(pszDest, 0)) {
+        LogInfo("Error al escribir en fichero '%s'", pszDest);
+        Fail(ERR_FILE_WRITE, pszContext);
+    }
+    unsigned char abBuffer[CHUNK];
+    for (;;) {
+        size_t nRead = fread(abBuffer, 1, sizeof(abBuffer), src.get());
+        if (ferror(src.get())) {
+            LogInfo("Error al leer fichero '%s'", pszSource);
+            Fail(ERR_FILE_READ, pszContext);
+        }
+        for (size_t i = 0; i < nRead; i++)
+            encoder.Put(abBuffer[i]);
+        if (!encoder.Good()) {
+            LogInfo("Error al escribir en fichero '%s'", pszDest);
+            Fail(ERR_FILE_WRITE, pszContext);
+        }
+        if (nRead < sizeof(abBuffer))
+            break;
+    }
+    if (!encoder.Finish()) {
+        LogInfo("Error al escribir en fichero '%s'", pszDest);
+        Fail(ERR_FILE_WRITE, pszContext);
+    }
+}
+
+void CUtil::Base64DecodeFile(const char* pszSource, const char* pszDest)
+{
+    const char* const pszContext = "CUtil::Base64DecodeFile";
+    if (!pszSource)
+        pszSource = "";
+    if (!pszDest)
+        pszDest = "";
+    CrtFile src(_fsopen(pszSource, "rb", _SH_DENYNO), fclose);
+    if (!src) {
+        LogInfo("Error al abrir fichero '%s': %s", pszSource, strerror(errno));
+        Fail(ERR_FILE_READ, pszContext);
+    }
+    // No sharing: the destination cannot be the open source, nor be read half-written.
+    CrtFile dest(_fsopen(pszDest, "wb", _SH_DENYRW), fclose);
+    if (!dest) {
+        LogInfo("Error al escribir en fichero '%s': %s", pszDest, strerror(errno));
+        Fail(ERR_FILE_WRITE, pszContext);
+    }
+    CBase64Decoder decoder;
+    char achBuffer[CHUNK];
+    for (;;) {
+        size_t nRead = fread(achBuffer, 1, sizeof(achBuffer), src.get());
+        if (ferror(src.get())) {
+            LogInfo("Error al leer fichero '%s'", pszSource);
+            Fail(ERR_FILE_READ, pszContext);
+        }
+        for (size_t i = 0; i < nRead; i++) {
+            if (!decoder.Put(achBuffer[i]) &&
+                fwrite(decoder.Data(), 1, decoder.Count(), dest.get()) != (size_t)decoder.Count()) {
+                LogInfo("Error al escribir en fichero '%s'", pszDest);
+                Fail(ERR_FILE_WRITE, pszContext);
+            }
+        }
+        if (nRead < sizeof(achBuffer))
+            break;
+    }
+    decoder.Finish();
+    if (fwrite(decoder.Data(), 1, decoder.Count(), dest.get()) != (size_t)decoder.Count() ||
+        fclose(dest.release()) != 0) {
+        LogInfo("Error al escribir en fichero '%s'", pszDest);
+        Fail(ERR_FILE_WRITE, pszContext);
+    }
+}
+
+void CUtil::Base64EncodeBuffer(const BYTE* pData, DWORD cbData, int nLineLength,
+                               char* pszOut, DWORD* pcchOut)
+{
+    if (!pData)
+        cbData = 0;
+    CBase64Encoder encoder;
+    encoder.OpenString(nLineLength);
+    for (DWORD i = 0; i < cbData; i++)
+        encoder.Put(pData[i]);
+    encoder.Finish();
+    const std::string& strText = encoder.Text();
+    if (pszOut) {
+        memcpy(pszOut, strText.data(), strText.size());
+        pszOut[strText.size()] = '\0';
+    }
+    if (pcchOut)
+        *pcchOut = (DWORD)strText.size();
+}
+
+DWORD CUtil::Base64EncodedSize(DWORD cbData, int nLineLength)
+{
+    unsigned long long cchText = 4ULL * ((cbData + 2ULL) / 3);
+    unsigned long long cBreaks = (nLineLength > 0 && cchText > 0) ? (cchText - 1) / nLineLength : 0;
+    return (DWORD)(cchText + cBreaks + 1);
+}
+
+DWORD CUtil::WaitWithMessages(DWORD nCount, const HANDLE* pHandles, DWORD* pdwTimeout)
+{
+    const DWORD dwTimeout = *pdwTimeout;
+    const DWORD dwStart = GetTickCount();
+    DWORD dwLeft = dwTimeout;
+    DWORD dwResult = MsgWaitForMultipleObjects(nCount, pHandles, FALSE, dwLeft, QS_ALLINPUT);
+    while (dwResult == WAIT_OBJECT_0 + nCount) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (dwTimeout != INFINITE) {
+            DWORD dwElapsed = GetTickCount() - dwStart;
+            if (dwElapsed >= dwTimeout) {
+                *pdwTimeout = 0;
+                return WAIT_TIMEOUT;
+            }
+            dwLeft = dwTimeout - dwElapsed;
+        }
+        dwResult = MsgWaitForMultipleObjects(nCount, pHandles, FALSE, dwLeft, QS_ALLINPUT);
+    }
+    if (dwTimeout != INFINITE) {
+        DWORD dwElapsed = GetTickCount() - dwStart;
+        *pdwTimeout = (dwResult == WAIT_TIMEOUT || dwElapsed >= dwTimeout) ? 0
+                                                                           : dwTimeout - dwElapsed;
+    }
+    return dwResult;
+}

@@ -1,0 +1,36 @@
+#pragma once
+#include <windows.h>
+
+// File and buffer transformations around the signing pipeline, and a wait that
+// keeps the calling thread's window messages flowing. Failures are thrown as
+// CTarvoselException (kind Own) named "CUtil::<function>". Paths are ANSI texts.
+class CUtil {
+public:
+    // gzip file compression; a half-written destination is deleted on failure.
+    static void ZipFile(const char* pszSource, const char* pszDest);
+    // gzip decompression; data that is not gzip is copied unchanged.
+    static void UnzipFile(const char* pszSource, const char* pszDest);
+    // One-shot zlib stream; *pcbDest is the capacity in and the length out.
+    static void UnzipBuffer(BYTE* pDest, unsigned long* pcbDest, const BYTE* pSrc,
+                            unsigned long cbSrc);
+
+    // Base64 as one line without a line end.
+    static void Base64EncodeFile(const char* pszSource, const char* pszDest);
+    // Skips anything outside the Base64 alphabet.
+    static void Base64DecodeFile(const char* pszSource, const char* pszDest);
+    // Zero-terminated Base64 text in pszOut, lines of nLineLength characters
+    // separated by LF (no breaks when 0 or less). *pcchOut gets the length
+    // without the zero. Size pszOut with Base64EncodedSize.
+    static void Base64EncodeBuffer(const BYTE* pData, DWORD cbData, int nLineLength,
+                                   char* pszOut, DWORD* pcchOut);
+    // Characters Base64EncodeBuffer writes, the terminating zero included.
+    static DWORD Base64EncodedSize(DWORD cbData, int nLineLength);
+
+    // Waits for any of the handles while dispatching the thread's messages.
+    // *pdwTimeout is the time-out in and the time left out.
+    static DWORD WaitWithMessages(DWORD nCount, const HANDLE* pHandles, DWORD* pdwTimeout);
+
+private:
+    CUtil();
+    static bool IsSameFile(const char* pszPath1, const char* pszPath2);
+};
