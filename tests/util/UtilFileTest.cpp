@@ -304,3 +304,21 @@ TEST_F(UtilFileFunctions, Base64WriteFailureIsReported)
         EXPECT_EQ(r.strContext, c.pszContext);
     }
 }
+
+TEST_F(UtilFileFunctions, PathsAreAnsiTexts)
+{
+    // "ñ" and "é" are single cp1252 bytes; the files must carry those characters.
+    ASSERT_EQ(GetACP(), 1252u);
+    for (const NamedFunction& f : g_functions) {
+        SCOPED_TRACE(f.pszContext);
+        const std::string strSource = Path("origen a\xF1o.in");
+        SaveFile(strSource, LoadFile(ValidSource(f)));
+        f.pfn(strSource.c_str(), Path("destino caf\xE9.out").c_str());
+
+        wchar_t wszDir[MAX_PATH];
+        ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, m_strDir.c_str(), -1, wszDir, MAX_PATH), 0);
+        const std::wstring strWide = std::wstring(wszDir) + L"\\destino caf\u00E9.out";
+        EXPECT_NE(GetFileAttributesW(strWide.c_str()), INVALID_FILE_ATTRIBUTES);
+        DeleteFileW(strWide.c_str());
+    }
+}

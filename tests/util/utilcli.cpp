@@ -44,7 +44,7 @@ int main(int argc, char** argv)
             return 1;
         }
         QueryPerformanceCounter(&t1);
-        fprintf(stderr, "op=%s ms=%.0f\n", pszOp,
+        fprintf(stderr, "op=%s ms=%.1f\n", pszOp,
                 (double)(t1.QuadPart - t0.QuadPart) * 1000.0 / (double)freq.QuadPart);
     }
     PROCESS_MEMORY_COUNTERS pmc = {};
