@@ -9,7 +9,8 @@
 # coasting on the repetition; Base64 does not care about content.
 #
 # Usage: bench/util_bench.sh [sizes in MiB...]   (default: 1 100 1024)
-# Env: UTIL_BENCH_DIR scratch folder (default /tmp), UTIL_BENCH_BUILD build dir.
+# Env: UTIL_BENCH_DIR scratch folder (default /tmp; the 1 GiB round needs about
+# 3.5 GB free at a time), UTIL_BENCH_BUILD build dir. Scratch files are removed.
 set -euo pipefail
 TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$TVL_ROOT/scripts/bench-env.sh"
@@ -26,9 +27,17 @@ cmake --build "$BUILD" --target utilcli -j2 >/dev/null
 CLI=$BUILD/bin/utilcli.exe
 
 # A prefix of its own, so that a test run elsewhere is not disturbed.
-export TVL_WINEPREFIX=${TVL_WINEPREFIX:-$TVL_BUILD/wineprefix-utilbench}
+own_prefix=
+if [ -z "${TVL_WINEPREFIX:-}" ]; then
+  export TVL_WINEPREFIX=$TVL_BUILD/wineprefix-utilbench
+  own_prefix=1
+fi
 work=$(mktemp -d "${UTIL_BENCH_DIR:-/tmp}/tvl-util-bench.XXXXXX")
-cleanup() { rm -rf "$work"; tvl_env_stop; }
+cleanup() {
+  rm -rf "$work"
+  tvl_env_stop
+  [ -z "$own_prefix" ] || rm -rf "$TVL_WINEPREFIX"
+}
 trap cleanup EXIT
 tvl_env_start
 
