@@ -50,7 +50,9 @@ copy_extensions = none
 countryName = optional
 [req]
 distinguished_name = req_dn
-string_mask = utf8only
+# PrintableString where the text allows it: Wine 8 wrongly quotes some UTF8String values
+# that contain a blank when it writes a name as text.
+string_mask = pkix
 utf8 = yes
 prompt = no
 [req_dn]
