@@ -1,0 +1,121 @@
+#include "api/CLog.h"
+
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+
+char CLog::m_szPath[256] = "";
+int CLog::m_bEnabled = 0;
+
+void CLog::SetEnabled(int bEnabled)
+{
+    m_bEnabled = bEnabled;
+}
+
+void CLog::SetPath(const char* pszPath)
+{
+    // A path that does not fit is dropped rather than cut: a cut path would name
+    // some other file. Entries are then lost, as with no path at all.
+    if (pszPath == nullptr || strlen(pszPath) >= sizeof(m_szPath))
+        pszPath = "";
+    lstrcpynA(m_szPath, pszPath, sizeof(m_szPath));
+}
+
+namespace {
+// Writes one entry; the file is opened for this entry only, so a crash loses at
+// most this entry and the host may move or read the file between entries.
+void AppendToFile(const char* pszPath, const char* pszText, size_t nLength)
+{
+    HANDLE hFile = CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return;
+    if (SetFilePointer(hFile, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER ||
+        GetLastError() == NO_ERROR) {
+        DWORD dwWritten = 0;
+        WriteFile(hFile, pszText, static_cast<DWORD>(nLength), &dwWritten, nullptr);
+        FlushFileBuffers(hFile);
+    }
+    CloseHandle(hFile);
+}
+}  // namespace
+
+void CLog::Write(EntryKind eKind, const char* pszFormat, va_list args)
+{
+    char szMessage[4096];
+    memset(szMessage, 0, sizeof(szMessage));
+    if (pszFormat != nullptr)
+        vsnprintf(szMessage, sizeof(szMessage) - 1, pszFormat, args);
+
+    if (!m_bEnabled)
+        return;
+
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    char szEntry[4096];
+    int n;
+    switch (eKind) {
+    case ENTRY_BANNER:
+        n = snprintf(szEntry, sizeof(szEntry), "%s\r\n{\r\n", szMessage);
+        break;
+    case ENTRY_RESULT:
+        n = snprintf(szEntry, sizeof(szEntry), "  %02d:%02d:%02d(%i) - %s\r\n}\r\n\r\n", st.wHour,
+                     st.wMinute, st.wSecond, st.wMilliseconds, szMessage);
+        break;
+    default:
+        n = snprintf(szEntry, sizeof(szEntry), "  %02d:%02d:%02d(%i) - %s\r\n", st.wHour,
+                     st.wMinute, st.wSecond, st.wMilliseconds, szMessage);
+        break;
+    }
+    if (n < 0)
+        return;
+    size_t nLength = static_cast<size_t>(n);
+    if (nLength >= sizeof(szEntry)) {
+        // Too long: keep the entry's line structure by ending it properly.
+        static const char kTail[][8] = {"\r\n{\r\n", "\r\n", "\r\n}\r\n\r\n"};
+        const char* pszTail = eKind == ENTRY_BANNER   ? kTail[0]
+                              : eKind == ENTRY_RESULT ? kTail[2]
+                                                      : kTail[1];
+        size_t nTail = strlen(pszTail);
+        nLength = sizeof(szEntry) - 1;
+        memcpy(szEntry + nLength - nTail, pszTail, nTail);
+        szEntry[nLength] = '\0';
+    }
+
+    char szPath[sizeof(m_szPath)];
+    lstrcpynA(szPath, m_szPath, sizeof(szPath));
+    if (szPath[0] == '\0')
+        return;
+    AppendToFile(szPath, szEntry, nLength);
+}
+
+void LogSetEnabled(int bEnabled)
+{
+    CLog::SetEnabled(bEnabled);
+}
+
+void LogSetPath(const char* pszPath)
+{
+    CLog::SetPath(pszPath);
+}
+
+#define TVL_LOG_ENTRY(kind)                  \
+    va_list args;                            \
+    va_start(args, pszFormat);               \
+    CLog::Write(CLog::kind, pszFormat, args); \
+    va_end(args)
+
+void LogBanner(const char* pszFormat, ...)
+{
+    TVL_LOG_ENTRY(ENTRY_BANNER);
+}
+
+void LogInfo(const char* pszFormat, ...)
+{
+    TVL_LOG_ENTRY(ENTRY_INFO);
+}
+
+void LogResult(const char* pszFormat, ...)
+{
+    TVL_LOG_ENTRY(ENTRY_RESULT);
+}

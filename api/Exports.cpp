@@ -1,0 +1,253 @@
+// The exported functions: each is a thin frame around one operation of the
+// application object. No exception leaves through here.
+#include "api/Exports.h"
+
+#include <string.h>
+
+#include <new>
+#include <string>
+
+#include "api/CLog.h"
+#include "api/CTarvoselException.h"
+#include "api/ResultCodes.h"
+#include "app/CTarvoselApp.h"
+#include "cert/CertTypes.h"
+#include "cert/wincrypt/WincryptRecords.h"
+
+namespace {
+int g_nLastError = RESULT_OK;
+
+// Sub-code with which a signing ends as cancelled without being an error.
+const long kSignCancelledSubCode = static_cast<long>(0x80100030);
+
+enum FrameLog {
+    FRAME_QUIET,  // no banner, no description, no result line
+    FRAME_LOGGED  // banner, description of a failure, result line
+};
+
+std::string Text(const char* psz)
+{
+    return psz != nullptr ? std::string(psz) : std::string();
+}
+
+// A null pointer and the value 1 both mean "no policy certificate".
+std::string PolicyPath(const char* psz)
+{
+    return psz == nullptr || psz == reinterpret_cast<const char*>(1) ? std::string() : Text(psz);
+}
+
+void CopyOut(char* pszDest, const std::string& str)
+{
+    if (pszDest != nullptr)
+        memcpy(pszDest, str.c_str(), str.size() + 1);
+}
+
+void LogBannerLine(const char* pszExport)
+{
+    std::string strFormat = std::string("Tarvosel ") + pszExport + " [Ver: %s]";
+    LogBanner(strFormat.c_str(), GetTarvoselApp().GetVersion().c_str());
+}
+
+// The common frame. OnFailure may look at the exception before it is deleted
+// and return true to turn it into success.
+template <typename Op, typename OnFailure>
+bool RunFrame(const char* pszExport, FrameLog eLog, Op op, OnFailure onFailure)
+{
+    if (eLog == FRAME_LOGGED)
+        LogBannerLine(pszExport);
+    g_nLastError = RESULT_OK;
+    CTarvoselException* e = nullptr;
+    try {
+        op();
+        return true;
+    } catch (CTarvoselException* pCaught) {
+        e = pCaught;
+    } catch (const std::bad_alloc&) {
+        e = new (std::nothrow) CTarvoselException(EXC_OWN, ERR_NO_MEMORY, pszExport);
+        if (e == nullptr) {
+            g_nLastError = ERR_NO_MEMORY;
+            return false;
+        }
+    } catch (...) {
+        e = new (std::nothrow) CTarvoselException(EXC_OWN, ERR_WINDOWS_UNKNOWN, pszExport);
+        if (e == nullptr) {
+            g_nLastError = ERR_WINDOWS_UNKNOWN;
+            return false;
+        }
+    }
+    g_nLastError = e->GetResultCode();
+    if (eLog == FRAME_LOGGED)
+        LogInfo("%s", e->GetDescription().c_str());
+    bool bTurnedIntoSuccess = onFailure(*e);
+    delete e;
+    if (bTurnedIntoSuccess) {
+        g_nLastError = RESULT_OK;
+        return true;
+    }
+    return false;
+}
+
+template <typename Op>
+bool RunFrame(const char* pszExport, FrameLog eLog, Op op)
+{
+    return RunFrame(pszExport, eLog, op, [](const CTarvoselException&) { return false; });
+}
+
+// Frame for the exports whose result is the last error.
+template <typename Op>
+int RunCodeFrame(const char* pszExport, FrameLog eLog, Op op)
+{
+    RunFrame(pszExport, eLog, op);
+    if (eLog == FRAME_LOGGED)
+        LogResult("Resultado: %i", g_nLastError);
+    return g_nLastError;
+}
+
+void CopySessionTexts(CS_LOGINDATA* pData, const CS_SESSIONINFO& info)
+{
+    if (pData == nullptr)
+        return;
+    CopyOut(pData->pszNIF, info.strNIF);
+    CopyOut(pData->pszName, info.strName);
+    CopyOut(pData->pszIssuer, info.strIssuer);
+    if (info.nType == SESSION_KIND_CAPI) {
+        const CS_CARDINFO* pCard = static_cast<const CS_CARDINFO*>(info.pDetails);
+        if (pCard != nullptr)
+            CopyOut(pData->pszDetail, pCard->strAuthSubject);
+    }
+}
+}  // namespace
+
+int __stdcall Inicializar(int nFlags)
+{
+    return RunCodeFrame("Inicializar", FRAME_QUIET,
+                        [&] { GetTarvoselApp().Initialize(nFlags); });
+}
+
+int __stdcall Finalizar()
+{
+    return RunCodeFrame("Finalizar", FRAME_QUIET, [] { GetTarvoselApp().Finalize(); });
+}
+
+int __stdcall Login(CS_LOGINDATA* pData)
+{
+    CS_SESSIONINFO info;
+    int nResult = 0;
+    bool bOk = RunFrame("Login", FRAME_LOGGED, [&] {
+        nResult = GetTarvoselApp().OpenSession(&info);
+        if (nResult != 0)
+            CopySessionTexts(pData, info);
+    });
+    if (pData != nullptr)
+        pData->nType = info.nType;
+    int nReturn = bOk ? nResult : g_nLastError;
+    LogResult("Resultado: %i", nReturn);
+    return nReturn;
+}
+
+int __stdcall Logout()
+{
+    return RunCodeFrame("Logout", FRAME_LOGGED, [] { GetTarvoselApp().CloseSession(); });
+}
+
+int __stdcall UsuarioValidado()
+{
+    int nResult = 0;
+    bool bOk = RunFrame("UsuarioValidado", FRAME_QUIET,
+                        [&] { nResult = GetTarvoselApp().SessionOpened(); });
+    return bOk ? nResult : g_nLastError;
+}
+
+int __stdcall InfoSesion(CS_LOGINDATA* pData)
+{
+    return RunCodeFrame("InfoSesion", FRAME_QUIET, [&] {
+        CS_SESSIONINFO info;
+        GetTarvoselApp().GetSessionInfo(&info);
+        if (pData == nullptr)
+            return;
+        CopyOut(pData->pszNIF, info.strNIF);
+        CopyOut(pData->pszName, info.strName);
+        CopyOut(pData->pszIssuer, info.strIssuer);
+        CopyOut(pData->pszDetail, std::string());
+        CopyOut(pData->pszIniFile, std::string());
+        pData->bOnline = 0;
+        CopySessionTexts(pData, info);
+    });
+}
+
+int __stdcall FirmarFichero(const char* pszSource, const char* pszDestination, int bBase64,
+                            int bCompress)
+{
+    RunFrame(
+        "FirmarFichero", FRAME_LOGGED,
+        [&] {
+            GetTarvoselApp().SignFile(Text(pszSource), Text(pszDestination), "MD5WITHRSA",
+                                      bBase64 != 0, bCompress != 0);
+        },
+        [](const CTarvoselException& e) {
+            if (e.GetSubCode() != kSignCancelledSubCode)
+                return false;
+            LogInfo("Se cancela al firma del Fichero o el banner ha terminado su función.");
+            return true;
+        });
+    LogResult("Resultado: %i", g_nLastError);
+    return g_nLastError;
+}
+
+int __stdcall ComprobarFirmaFichero(const char* pszSource, const char* pszDestination,
+                                    int bBase64, int bDecompress)
+{
+    return RunCodeFrame("ComprobarFirmaFichero", FRAME_LOGGED, [&] {
+        GetTarvoselApp().CheckSignedFile(Text(pszSource), Text(pszDestination), bBase64 != 0,
+                                         bDecompress != 0);
+    });
+}
+
+int __stdcall ExportarCertificado(const char* pszPolicyPath, char* pszExportedPath,
+                                  char* pszPassword)
+{
+    return RunCodeFrame("ExportarCertificado", FRAME_LOGGED, [&] {
+        std::string strPath, strPassword;
+        GetTarvoselApp().ExportCertificate(PolicyPath(pszPolicyPath), strPath, strPassword);
+        CopyOut(pszExportedPath, strPath);
+        CopyOut(pszPassword, strPassword);
+        LogInfo("Pem generado ... Ok");
+    });
+}
+
+int __stdcall ObtenerHandleSSL(const char* pszPolicyPath)
+{
+    int nHandle = 0;
+    bool bOk = RunFrame("ObtenerHandleSSL", FRAME_LOGGED, [&] {
+        nHandle = GetTarvoselApp().GetSSLHandle(PolicyPath(pszPolicyPath));
+    });
+    int nReturn = bOk ? nHandle : g_nLastError;
+    LogResult("Resultado: %i", nReturn);
+    return nReturn;
+}
+
+int __stdcall ObtenerUltimoError()
+{
+    return g_nLastError;
+}
+
+BSTR __stdcall DescripcionError(int nCode)
+{
+    g_nLastError = RESULT_OK;
+    // The cp1252 bytes packed two to a 16-bit unit: hosts read the BSTR as 8-bit text.
+    const char* pszMessage = ResultCodeMessage(nCode);
+    return SysAllocStringByteLen(pszMessage, static_cast<UINT>(strlen(pszMessage)));
+}
+
+int __stdcall AsignarRutaLog(const char* pszPath)
+{
+    g_nLastError = RESULT_OK;
+    LogSetPath(pszPath);
+    return RESULT_OK;
+}
+
+int __stdcall AsignarDirectorioTemp(const char* pszDirectory)
+{
+    return RunCodeFrame("AsignarDirectorioTemp", FRAME_QUIET,
+                        [&] { GetTarvoselApp().SetTempDir(Text(pszDirectory)); });
+}

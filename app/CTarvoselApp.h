@@ -1,0 +1,85 @@
+#pragma once
+#include <windows.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "cert/CertTypes.h"
+#include "platform/framework/CWinApp.h"
+
+class CSession;
+
+// The library's single application object: configuration, temporary directory,
+// interface thread and the current session.
+class CTarvoselApp : public CWinApp {
+public:
+    CTarvoselApp();
+    ~CTarvoselApp() override;
+
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+
+    void Initialize(int nFlags);
+    void Finalize();
+    void SetTempDir(std::string strDir);
+
+    // Session management.
+    int OpenSession(CS_SESSIONINFO* pInfo);
+    void CloseSession();
+    int SessionOpened();
+    void GetSessionInfo(CS_SESSIONINFO* pInfo);
+    void ReopenInvalidSession();
+    // Takes over a session opened by the login flow (replaces none: the caller
+    // has checked that no session exists).
+    void AdoptSession(CSession* pSession);
+
+    // Pipelines.
+    void SignFile(std::string strSource, std::string strDestination, std::string strAlgorithm,
+                  int bBase64, int bCompress);
+    void CheckSignedFile(std::string strSource, std::string strDestination, int bBase64,
+                         int bDecompress);
+    void ExportCertificate(std::string strPolicyPath, std::string& strExportedPath,
+                           std::string& strPassword);
+    int GetSSLHandle(std::string strPolicyPath);
+
+    int IsInitialized() const { return m_bInitialized; }
+    int GetEnvironment() const { return m_nEnvironment; }
+    const std::string& GetIniFile() const { return m_strIniFile; }
+    const std::string& GetVersion() const { return m_strVersion; }
+    DWORD GetInterfaceThreadId() const;
+    HWND GetTrayWindow() const { return m_hWndTray; }
+    void SetCardDialog(HWND hWnd) { m_hWndCardDialog = hWnd; }
+
+    static std::string GetTempDir() { return m_strTempDir; }
+    static std::string MakeTempFileName(std::string strExtension);
+    static bool FileExists(const std::string& strPath);
+    static HWND FindHostWindow();
+    static std::string GetProductVersion();
+    static std::string GetHostIniPath();
+
+private:
+    struct InterfaceThread;
+    static DWORD WINAPI InterfaceThreadProc(LPVOID pParam);
+    void RunInterfaceThread(InterfaceThread* pThread, int nFlags);
+    void OnCardEvent(WPARAM wParam, LPARAM lParam);
+    void StartSmartCards();
+    void DestroySession();
+
+    int m_nEnvironment = 0;
+    std::string m_strIniFile;
+    std::string m_strVersion;
+    HWND m_hWndTray = nullptr;
+    volatile HWND m_hWndCardDialog = nullptr;
+    CSession* m_pSession = nullptr;
+    std::unique_ptr<InterfaceThread> m_pUIThread;
+    int m_bInitialized = 0;
+    // Card removals (interface thread) and closing the session (host's thread)
+    // must not overlap.
+    std::recursive_mutex m_mtxSession;
+
+    static std::string m_strTempDir;
+};
+
+// The application object of the loaded library.
+CTarvoselApp& GetTarvoselApp();

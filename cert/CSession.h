@@ -1,0 +1,29 @@
+#pragma once
+#include <string>
+
+#include "cert/CertTypes.h"
+
+class CCertStore;
+
+// One logged-in user, whatever back-end holds the identity.
+class CSession {
+public:
+    virtual ~CSession() {}
+    virtual int Open(void* pLoginRequest) = 0;
+    virtual void Close() = 0;
+    virtual void Invalidate() = 0;
+    virtual void Reopen() = 0;
+    virtual void GetSessionData(CS_SESSIONINFO* pInfo) = 0;
+    virtual int GetState() = 0;
+    // Empties the list and appends the session's own certificates (lent).
+    virtual void GetCertificates(CCertificateList& lstCertificates) = 0;
+    virtual void SignFile(std::string strIn, std::string strOut, std::string strAlgorithm) = 0;
+    virtual void SignFileC2(std::string strIn, std::string strOut, std::string strAlgorithm) = 0;
+    virtual void SignFileC2BANER(std::string strIn, std::string strOut,
+                                 std::string strAlgorithm) = 0;
+    virtual CCertStore* GetCertStore() = 0;
+    virtual void ExportCertificates(std::string& strPath, int nSelection,
+                                    std::string& strPassword) = 0;
+    virtual int GetSSLHandle() = 0;
+    virtual void ChangePolicyCertificate(std::string strPath) = 0;
+};

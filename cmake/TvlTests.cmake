@@ -1,0 +1,37 @@
+# GoogleTest from Debian's sources, built for the target.
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+include(GoogleTest)
+
+# tvl_add_test(NAME SOURCES... [RESOURCES] [LABELS l...] [FIXTURES f...] [DIR subdir])
+# One executable per area; each test case runs in its own Wine process.
+# RESOURCES links the library's resource script into the executable.
+# DIR puts the executable in bin/DIR (for areas that need files beside it).
+function(tvl_add_test name)
+  cmake_parse_arguments(T "RESOURCES;SERIAL" "DIR" "SOURCES;LABELS;FIXTURES" ${ARGN})
+  set(srcs ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
+  if(T_RESOURCES)
+    list(APPEND srcs ${TVL_RC})
+  endif()
+  add_executable(${name} ${srcs})
+  target_link_libraries(${name} PRIVATE tvlcore gtest_main gtest)
+  target_link_options(${name} PRIVATE -static)
+  set(outdir ${CMAKE_BINARY_DIR}/bin)
+  if(T_DIR)
+    set(outdir ${CMAKE_BINARY_DIR}/bin/${T_DIR})
+  endif()
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${outdir})
+  set(props TIMEOUT 120)
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  if(T_FIXTURES)
+    list(APPEND props FIXTURES_REQUIRED "${T_FIXTURES}")
+  endif()
+  if(T_SERIAL)
+    list(APPEND props RUN_SERIAL TRUE)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       WORKING_DIRECTORY ${outdir} PROPERTIES ${props})
+endfunction()

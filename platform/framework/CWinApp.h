@@ -1,0 +1,20 @@
+#pragma once
+#include <windows.h>
+
+// Minimal stand-in for the framework's application class: the library's load
+// and unload hooks and the module handle of the code that carries it.
+class CWinApp {
+public:
+    CWinApp();
+    virtual ~CWinApp();
+    virtual BOOL InitInstance() { return TRUE; }
+    virtual int ExitInstance() { return 0; }
+
+    // The module holding this code and its resources: the DLL, or the executable
+    // when the code is linked into one.
+    static HINSTANCE GetInstanceHandle();
+    static void SetInstanceHandle(HINSTANCE hInstance);
+
+private:
+    static HINSTANCE m_hInstance;
+};

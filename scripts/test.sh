@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds the library and runs every test: the Windows tests under Wine (CTest),
+# the smart-card tests against a real pcscd with virtual cards, and the native
+# codec tests. Installs what it needs first.
+set -euo pipefail
+TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$TVL_ROOT"
+bash scripts/setup.sh
+. scripts/bench-env.sh
+
+tvl_build
+PCSC_BENCH=tests/smartcard/bench/pcsc-bench.sh
+cleanup() {
+  [ -x "$PCSC_BENCH" ] && "$PCSC_BENCH" stop >/dev/null 2>&1 || true
+  tvl_env_stop
+}
+trap cleanup EXIT
+tvl_env_start
+[ -x "$PCSC_BENCH" ] && "$PCSC_BENCH" start
+
+status=0
+ctest --test-dir "$TVL_BUILD" -j4 --timeout 180 --output-on-failure "$@" || status=$?
+if [ -x tests/native/run.sh ]; then
+  tests/native/run.sh || status=$?
+fi
+exit $status

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Runs a Windows program of the build under the test prefix (CTest's emulator).
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+export WINEPREFIX=${TVL_WINEPREFIX:-$here/../build/wineprefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+export DISPLAY=${DISPLAY:-:99}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+exec wine "$@"

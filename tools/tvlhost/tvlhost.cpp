@@ -1,0 +1,297 @@
+// tvlhost: a small command-line host for tarvosel.dll. It loads the library the
+// way a real host does (LoadLibrary, exports found by their decorated names)
+// and runs the commands given on its command line in order, in one process:
+//
+//   tvlhost [--show-log] [--dll PATH] COMMAND [ARGS] [COMMAND [ARGS]] ...
+//
+//   log PATH                 AsignarRutaLog
+//   init [FLAGS]             Inicializar (flags default 0)
+//   fin                      Finalizar
+//   temp DIR                 AsignarDirectorioTemp
+//   login | logout | validated | info
+//   sign SRC DST [--base64] [--gzip]     FirmarFichero
+//   check SRC DST [--base64] [--gzip]    ComprobarFirmaFichero
+//   export [POLICY]          ExportarCertificado
+//   ssl [POLICY]             ObtenerHandleSSL
+//   lasterror                ObtenerUltimoError
+//   error CODE               DescripcionError
+//
+// Every call prints its result code and the code's Spanish message (obtained
+// through DescripcionError, cp1252). The exit code is 0 when every call that
+// returns a result code returned a non-negative one.
+#include <windows.h>
+#include <oleauto.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+struct LoginData {
+    int nType;
+    char* pszIssuer;
+    char* pszIniFile;
+    char* pszName;
+    char* pszNIF;
+    char* pszDetail;
+    int bOnline;
+};
+
+typedef int(__stdcall* PFN_INT)(int);
+typedef int(__stdcall* PFN_VOID)();
+typedef int(__stdcall* PFN_LOGIN)(LoginData*);
+typedef int(__stdcall* PFN_FILES)(const char*, const char*, int, int);
+typedef int(__stdcall* PFN_EXPORT)(const char*, char*, char*);
+typedef int(__stdcall* PFN_TEXT)(const char*);
+typedef BSTR(__stdcall* PFN_DESC)(int);
+
+struct Library {
+    HMODULE hModule = nullptr;
+    PFN_INT Inicializar = nullptr;
+    PFN_VOID Finalizar = nullptr;
+    PFN_LOGIN Login = nullptr;
+    PFN_VOID Logout = nullptr;
+    PFN_VOID UsuarioValidado = nullptr;
+    PFN_LOGIN InfoSesion = nullptr;
+    PFN_FILES FirmarFichero = nullptr;
+    PFN_FILES ComprobarFirmaFichero = nullptr;
+    PFN_EXPORT ExportarCertificado = nullptr;
+    PFN_TEXT ObtenerHandleSSL = nullptr;
+    PFN_VOID ObtenerUltimoError = nullptr;
+    PFN_DESC DescripcionError = nullptr;
+    PFN_TEXT AsignarRutaLog = nullptr;
+    PFN_TEXT AsignarDirectorioTemp = nullptr;
+};
+
+template <typename T>
+bool Find(HMODULE h, const char* pszName, T& pfn)
+{
+    pfn = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(h, pszName)));
+    if (pfn == nullptr)
+        fprintf(stderr, "tvlhost: export %s not found\n", pszName);
+    return pfn != nullptr;
+}
+
+bool LoadTarvosel(const char* pszPath, Library& lib)
+{
+    lib.hModule = LoadLibraryA(pszPath);
+    if (lib.hModule == nullptr) {
+        fprintf(stderr, "tvlhost: cannot load %s (error %lu)\n", pszPath, GetLastError());
+        return false;
+    }
+    HMODULE h = lib.hModule;
+    bool ok = true;
+    ok &= Find(h, "_Inicializar@4", lib.Inicializar);
+    ok &= Find(h, "_Finalizar@0", lib.Finalizar);
+    ok &= Find(h, "_Login@4", lib.Login);
+    ok &= Find(h, "_Logout@0", lib.Logout);
+    ok &= Find(h, "_UsuarioValidado@0", lib.UsuarioValidado);
+    ok &= Find(h, "_InfoSesion@4", lib.InfoSesion);
+    ok &= Find(h, "_FirmarFichero@16", lib.FirmarFichero);
+    ok &= Find(h, "_ComprobarFirmaFichero@16", lib.ComprobarFirmaFichero);
+    ok &= Find(h, "_ExportarCertificado@12", lib.ExportarCertificado);
+    ok &= Find(h, "_ObtenerHandleSSL@4", lib.ObtenerHandleSSL);
+    ok &= Find(h, "_ObtenerUltimoError@0", lib.ObtenerUltimoError);
+    ok &= Find(h, "_DescripcionError@4", lib.DescripcionError);
+    ok &= Find(h, "_AsignarRutaLog@4", lib.AsignarRutaLog);
+    ok &= Find(h, "_AsignarDirectorioTemp@4", lib.AsignarDirectorioTemp);
+    return ok;
+}
+
+std::string Describe(const Library& lib, int nCode)
+{
+    BSTR b = lib.DescripcionError(nCode);
+    if (b == nullptr)
+        return std::string();
+    // The library packs its cp1252 bytes two to a 16-bit unit.
+    std::string s(reinterpret_cast<const char*>(b), SysStringByteLen(b));
+    SysFreeString(b);
+    return s;
+}
+
+bool g_bAllOk = true;
+int g_nLastError = 0;
+
+// Reads the last error right after each export, before DescripcionError (which
+// clears it) is used to print the message.
+void Report(const Library& lib, const char* pszExport, int nCode, bool bIsCode = true)
+{
+    if (bIsCode)
+        g_nLastError = lib.ObtenerUltimoError();
+    printf("%s -> %d (%s)\n", pszExport, nCode, Describe(lib, nCode).c_str());
+    fflush(stdout);
+    if (bIsCode && nCode < 0)
+        g_bAllOk = false;
+}
+
+struct LoginBuffers {
+    std::vector<char> issuer = std::vector<char>(5000), ini = std::vector<char>(5000),
+                      name = std::vector<char>(5000), nif = std::vector<char>(5000),
+                      detail = std::vector<char>(5000);
+    LoginData data;
+    LoginBuffers()
+    {
+        data.nType = -1;
+        data.pszIssuer = issuer.data();
+        data.pszIniFile = ini.data();
+        data.pszName = name.data();
+        data.pszNIF = nif.data();
+        data.pszDetail = detail.data();
+        data.bOnline = 0;
+    }
+    void Print() const
+    {
+        printf("  nType=%d NIF='%s' Nombre='%s' Emisor='%s' Detalle='%s' Ini='%s' Online=%d\n",
+               data.nType, data.pszNIF, data.pszName, data.pszIssuer, data.pszDetail,
+               data.pszIniFile, data.bOnline);
+    }
+};
+
+void PrintFile(const char* pszPath)
+{
+    FILE* f = fopen(pszPath, "rb");
+    if (f == nullptr) {
+        printf("(no log file at %s)\n", pszPath);
+        return;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
+        fwrite(buf, 1, n, stdout);
+    fclose(f);
+}
+
+void Usage()
+{
+    fprintf(stderr,
+            "usage: tvlhost [--show-log] [--dll PATH] COMMAND [ARGS] ...\n"
+            "commands: log PATH | init [FLAGS] | fin | temp DIR | login | logout | validated |\n"
+            "          info | sign SRC DST [--base64] [--gzip] | check SRC DST [--base64] [--gzip] |\n"
+            "          export [POLICY] | ssl [POLICY] | lasterror | error CODE\n");
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    bool bShowLog = false;
+    std::string strDll = "tarvosel.dll";
+    std::vector<std::string> cmds;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--show-log")
+            bShowLog = true;
+        else if (args[i] == "--dll" && i + 1 < args.size())
+            strDll = args[++i];
+        else
+            cmds.push_back(args[i]);
+    }
+    if (cmds.empty()) {
+        Usage();
+        return 2;
+    }
+    if (strDll.find_first_of("\\/") == std::string::npos) {
+        // Beside this executable, as a host ships it.
+        char szSelf[MAX_PATH];
+        DWORD n = GetModuleFileNameA(nullptr, szSelf, MAX_PATH);
+        std::string strSelf(szSelf, n);
+        strDll = strSelf.substr(0, strSelf.find_last_of("\\/") + 1) + strDll;
+    }
+    Library lib;
+    if (!LoadTarvosel(strDll.c_str(), lib))
+        return 3;
+
+    std::string strLogPath;
+    size_t i = 0;
+    auto next = [&](const char* pszWhat) -> const char* {
+        if (i >= cmds.size()) {
+            fprintf(stderr, "tvlhost: %s expected\n", pszWhat);
+            exit(2);
+        }
+        return cmds[i++].c_str();
+    };
+    auto optional = [&]() -> const char* {
+        if (i < cmds.size() && cmds[i].compare(0, 2, "--") != 0 && cmds[i] != "log" &&
+            cmds[i] != "init" && cmds[i] != "fin" && cmds[i] != "error")
+            return cmds[i++].c_str();
+        return nullptr;
+    };
+    auto flags = [&](int& bBase64, int& bGzip) {
+        bBase64 = bGzip = 0;
+        while (i < cmds.size() && cmds[i].compare(0, 2, "--") == 0) {
+            if (cmds[i] == "--base64")
+                bBase64 = 1;
+            else if (cmds[i] == "--gzip")
+                bGzip = 1;
+            else
+                break;
+            ++i;
+        }
+    };
+
+    while (i < cmds.size()) {
+        std::string cmd = cmds[i++];
+        if (cmd == "log") {
+            strLogPath = next("PATH");
+            Report(lib, "AsignarRutaLog", lib.AsignarRutaLog(strLogPath.c_str()));
+        } else if (cmd == "init") {
+            int nFlags = 0;
+            if (i < cmds.size() && (isdigit(static_cast<unsigned char>(cmds[i][0]))))
+                nFlags = atoi(next("FLAGS"));
+            Report(lib, "Inicializar", lib.Inicializar(nFlags));
+        } else if (cmd == "fin") {
+            Report(lib, "Finalizar", lib.Finalizar());
+        } else if (cmd == "temp") {
+            Report(lib, "AsignarDirectorioTemp", lib.AsignarDirectorioTemp(next("DIR")));
+        } else if (cmd == "login") {
+            LoginBuffers b;
+            Report(lib, "Login", lib.Login(&b.data));
+            b.Print();
+        } else if (cmd == "logout") {
+            Report(lib, "Logout", lib.Logout());
+        } else if (cmd == "validated") {
+            Report(lib, "UsuarioValidado", lib.UsuarioValidado());
+        } else if (cmd == "info") {
+            LoginBuffers b;
+            Report(lib, "InfoSesion", lib.InfoSesion(&b.data));
+            b.Print();
+        } else if (cmd == "sign" || cmd == "check") {
+            std::string src = next("SRC"), dst = next("DST");
+            int bBase64, bGzip;
+            flags(bBase64, bGzip);
+            if (cmd == "sign")
+                Report(lib, "FirmarFichero",
+                       lib.FirmarFichero(src.c_str(), dst.c_str(), bBase64, bGzip));
+            else
+                Report(lib, "ComprobarFirmaFichero",
+                       lib.ComprobarFirmaFichero(src.c_str(), dst.c_str(), bBase64, bGzip));
+        } else if (cmd == "export") {
+            const char* pszPolicy = optional();
+            std::vector<char> path(5000), password(5000);
+            Report(lib, "ExportarCertificado",
+                   lib.ExportarCertificado(pszPolicy, path.data(), password.data()));
+            printf("  fichero='%s' clave='%s'\n", path.data(), password.data());
+        } else if (cmd == "ssl") {
+            const char* pszPolicy = optional();
+            int nHandle = lib.ObtenerHandleSSL(pszPolicy);
+            Report(lib, "ObtenerHandleSSL", nHandle);
+        } else if (cmd == "lasterror") {
+            Report(lib, "ObtenerUltimoError", g_nLastError, false);
+        } else if (cmd == "error") {
+            int nCode = atoi(next("CODE"));
+            std::string s = Describe(lib, nCode);
+            printf("DescripcionError(%d) -> %s\n", nCode, s.c_str());
+        } else {
+            fprintf(stderr, "tvlhost: unknown command '%s'\n", cmd.c_str());
+            Usage();
+            return 2;
+        }
+    }
+    if (bShowLog && !strLogPath.empty()) {
+        printf("---- log %s ----\n", strLogPath.c_str());
+        PrintFile(strLogPath.c_str());
+    }
+    FreeLibrary(lib.hModule);
+    return g_bAllOk ? 0 : 1;
+}
