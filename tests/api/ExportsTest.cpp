@@ -1,0 +1,185 @@
+// The exported interface as a host sees it: the real DLL, loaded by name, its
+// exports found by their decorated names.
+#include <windows.h>
+#include <oleauto.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "api/Exports.h"
+#include "api/ResultCodes.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+class ExportsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_strIni = tvltest::ExeFolder() + "tarvosel.ini";
+        m_strLog = tvltest::ExeFolder() + "exports-" + std::to_string(GetCurrentProcessId()) + ".log";
+        DeleteFileA(m_strLog.c_str());
+        WriteIni("Log=1\r\n");
+        m_hDll = LoadLibraryA((tvltest::ExeFolder() + "..\\tarvosel.dll").c_str());
+        ASSERT_NE(nullptr, m_hDll);
+        Resolve("_Inicializar@4", Inicializar);
+        Resolve("_Finalizar@0", Finalizar);
+        Resolve("_Login@4", Login);
+        Resolve("_Logout@0", Logout);
+        Resolve("_UsuarioValidado@0", UsuarioValidado);
+        Resolve("_InfoSesion@4", InfoSesion);
+        Resolve("_FirmarFichero@16", FirmarFichero);
+        Resolve("_ComprobarFirmaFichero@16", ComprobarFirmaFichero);
+        Resolve("_ExportarCertificado@12", ExportarCertificado);
+        Resolve("_ObtenerHandleSSL@4", ObtenerHandleSSL);
+        Resolve("_ObtenerUltimoError@0", ObtenerUltimoError);
+        Resolve("_DescripcionError@4", DescripcionError);
+        Resolve("_AsignarRutaLog@4", AsignarRutaLog);
+        Resolve("_AsignarDirectorioTemp@4", AsignarDirectorioTemp);
+    }
+    void TearDown() override
+    {
+        if (Finalizar != nullptr)
+            Finalizar();
+        if (m_hDll != nullptr)
+            FreeLibrary(m_hDll);
+        DeleteFileA(m_strIni.c_str());
+        DeleteFileA(m_strLog.c_str());
+    }
+    template <typename T>
+    void Resolve(const char* pszName, T& pfn)
+    {
+        pfn = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(m_hDll, pszName)));
+        ASSERT_NE(nullptr, pfn) << pszName;
+    }
+    void WriteIni(const std::string& strKeys)
+    {
+        tvltest::WriteAll(m_strIni, "[Configuracion tarvosel]\r\n" + strKeys);
+    }
+    std::string Describe(int nCode)
+    {
+        BSTR b = DescripcionError(nCode);
+        std::string s(reinterpret_cast<const char*>(b), SysStringByteLen(b));
+        SysFreeString(b);
+        return s;
+    }
+    std::string Log() { return tvltest::ReadAll(m_strLog); }
+
+    HMODULE m_hDll = nullptr;
+    std::string m_strIni, m_strLog;
+    decltype(&::Inicializar) Inicializar = nullptr;
+    decltype(&::Finalizar) Finalizar = nullptr;
+    decltype(&::Login) Login = nullptr;
+    decltype(&::Logout) Logout = nullptr;
+    decltype(&::UsuarioValidado) UsuarioValidado = nullptr;
+    decltype(&::InfoSesion) InfoSesion = nullptr;
+    decltype(&::FirmarFichero) FirmarFichero = nullptr;
+    decltype(&::ComprobarFirmaFichero) ComprobarFirmaFichero = nullptr;
+    decltype(&::ExportarCertificado) ExportarCertificado = nullptr;
+    decltype(&::ObtenerHandleSSL) ObtenerHandleSSL = nullptr;
+    decltype(&::ObtenerUltimoError) ObtenerUltimoError = nullptr;
+    decltype(&::DescripcionError) DescripcionError = nullptr;
+    decltype(&::AsignarRutaLog) AsignarRutaLog = nullptr;
+    decltype(&::AsignarDirectorioTemp) AsignarDirectorioTemp = nullptr;
+};
+
+const char kLine[] = "  [0-9]{2}:[0-9]{2}:[0-9]{2}\\([0-9]+\\) - ";
+}  // namespace
+
+TEST_F(ExportsTest, DescripcionErrorGivesTheCp1252BytesAndClearsTheLastError)
+{
+    EXPECT_EQ(ERR_NOT_INITIALISED, FirmarFichero("a", "b", 0, 0));
+    EXPECT_EQ(ERR_NOT_INITIALISED, ObtenerUltimoError());
+    EXPECT_EQ("No existe una sesi\xF3n de usuario abierta", Describe(-1002));
+    EXPECT_EQ(RESULT_OK, ObtenerUltimoError());
+    for (int nCode = -1040; nCode <= -1000; ++nCode)
+        EXPECT_EQ(ResultCodeMessage(nCode), Describe(nCode)) << nCode;
+    for (int nCode : {0, 10001, 10002, 10003, 12345, -1})
+        EXPECT_EQ(ResultCodeMessage(nCode), Describe(nCode)) << nCode;
+    EXPECT_EQ("Error desconocido", Describe(12345));
+}
+
+TEST_F(ExportsTest, BeforeInicializarOnlyTheFreeExportsWork)
+{
+    char szPath[5000] = "untouched", szPassword[5000] = "untouched";
+    CS_LOGINDATA data = {};
+    data.nType = 7;
+    EXPECT_EQ(ERR_NOT_INITIALISED, UsuarioValidado());
+    EXPECT_EQ(ERR_NOT_INITIALISED, Login(&data));
+    EXPECT_EQ(-1, data.nType);
+    EXPECT_EQ(ERR_NOT_INITIALISED, Logout());
+    EXPECT_EQ(ERR_NOT_INITIALISED, InfoSesion(&data));
+    EXPECT_EQ(ERR_NOT_INITIALISED, FirmarFichero("a", "b", 1, 1));
+    EXPECT_EQ(ERR_NOT_INITIALISED, ComprobarFirmaFichero("a", "b", 1, 1));
+    EXPECT_EQ(ERR_NOT_INITIALISED, ExportarCertificado(nullptr, szPath, szPassword));
+    EXPECT_STREQ("untouched", szPath);
+    EXPECT_EQ(ERR_NOT_INITIALISED, ObtenerHandleSSL(nullptr));
+    EXPECT_EQ(ERR_NOT_INITIALISED, AsignarDirectorioTemp("C:\\"));
+    EXPECT_EQ(RESULT_OK, Finalizar());
+    EXPECT_EQ(RESULT_OK, AsignarRutaLog(m_strLog.c_str()));
+    EXPECT_EQ(RESULT_OK, ObtenerUltimoError());
+    // Logging is off until initialisation.
+    EXPECT_EQ(ERR_NOT_INITIALISED, FirmarFichero("a", "b", 0, 0));
+    EXPECT_FALSE(tvltest::Exists(m_strLog));
+}
+
+TEST_F(ExportsTest, LogKeyZeroKeepsTheLogClosed)
+{
+    WriteIni("Log=0\r\n");
+    AsignarRutaLog(m_strLog.c_str());
+    ASSERT_EQ(RESULT_OK, Inicializar(0));
+    EXPECT_EQ(ERR_NO_SESSION, FirmarFichero("a", "b", 0, 0));
+    EXPECT_FALSE(tvltest::Exists(m_strLog));
+}
+
+TEST_F(ExportsTest, SigningWithoutSessionWritesTheExampleBlock)
+{
+    AsignarRutaLog(m_strLog.c_str());
+    ASSERT_EQ(RESULT_OK, Inicializar(0));
+    EXPECT_EQ(ERR_NO_SESSION, FirmarFichero("a", "b", 0, 0));
+    EXPECT_EQ(ERR_NO_SESSION, ObtenerUltimoError());
+    EXPECT_EQ(RESULT_OK, AsignarDirectorioTemp("C:\\"));
+    EXPECT_EQ(RESULT_OK, ObtenerUltimoError());
+
+    std::regex block(std::string("(.|\r|\n)*Tarvosel FirmarFichero \\[Ver: 6\\.0\\.0\\.25\\]\r\n\\{\r\n") +
+                     kLine +
+                     "Excepci\xF3n Tarvosel en CTarvoselApp::SignFile: -1002 -> 'No existe una "
+                     "sesi\xF3n de usuario abierta'\r\n" +
+                     kLine + "Resultado: -1002\r\n\\}\r\n\r\n");
+    EXPECT_TRUE(std::regex_match(Log(), block)) << Log();
+}
+
+TEST_F(ExportsTest, NullAndSentinelPointersAreHandled)
+{
+    AsignarRutaLog(m_strLog.c_str());
+    ASSERT_EQ(RESULT_OK, Inicializar(0));
+    EXPECT_EQ(ERR_NO_SESSION, ObtenerHandleSSL(nullptr));
+    EXPECT_EQ(ERR_NO_SESSION, ObtenerHandleSSL(reinterpret_cast<const char*>(1)));
+    EXPECT_EQ(ERR_NO_SESSION, ExportarCertificado(reinterpret_cast<const char*>(1), nullptr, nullptr));
+    EXPECT_EQ(ERR_NO_SESSION, FirmarFichero(nullptr, nullptr, 0, 0));
+    EXPECT_EQ(ERR_NO_SESSION, ComprobarFirmaFichero(nullptr, nullptr, 0, 0));
+    EXPECT_EQ(ERR_NO_SESSION, InfoSesion(nullptr));
+    EXPECT_EQ(0, UsuarioValidado());
+    EXPECT_EQ(RESULT_OK, Logout());
+    EXPECT_EQ(RESULT_OK, AsignarDirectorioTemp(nullptr));
+    EXPECT_EQ(0, Login(nullptr));
+    std::string s = Log();
+    EXPECT_NE(std::string::npos,
+              s.find("Tarvosel ObtenerHandleSSL [Ver: 6.0.0.25]\r\n{\r\n"));
+    EXPECT_NE(std::string::npos,
+              s.find("Excepci\xF3n Tarvosel en CTarvoselApp::GetSSLHandle: -1002"));
+}
+
+TEST_F(ExportsTest, InicializarWithoutIniFails)
+{
+    DeleteFileA(m_strIni.c_str());
+    EXPECT_EQ(ERR_INI_FILE, Inicializar(0));
+    EXPECT_EQ(ERR_NOT_INITIALISED, UsuarioValidado());
+    WriteIni("Log=1\r\n");
+    EXPECT_EQ(RESULT_OK, Inicializar(0));
+    EXPECT_EQ(RESULT_OK, Inicializar(0));
+    EXPECT_EQ(0, UsuarioValidado());
+    EXPECT_EQ(RESULT_OK, Finalizar());
+    EXPECT_EQ(ERR_NOT_INITIALISED, UsuarioValidado());
+    EXPECT_EQ(RESULT_OK, Inicializar(0));
+}

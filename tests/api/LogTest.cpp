@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "api/CLog.h"
+#include "tests/support/TestFiles.h"
+
+using tvltest::LogCapture;
+
+TEST(CLog, BlockLooksLikeTheExample)
+{
+    LogCapture log("block");
+    LogBanner("Tarvosel FirmarFichero [Ver: %s]", "6.0.0.25");
+    LogInfo("Excepci\xF3n Tarvosel en %s: %i -> '%s'", "CTarvoselApp::SignFile", -1002,
+            "No existe una sesi\xF3n de usuario abierta");
+    LogResult("Resultado: %i", -1002);
+
+    std::regex block(
+        "Tarvosel FirmarFichero \\[Ver: 6\\.0\\.0\\.25\\]\r\n"
+        "\\{\r\n"
+        "  [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\((0|[1-9][0-9]{0,2})\\) - Excepci\xF3n Tarvosel en "
+        "CTarvoselApp::SignFile: -1002 -> 'No existe una sesi\xF3n de usuario abierta'\r\n"
+        "  [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\((0|[1-9][0-9]{0,2})\\) - Resultado: -1002\r\n"
+        "\\}\r\n"
+        "\r\n");
+    EXPECT_TRUE(std::regex_match(log.Text(), block)) << log.Text();
+}
+
+TEST(CLog, TwoBlocksFollowEachOther)
+{
+    LogCapture log("twoblocks");
+    for (int i = 0; i < 2; ++i) {
+        LogBanner("Tarvosel Logout [Ver: %s]", "6.0.0.25");
+        LogResult("Resultado: %i", 0);
+    }
+    std::string s = log.Text();
+    std::regex twice("(Tarvosel Logout \\[Ver: 6\\.0\\.0\\.25\\]\r\n\\{\r\n  [0-9:]{8}\\([0-9]+\\) - "
+                     "Resultado: 0\r\n\\}\r\n\r\n){2}");
+    EXPECT_TRUE(std::regex_match(s, twice)) << s;
+}
+
+TEST(CLog, NothingWrittenWhenOffOrWithoutPath)
+{
+    std::string strPath = tvltest::ExeFolder() + "log-off.txt";
+    DeleteFileA(strPath.c_str());
+
+    CLog::SetPath(strPath.c_str());
+    CLog::SetEnabled(0);
+    LogInfo("off");
+    EXPECT_FALSE(tvltest::Exists(strPath));
+
+    CLog::SetEnabled(1);
+    CLog::SetPath("");
+    LogInfo("no path");
+    EXPECT_FALSE(tvltest::Exists(strPath));
+
+    // A folder that does not exist: dropped silently.
+    std::string strMissing = tvltest::ExeFolder() + "no-such-folder\\log.txt";
+    CLog::SetPath(strMissing.c_str());
+    LogInfo("missing folder");
+    EXPECT_FALSE(tvltest::Exists(strMissing));
+    CLog::SetEnabled(0);
+    CLog::SetPath("");
+}
+
+TEST(CLog, OversizedInputStaysInsideItsBuffers)
+{
+    // A path of 300 characters does not fit: it is dropped, never cut into another name.
+    std::string strLong = tvltest::ExeFolder() + std::string(300, 'x') + ".txt";
+    CLog::SetPath(strLong.c_str());
+    EXPECT_STREQ("", CLog::GetPath());
+
+    LogCapture log("oversized");
+    std::string strHuge(10000, 'm');
+    LogInfo("%s", strHuge.c_str());
+    LogBanner("%s", strHuge.c_str());
+    LogResult("%s", strHuge.c_str());
+    std::string s = log.Text();
+    ASSERT_FALSE(s.empty());
+    EXPECT_LT(s.size(), 3u * 4096u);
+    // Each entry keeps its line structure: info, banner, closing.
+    size_t nInfoEnd = s.find("\r\n");
+    ASSERT_NE(std::string::npos, nInfoEnd);
+    EXPECT_EQ(0u, s.find("  "));
+    size_t nBannerEnd = s.find("\r\n{\r\n", nInfoEnd + 2);
+    ASSERT_NE(std::string::npos, nBannerEnd);
+    EXPECT_EQ(std::string(nBannerEnd - nInfoEnd - 2, 'm'),
+              s.substr(nInfoEnd + 2, nBannerEnd - nInfoEnd - 2));
+    EXPECT_EQ("\r\n}\r\n\r\n", s.substr(s.size() - 7));
+    EXPECT_EQ(std::string::npos, s.find('\0'));
+}
+
+TEST(CLog, NullFormatIsHarmless)
+{
+    LogCapture log("nullformat");
+    LogInfo(nullptr);
+    EXPECT_NE(std::string::npos, log.Text().find(" - \r\n"));
+}

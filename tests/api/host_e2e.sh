@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Drives tvlhost.exe (which loads tarvosel.dll by name) and checks what a host
+# gets back: result codes, the cp1252 message bytes, the log blocks.
+set -euo pipefail
+host=$1
+here=$(cd "$(dirname "$0")" && pwd)
+run="$here/../../scripts/wine-run.sh"
+bin=$(dirname "$host")
+work=$(mktemp -d "$bin/e2e.XXXXXX")
+trap 'rm -rf "$work"; rm -f "$bin/tarvosel.ini"' EXIT
+winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+fail=0
+check() { # description, condition
+  if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; fail=1; fi
+}
+
+# Without the configuration file beside the host.
+rm -f "$bin/tarvosel.ini"
+out=$("$run" "$host" init validated 2>&1 || true)
+check "no ini: Inicializar -1022" 'grep -q "^Inicializar -> -1022 " <<<"$out"'
+check "no ini: still uninitialised" 'grep -q "^UsuarioValidado -> -1027 " <<<"$out"'
+
+printf '[Configuracion tarvosel]\r\nLog=1\r\nIntpreepro=7\r\n' > "$bin/tarvosel.ini"
+log="$work/tarvosel.log"
+"$run" "$host" log "$(winpath "$log")" error -1002 init sign "$(winpath "$work/a")" \
+  "$(winpath "$work/b")" lasterror ssl fin validated > "$work/out" 2>&1 || true
+expected=$(printf 'DescripcionError(-1002) -> No existe una sesi\xf3n de usuario abierta')
+check "message bytes are cp1252" 'grep -qaF "$expected" "$work/out"'
+check "sign without session -1002" 'grep -qa "^FirmarFichero -> -1002 " "$work/out"'
+check "last error after failed sign" 'grep -qa "^ObtenerUltimoError -> -1002 " "$work/out"'
+check "ssl without session -1002" 'grep -qa "^ObtenerHandleSSL -> -1002 " "$work/out"'
+check "after Finalizar -1027" 'grep -qa "^UsuarioValidado -> -1027 " "$work/out"'
+check "environment 7 logged" 'grep -qaF "$(printf "Tarvosel entorno de _Producci\xf3n_")" "$log"'
+check "CRLF log lines" '[ "$(grep -c $'"'"'\r$'"'"' "$log")" = "$(wc -l < "$log")" ]'
+check "banner and braces" 'grep -qaF "Tarvosel FirmarFichero [Ver: 6.0.0.25]" "$log" && grep -qx $'"'"'{\r'"'"' "$log" && grep -qx $'"'"'}\r'"'"' "$log"'
+check "result line" 'grep -qaE "^  [0-9]{2}:[0-9]{2}:[0-9]{2}\([0-9]{1,3}\) - Resultado: -1002"$'"'"'\r'"'"' "$log"'
+[ $fail -eq 0 ] || { echo "---- output"; cat "$work/out"; echo "---- log"; cat "$log"; }
+exit $fail
