@@ -1,0 +1,68 @@
+// Under Wine's own winscard.dll (a stub whose context always fails and whose
+// status query and memory release kill the process) the library must fail
+// its smart-card start cleanly and work on without card monitoring. This
+// executable has no winscard bridge beside it.
+#include <gtest/gtest.h>
+
+#include "SmartCardTestSupport.h"
+#include "app/Messages.h"
+#include "smartcard/CAPIWinSCard.h"
+#include "smartcard/CCardManager.h"
+
+TEST(WineStubWinSCard, StartFailsCleanlyAndTheLibraryRunsWithoutMonitor)
+{
+    CScratchLog log;
+    for (int nRound = 0; nRound < 2; ++nRound) {
+        SCOPED_TRACE(nRound);
+        CaughtFailure load = Capture([] { CAPIWinSCard::Load(); });
+        ASSERT_FALSE(load.bThrown) << load.strContext;
+        ASSERT_TRUE(CAPIWinSCard::IsLoaded());
+
+        CaughtFailure init = Capture([] { CCardManager::Initialize(); });
+        EXPECT_TRUE(init.bThrown);
+        EXPECT_EQ(init.nKind, EXC_WINDOWS);
+        EXPECT_EQ(init.strContext, "CCardManager::Initialize");
+        EXPECT_EQ(CCardManager::GetReaderCount(), 0);
+
+        // What the application does next must not reach the stub's fatal calls.
+        EXPECT_FALSE(Capture([] {
+                         CCardManager::StartMonitor(GetCurrentThreadId(), -1, WM_CARD_EVENT);
+                     }).bThrown);
+        char szName[256] = "x";
+        char szProvider[256] = "x";
+        EXPECT_EQ(CCardManager::FindCardReader(szName, szProvider), -1);
+        EXPECT_STREQ(szName, "");
+        EXPECT_STREQ(szProvider, "");
+        EXPECT_EQ(CCardManager::IsCardPresent(0), 0);
+        EXPECT_FALSE(Capture([] { CCardManager::StopMonitor(); }).bThrown);
+        CCardManager::Terminate();
+        EXPECT_FALSE(Capture([] { CAPIWinSCard::Unload(); }).bThrown);
+        EXPECT_FALSE(CAPIWinSCard::IsLoaded());
+    }
+    EXPECT_EQ(log.Count("API WinSCard cargada correctamente"), 2);
+}
+
+TEST(WineStubWinSCard, LoadFunctionOptionalAndRequired)
+{
+    CScratchLog log;
+    ASSERT_FALSE(Capture([] { CAPIWinSCard::Load(); }).bThrown);
+    // A second Load while loaded changes nothing.
+    CAPIWinSCard::PFN_SCardCancel pfnBefore = CAPIWinSCard::SCardCancel;
+    ASSERT_FALSE(Capture([] { CAPIWinSCard::Load(); }).bThrown);
+    EXPECT_TRUE(CAPIWinSCard::SCardCancel == pfnBefore);
+    EXPECT_EQ(log.Count("API WinSCard cargada correctamente"), 1);
+
+    EXPECT_TRUE(CAPIWinSCard::LoadFunction("SCardEstablishContext", true) != nullptr);
+    EXPECT_TRUE(CAPIWinSCard::LoadFunction("SCardNoSuchEntry", false) == nullptr);
+    EXPECT_FALSE(log.Contains("No se ha cargado la funcion: SCardNoSuchEntry"));
+
+    CaughtFailure missing = Capture([] { CAPIWinSCard::LoadFunction("SCardNoSuchEntry", true); });
+    EXPECT_TRUE(missing.bThrown);
+    EXPECT_EQ(missing.nKind, EXC_WINDOWS);
+    EXPECT_EQ(missing.strContext, "CAPIWinSCard::LoadFunction");
+    EXPECT_TRUE(log.Contains("No se ha cargado la funcion: SCardNoSuchEntry"));
+
+    EXPECT_FALSE(Capture([] { CAPIWinSCard::Unload(); }).bThrown);
+    // Unloading twice is harmless.
+    EXPECT_FALSE(Capture([] { CAPIWinSCard::Unload(); }).bThrown);
+}
