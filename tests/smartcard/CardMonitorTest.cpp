@@ -351,6 +351,12 @@ TEST_F(CardMonitorTest, StopMonitorEndsTheBlockedQuery)
     Insert(0, ATR_OTHER);
     ASSERT_TRUE(ServiceSees(0, true));
     ExpectNoMoreEvents();
+    // Without a monitor the answer is still the recorded state (a card), and
+    // the ATR is the one the reader holds now.
+    char szName[256];
+    char szProvider[256];
+    EXPECT_EQ(CCardManager::FindCardReader(szName, szProvider), 0);
+    EXPECT_STREQ(szName, "Tarvosel Otra");
     Start(-1);
     ExpectEvent(1, 0);
 }

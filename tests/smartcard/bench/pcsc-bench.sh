@@ -29,7 +29,8 @@ note() { echo "pcsc-bench: $*"; }
 live_pid() {  # file name-pattern
   local pid
   [ -s "$1" ] || return 1
-  pid=$(cat "$1")
+  pid=$(tr -dc "0-9" <"$1")
+  [ -n "$pid" ] || return 1
   [ -d "/proc/$pid" ] || return 1
   tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q -- "$2" || return 1
   echo "$pid"
@@ -76,6 +77,12 @@ except OSError:
 EOF
 }
 
+# stops the wait early when the pcscd just started has exited
+pcscd_up_or_gone() {
+  live_pid "$state/pcscd.pid" pcscd >/dev/null || return 0
+  pcscd_ready
+}
+
 wait_for() {  # seconds command...
   local n=$(( $1 * 10 )); shift
   while [ $n -gt 0 ]; do
@@ -96,11 +103,15 @@ start_pcscd() {
   if [ -S "$sock" ] && python3 -c "import socket,sys;s=socket.socket(socket.AF_UNIX);s.connect(sys.argv[1])" "$sock" 2>/dev/null; then
     die "a pcscd that this bench did not start is running; stop it first"
   fi
+  # leftovers of a pcscd that was killed: pcscd refuses to start over them
+  if [ -e "$sock" ] && ! live_pid /run/pcscd/pcscd.pid pcscd >/dev/null; then
+    rm -f "$sock" /run/pcscd/pcscd.pid
+  fi
   # foreground so that the pid is pcscd's own; no --auto-exit, so it stays up
   # while no client is connected; setsid keeps it out of the caller's signals
   setsid "$pcscd_bin" -f -c "$vpcd_conf_dir" </dev/null >>"$state/pcscd.log" 2>&1 &
   echo $! >"$state/pcscd.pid"
-  if ! wait_for 15 pcscd_ready; then
+  if ! wait_for 15 pcscd_up_or_gone || ! pcscd_ready; then
     stop_pid "$state/pcscd.pid" pcscd
     tail -n 20 "$state/pcscd.log" >&2
     die "pcscd did not come up"
