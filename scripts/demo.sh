@@ -23,7 +23,9 @@ printf '[Configuracion tarvosel]\r\nLog=1\r\nIntpreepro=0\r\n' > "$demo/tarvosel
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 printf 'contenido de prueba\n' > "$demo/documento.txt"
 
-# The host prints cp1252, as the library speaks; show it as UTF-8 here.
+# The host prints cp1252, as the library speaks; show it as UTF-8 here. Its exit
+# code says whether any call failed; some of these fail on purpose (no session).
+status=0
 "$TVL_ROOT/scripts/wine-run.sh" "$demo/tvlhost.exe" --show-log \
   log "$(winpath "$demo/tarvosel.log")" \
   init temp "$(winpath "$demo")" \
@@ -31,4 +33,6 @@ printf 'contenido de prueba\n' > "$demo/documento.txt"
   sign "$(winpath "$demo/documento.txt")" "$(winpath "$demo/documento.p7m")" --base64 --gzip \
   lasterror \
   error -1002 error -1012 error 10001 \
-  fin validated </dev/null 2>&1 | iconv -f CP1252 -t UTF-8
+  fin validated </dev/null > "$demo/host.out" 2>&1 || status=$?
+iconv -f CP1252 -t UTF-8 < "$demo/host.out"
+echo "tvlhost exit code: $status (1: some call returned an error code)"
