@@ -364,6 +364,18 @@ const std::vector<uint8_t>* CPkcs7Reader::ContentDigest(const std::string& strDi
   return nullptr;
 }
 
+const std::vector<uint8_t>& CPkcs7Reader::Certificate(size_t nIndex) const
+{
+  static const std::vector<uint8_t> none;
+  return nIndex < m_certs.size() ? m_certs[nIndex] : none;
+}
+
+const CPkcs7SignerInfo& CPkcs7Reader::Signer(size_t nIndex) const
+{
+  static const CPkcs7SignerInfo none;
+  return nIndex < m_signers.size() ? m_signers[nIndex] : none;
+}
+
 int CPkcs7Reader::FindSignerCertificate(size_t nSigner) const
 {
   if (nSigner >= m_signers.size())

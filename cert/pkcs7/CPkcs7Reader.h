@@ -48,10 +48,11 @@ class CPkcs7Reader : private CBerHandler {
   // was not announced or is not supported, or before Finish.
   const std::vector<uint8_t>* ContentDigest(const std::string& strDigestOid) const;
 
+  // An index out of range gives an empty certificate or signer.
   size_t CertificateCount() const { return m_certs.size(); }
-  const std::vector<uint8_t>& Certificate(size_t nIndex) const { return m_certs.at(nIndex); }
+  const std::vector<uint8_t>& Certificate(size_t nIndex) const;
   size_t SignerCount() const { return m_signers.size(); }
-  const CPkcs7SignerInfo& Signer(size_t nIndex) const { return m_signers.at(nIndex); }
+  const CPkcs7SignerInfo& Signer(size_t nIndex) const;
 
   // Index of the message certificate whose issuer and serial number are the
   // signer's, or -1.

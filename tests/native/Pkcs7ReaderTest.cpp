@@ -96,6 +96,9 @@ TEST_P(ReaderInterop, ContentAndSignersInAnyBlockSize)
       EXPECT_EQ(reader.Verify(i, cert.data(), cert.size()), EPkcs7Error::Ok) << "signer " << i;
     }
     EXPECT_EQ(reader.Verify(v.signers, msg.data(), 1), EPkcs7Error::BadIndex);
+    EXPECT_TRUE(reader.Signer(v.signers).Signature().empty());
+    EXPECT_TRUE(reader.Certificate(v.signers).empty());
+    EXPECT_EQ(reader.FindSignerCertificate(v.signers), -1);
   }
 }
 
