@@ -228,8 +228,8 @@ def main():
 
     ports = [int(p) for p in opt.vpcd_ports.split(",")]
     ctl = Controller(opt.vpcd_host, ports, opt.service_cmd.split() if opt.service_cmd else [])
-    for spec in opt.insert:
-        r, atr = spec.split(":", 1)
+    for item in opt.insert:
+        r, atr = item.split(":", 1)
         ctl.cards[int(r)].insert(bytes.fromhex(atr), 0)
 
     class Handler(socketserver.StreamRequestHandler):
