@@ -1,0 +1,149 @@
+#include "cert/wincrypt/CAuthorityStore.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <vector>
+
+#include "api/CLog.h"
+#include "api/CTarvoselException.h"
+#include "app/CHiddenStrings.h"
+#include "cert/wincrypt/CAPIWincrypt.h"
+#include "cert/wincrypt/CWincryptCertificate.h"
+#include "platform/framework/CWinApp.h"
+#include "util/CUtil.h"
+
+namespace {
+
+const int s_anResourceIds[CAuthorityStore::AUTHORITY_COUNT] = {1036, 1039, 1041, 1038,
+                                                               1035, 1037, 1034};
+// Scrambled-table entry of the first authority's fingerprint; the rest follow.
+const int FINGERPRINT_ENTRY = 2;
+
+const char* const s_apszLabels[CAuthorityStore::AUTHORITY_COUNT] = {
+    "prod - raiz primera generacion",
+    "prod - raiz segunda generacion",
+    "prod - ca subordinada segunda generacion",
+    "preexplotacion - raiz nueva generacion",
+    "preexplotacion - raiz generacion anterior",
+    "desarrollo - raiz nueva generacion",
+    "desarrollo - raiz generacion anterior"};
+
+// Issuer-list entries of the scrambled table for the configured environment.
+int EnvironmentListEntry(int nEnvironment)
+{
+    switch (nEnvironment) {
+    case 1: return 11;  // integration
+    case 2: return 10;  // pre-production
+    default: return 9;  // production
+    }
+}
+
+std::string Upper(std::string strText)
+{
+    if (!strText.empty())
+        CharUpperBuffA(&strText[0], static_cast<DWORD>(strText.size()));
+    return strText;
+}
+
+}  // namespace
+
+int CAuthorityStore::GetResourceId(int nIndex)
+{
+    if (nIndex < 0 || nIndex >= AUTHORITY_COUNT)
+        return 0;
+    return s_anResourceIds[nIndex];
+}
+
+CWincryptCertificate* CAuthorityStore::LoadAuthorityCertificate(int nResourceId,
+                                                                const std::string& strFingerprint)
+{
+    static const char kContext[] = "CAuthorityStore::LoadAuthorityCertificate";
+    HMODULE hModule = CWinApp::GetInstanceHandle();
+    HRSRC hResource = FindResourceExA(hModule, "CERTIFICATE", MAKEINTRESOURCEA(nResourceId),
+                                      MAKELANGID(LANG_SPANISH, SUBLANG_SPANISH_MODERN));
+    if (hResource == nullptr)
+        throw new CTarvoselException(EXC_WINDOWS, GetLastError(), kContext);
+    HGLOBAL hData = LoadResource(hModule, hResource);
+    if (hData == nullptr)
+        throw new CTarvoselException(EXC_WINDOWS, GetLastError(), kContext);
+    const BYTE* pbCompressed = static_cast<const BYTE*>(LockResource(hData));
+    DWORD cbCompressed = SizeofResource(hModule, hResource);
+    if (pbCompressed == nullptr || cbCompressed == 0)
+        throw new CTarvoselException(EXC_WINDOWS, GetLastError(), kContext);
+
+    // Every embedded certificate is smaller than four times its compressed form.
+    std::vector<BYTE> der(4 * static_cast<size_t>(cbCompressed));
+    unsigned long cbDer = static_cast<unsigned long>(der.size());
+    CUtil::UnzipBuffer(der.data(), &cbDer, pbCompressed, cbCompressed);
+
+    std::unique_ptr<CWincryptCertificate> pAuthority(new CWincryptCertificate());
+    pAuthority->Create2(der.data(), cbDer);
+    if (pAuthority->GetThumbprint() != strFingerprint) {
+        LogInfo("Certificado en tarvosel manipulado");
+        return nullptr;
+    }
+    return pAuthority.release();
+}
+
+int CAuthorityStore::FindIssuingAuthority(CWincryptCertificate* pSigner)
+{
+    if (pSigner == nullptr || pSigner->GetContext() == nullptr)
+        return NO_AUTHORITY;
+    for (int i = 0; i < AUTHORITY_COUNT; ++i) {
+        std::unique_ptr<CWincryptCertificate> pAuthority(LoadAuthorityCertificate(
+            s_anResourceIds[i], CHiddenStrings::GetString(FINGERPRINT_ENTRY + i)));
+        // A manipulated authority is no issuer: try the next one.
+        if (!pAuthority)
+            continue;
+        DWORD dwFlags = CERT_STORE_SIGNATURE_FLAG | CERT_STORE_TIME_VALIDITY_FLAG;
+        if (!CAPIWincrypt::CertVerifySubjectCertificateContext(pSigner->GetContext(),
+                                                               pAuthority->GetContext(), &dwFlags))
+            throw new CTarvoselException(EXC_WINDOWS, GetLastError(), "CTarvoselApp::VerifySign");
+        pAuthority.reset();
+        // The signing time is checked on its own; the validity period is not looked at here.
+        if ((dwFlags & CERT_STORE_SIGNATURE_FLAG) == 0) {
+            LogInfo("Emisor reconocido. Entorno: %s", AuthorityLabel(i).c_str());
+            LogInfo("...OK");
+            return i;
+        }
+    }
+    return NO_AUTHORITY;
+}
+
+bool CAuthorityStore::IsRecognisedIssuer(CWincryptCertificate* pSigner, int nEnvironment)
+{
+    LogInfo("...no se ha encontrado el certificado raíz apropiado. Verificando ruta de "
+            "certificación...");
+    if (pSigner == nullptr || !pSigner->Verify()) {
+        LogInfo("...error en la verificación. No se confía en el certificado");
+        return false;
+    }
+    LogInfo("...OK");
+    LogInfo("Comprobando emisor...");
+
+    const std::string astrLists[4] = {Upper(CHiddenStrings::GetString(1)),
+                                      Upper(CHiddenStrings::GetString(EnvironmentListEntry(nEnvironment))),
+                                      Upper(CHiddenStrings::GetString(12)),
+                                      Upper(CHiddenStrings::GetString(13))};
+    std::string strIssuer = Upper(pSigner->GetIssuer());
+    // An empty issuer would be found in any list.
+    if (!strIssuer.empty()) {
+        for (const std::string& strList : astrLists) {
+            if (strList.find(strIssuer) != std::string::npos) {
+                LogInfo("Emisor reconocido");
+                LogInfo("...OK");
+                return true;
+            }
+        }
+    }
+    LogInfo("...emisor no reconocido");
+    return false;
+}
+
+std::string AuthorityLabel(int nIndex)
+{
+    if (nIndex < 0 || nIndex >= CAuthorityStore::AUTHORITY_COUNT)
+        return "ca no incluida en almacen interno";
+    return s_apszLabels[nIndex];
+}

@@ -1,0 +1,42 @@
+#pragma once
+#include <string>
+
+class CWincryptCertificate;
+
+// The certificate authorities the library carries as compressed resources, in
+// the order they are tried: 0-2 production (first-generation root, second-
+// generation root, its subordinate), 3-4 pre-production, 5-6 development.
+// Nothing is cached: each check loads the authorities afresh.
+class CAuthorityStore {
+public:
+    enum { AUTHORITY_COUNT = 7, NO_AUTHORITY = -1 };
+
+    virtual ~CAuthorityStore() {}
+
+    // Resource id of an authority index, 0 outside 0-6.
+    static int GetResourceId(int nIndex);
+
+    // The authority certificate of a resource, or nullptr (logged "Certificado en
+    // tarvosel manipulado") when its SHA-1 thumbprint differs from strFingerprint.
+    // The caller deletes it. Throws kind Windows when the resource is missing or is
+    // not a certificate, own ERR_DECOMPRESS when it cannot be decompressed.
+    static CWincryptCertificate* LoadAuthorityCertificate(int nResourceId,
+                                                          const std::string& strFingerprint);
+
+    // Index of the first authority whose key verifies the signer's certificate
+    // (its validity period is not looked at), or NO_AUTHORITY. An authority that
+    // fails its fingerprint check is never taken as the issuer.
+    static int FindIssuingAuthority(CWincryptCertificate* pSigner);
+
+    // Fallback when no embedded authority issued the certificate: the platform
+    // trusts its chain and its issuer is on the issuer lists of the environment
+    // (0 production, 1 integration, 2 pre-production, other values production).
+    static bool IsRecognisedIssuer(CWincryptCertificate* pSigner, int nEnvironment);
+
+private:
+    CAuthorityStore();
+};
+
+// Environment and generation of an authority index; "ca no incluida en almacen
+// interno" outside 0-6. Only the production labels contain "prod".
+std::string AuthorityLabel(int nIndex);

@@ -1,0 +1,210 @@
+#include "cert/wincrypt/CertificateText.h"
+
+#include <string.h>
+#include <time.h>
+
+#include "api/CLog.h"
+#include "api/CTarvoselException.h"
+#include "cert/CCertificate.h"
+
+namespace {
+
+struct FlagText {
+    DWORD dwFlag;
+    const char* pszText;
+};
+
+const FlagText s_aKeyUsage[] = {
+    {KU_DATA_ENCIPHERMENT, "Cifrado de datos"}, {KU_DIGITAL_SIGNATURE, "; Firma digital"},
+    {KU_KEY_AGREEMENT, "; Acuerdo de clave"},   {KU_KEY_CERT_SIGN, "; Firma de certificado"},
+    {KU_KEY_ENCIPHERMENT, "; Cifrado de clave"}, {KU_NON_REPUDIATION, "; No repudio"},
+    {KU_CRL_SIGN, "; Firma de CRL"}};
+
+// Order matters: the texts are written in this order, not in bit order.
+const FlagText s_aTrustError[] = {
+    {0x1, "CERT_TRUST_IS_NOT_TIME_VALID"},
+    {0x2, "Error: CERT_TRUST_IS_NOT_TIME_NESTED"},
+    {0x4, "CERT_TRUST_IS_REVOKED"},
+    {0x8, "CERT_TRUST_IS_NOT_SIGNATURE_VALID"},
+    {0x10, "CERT_TRUST_IS_NOT_VALID_FOR_USAGE"},
+    {0x20, "CERT_TRUST_IS_UNTRUSTED_ROOT"},
+    {0x40, "CERT_TRUST_REVOCATION_STATUS_UNKNOWN"},
+    {0x80, "CERT_TRUST_IS_CYCLIC"},
+    {0x100, "CERT_TRUST_INVALID_EXTENSION"},
+    {0x200, "CERT_TRUST_INVALID_POLICY_CONSTRAINTS"},
+    {0x400, "CERT_TRUST_INVALID_BASIC_CONSTRAINTS"},
+    {0x800, "CERT_TRUST_INVALID_NAME_CONSTRAINTS"},
+    {0x1000, "CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT"},
+    {0x2000, "CERT_TRUST_HAS_NOT_DEFINED_NAME_CONSTRAINT"},
+    {0x4000, "CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT"},
+    {0x8000, "CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT"},
+    {0x1000000, "CERT_TRUST_IS_OFFLINE_REVOCATION"},
+    {0x2000000, "CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY"},
+    {0x10000, "CERT_TRUST_IS_PARTIAL_CHAIN"},
+    {0x20000, "CERT_TRUST_CTL_IS_NOT_TIME_VALID"},
+    {0x40000, "CERT_TRUST_CTL_IS_NOT_SIGNATURE_VALID"},
+    {0x80000, "CERT_TRUST_CTL_IS_NOT_VALID_FOR_USAGE"}};
+
+const FlagText s_aTrustInfo[] = {
+    {0x1, "CERT_TRUST_HAS_EXACT_MATCH_ISSUER"},
+    {0x2, "CERT_TRUST_HAS_KEY_MATCH_ISSUER"},
+    {0x4, "CERT_TRUST_HAS_NAME_MATCH_ISSUER"},
+    {0x8, "CERT_TRUST_IS_SELF_SIGNED"},
+    {0x100, "CERT_TRUST_HAS_PREFERRED_ISSUER"},
+    {0x200, "CERT_TRUST_HAS_ISSUANCE_CHAIN_POLICY"},
+    {0x400, "CERT_TRUST_HAS_VALID_NAME_CONSTRAINTS"},
+    {0x10000, "CERT_TRUST_IS_COMPLEX_CHAIN"}};
+
+template <size_t N>
+std::string JoinFlags(const FlagText (&aTable)[N], DWORD dwFlags)
+{
+    std::string strText;
+    for (const FlagText& f : aTable) {
+        if (dwFlags & f.dwFlag) {
+            strText += f.pszText;
+            strText += " | ";
+        }
+    }
+    if (!strText.empty())
+        strText.erase(strText.size() - 3);
+    return strText;
+}
+
+std::string Trim(const std::string& strText)
+{
+    static const char kBlanks[] = " \t\r\n";
+    size_t nFirst = strText.find_first_not_of(kBlanks);
+    if (nFirst == std::string::npos)
+        return std::string();
+    size_t nLast = strText.find_last_not_of(kBlanks);
+    return strText.substr(nFirst, nLast - nFirst + 1);
+}
+
+// "OID.2.5.4.3" and "2.5.4.3" name the same attribute.
+std::string WithoutOidPrefix(const std::string& strKey)
+{
+    if (strKey.size() >= 4 && _strnicmp(strKey.c_str(), "OID.", 4) == 0)
+        return strKey.substr(4);
+    return strKey;
+}
+
+const ULONGLONG FILETIME_UNIX_EPOCH = 116444736000000000ULL;
+const ULONGLONG FILETIME_TICKS_PER_SECOND = 10000000ULL;
+
+}  // namespace
+
+std::string KeyUsageText(int nKeyUsage)
+{
+    std::string strText;
+    for (const FlagText& f : s_aKeyUsage) {
+        if (nKeyUsage & f.dwFlag)
+            strText += f.pszText;
+    }
+    if (strText.compare(0, 2, "; ") == 0)
+        strText.erase(0, 2);
+    return strText;
+}
+
+int GetCertificateCardType(CCertificate* pCertificate)
+{
+    if (pCertificate == nullptr)
+        return 0;
+    std::string strProvider, strContainer;
+    try {
+        pCertificate->GetProviderData(strProvider, strContainer);
+    } catch (CTarvoselException* e) {
+        LogInfo("%s", e->GetDescription().c_str());
+        pCertificate->LogDetails();
+        delete e;
+        return 0;
+    }
+    if (pCertificate->GetIssuer().find("DIRECCION GENERAL DE LA POLICIA") != std::string::npos)
+        return 1;
+    if (_stricmp(strProvider.c_str(), "TEMD_CSP") == 0)
+        return 3;
+    return 0;
+}
+
+std::string TrustStatusText(DWORD dwErrorStatus, DWORD dwInfoStatus)
+{
+    std::string strText;
+    std::string strErrors = JoinFlags(s_aTrustError, dwErrorStatus);
+    if (!strErrors.empty())
+        strText = "Error: " + strErrors + " ";
+    std::string strInfo = JoinFlags(s_aTrustInfo, dwInfoStatus);
+    if (!strInfo.empty())
+        strText += "Info: " + strInfo;
+    return strText;
+}
+
+std::string GetNameAttribute(const std::string& strName, const std::string& strOid)
+{
+    // Each relative name is "KEY=VALUE" between semicolons. Pairing key and value
+    // inside one relative name keeps an empty value, or a value holding "=" or ";",
+    // from shifting every later attribute onto the wrong key.
+    std::string strWanted = WithoutOidPrefix(Trim(strOid));
+    size_t nPos = 0;
+    while (nPos <= strName.size()) {
+        size_t nEnd = strName.find(';', nPos);
+        if (nEnd == std::string::npos)
+            nEnd = strName.size();
+        std::string strPart = strName.substr(nPos, nEnd - nPos);
+        size_t nEquals = strPart.find('=');
+        if (nEquals != std::string::npos) {
+            std::string strKey = WithoutOidPrefix(Trim(strPart.substr(0, nEquals)));
+            if (!strKey.empty() && _stricmp(strKey.c_str(), strWanted.c_str()) == 0) {
+                std::string strValue = strPart.substr(nEquals + 1);
+                return Trim(strValue.substr(0, strValue.find('=')));
+            }
+        }
+        nPos = nEnd + 1;
+    }
+    return std::string();
+}
+
+TIME64 FileTimeToLocalTime64(const FILETIME& ftUtc)
+{
+    SYSTEMTIME stUtc, stLocal;
+    FILETIME ftLocal;
+    if (!FileTimeToSystemTime(&ftUtc, &stUtc) ||
+        !SystemTimeToTzSpecificLocalTime(nullptr, &stUtc, &stLocal) ||
+        !SystemTimeToFileTime(&stLocal, &ftLocal))
+        return 0;
+    ULARGE_INTEGER u;
+    u.LowPart = ftLocal.dwLowDateTime;
+    u.HighPart = ftLocal.dwHighDateTime;
+    return (static_cast<TIME64>(u.QuadPart) - static_cast<TIME64>(FILETIME_UNIX_EPOCH)) /
+           static_cast<TIME64>(FILETIME_TICKS_PER_SECOND);
+}
+
+std::string FormatTime64(TIME64 tTime, const char* pszFormat)
+{
+    // Before 1601 there is no file time; the upper bound keeps the ticks in 64 bits.
+    if (tTime < -static_cast<TIME64>(FILETIME_UNIX_EPOCH / FILETIME_TICKS_PER_SECOND) ||
+        tTime > 0x7FFFFFFFFFLL)
+        return std::string();
+    TIME64 nTicks = tTime * static_cast<TIME64>(FILETIME_TICKS_PER_SECOND) +
+                    static_cast<TIME64>(FILETIME_UNIX_EPOCH);
+    ULARGE_INTEGER u;
+    u.QuadPart = static_cast<ULONGLONG>(nTicks);
+    FILETIME ft;
+    ft.dwLowDateTime = u.LowPart;
+    ft.dwHighDateTime = u.HighPart;
+    SYSTEMTIME st;
+    if (!FileTimeToSystemTime(&ft, &st))
+        return std::string();
+
+    struct tm t;
+    memset(&t, 0, sizeof(t));
+    t.tm_year = st.wYear - 1900;
+    t.tm_mon = st.wMonth - 1;
+    t.tm_mday = st.wDay;
+    t.tm_hour = st.wHour;
+    t.tm_min = st.wMinute;
+    t.tm_sec = st.wSecond;
+    t.tm_wday = st.wDayOfWeek;
+    t.tm_isdst = 0;
+    char szText[256];
+    size_t n = strftime(szText, sizeof(szText), pszFormat, &t);
+    return std::string(szText, n);
+}

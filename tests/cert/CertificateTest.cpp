@@ -1,0 +1,374 @@
+// CWincryptCertificate over the test PKI: every extracted field, PEM, provider
+// data, the card kind, and what bad input gives.
+#include "tests/cert/CertTestSupport.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "cert/wincrypt/CertificateText.h"
+
+using namespace certtest;
+
+namespace
+{
+
+// Seconds since 1970 of a "YYYYMMDDHHMMSSZ" text, read as it stands.
+TIME64 Seconds(const char* pszTime)
+{
+    SYSTEMTIME st = {};
+    sscanf(pszTime, "%4hu%2hu%2hu%2hu%2hu%2hu", &st.wYear, &st.wMonth, &st.wDay, &st.wHour,
+           &st.wMinute, &st.wSecond);
+    FILETIME ft;
+    SystemTimeToFileTime(&st, &ft);
+    ULARGE_INTEGER u;
+    u.LowPart = ft.dwLowDateTime;
+    u.HighPart = ft.dwHighDateTime;
+    return (TIME64)((u.QuadPart - 116444736000000000ULL) / 10000000ULL);
+}
+
+class Certificate : public CertTest
+{
+};
+
+TEST_F(Certificate, FieldsMatchTheIndexForEveryTestCertificate)
+{
+    for (const TestPkiCert& rec : g_aTestPki)
+    {
+        SCOPED_TRACE(rec.pszName);
+        std::unique_ptr<CWincryptCertificate> c = PkiCertificate(rec.pszName);
+        EXPECT_EQ(c->GetOwnerName(), rec.pszOwnerName);
+        EXPECT_EQ(c->GetOwnerId(), rec.pszOwnerId);
+        EXPECT_EQ(c->GetDisplayName(), rec.pszDisplayName);
+        EXPECT_EQ(c->GetSubject(), rec.pszSubject);
+        EXPECT_EQ(c->GetSubjectOid(), rec.pszSubjectOid);
+        EXPECT_EQ(c->GetIssuer(), rec.pszIssuer);
+        EXPECT_EQ(c->GetSerialNumber(), rec.pszSerial);
+        EXPECT_EQ(c->GetThumbprint(), rec.pszThumbprint);
+        EXPECT_EQ(c->GetKeyUsage(), rec.nKeyUsage);
+        EXPECT_EQ(c->GetSignatureUsage(), rec.nSignatureUsage);
+        EXPECT_EQ(KeyUsageText(c->GetKeyUsage()), rec.pszKeyUsageText);
+        EXPECT_EQ(c->GetEnhancedKeyUsage(), rec.pszEnhancedKeyUsage);
+        EXPECT_EQ(c->GetValidityStatus(), rec.nValidity);
+        EXPECT_EQ(c->GetVersion(), "V3");
+        EXPECT_EQ(c->GetRenewalDate(), 0);
+        EXPECT_EQ(c->GetKeyExpiryDate(), 0);
+    }
+}
+
+// The cases the owner-data extraction distinguishes, one certificate each.
+TEST_F(Certificate, OwnerDataFollowsEachSourceInTurn)
+{
+    static const struct { const char* name; const char* owner; const char* id; } cases[] = {
+        {"dni-auth", "JUAN GARCIA LOPEZ", "12345678Z"},       // family 1
+        {"fam2", "MARIA FERNANDEZ RUIZ", "87654321X"},        // family 2 wins over 1's name
+        {"fam3", "PEDRO SANCHEZ GIL", "11111111H"},           // family 3
+        {"uid-cn", "ANA MARTIN PEREZ", "22222222J"},          // user id, CN split at "|"
+        {"uid-cn-plain", "LUIS GOMEZ", "33333333P"},          // CN without "|"
+        {"subject-attrs", "ELENA TORRES BLANCO", "44444444A"}, // subject G, SN, SERIALNUMBER
+        {"cn-only", "GARCIA LOPEZ JUAN", "12345678Z"},        // "NOMBRE ... - NIF ..."
+        {"cn-only-nonif", "ROMERO VEGA LUCIA", ""},           // "NOMBRE ..." alone
+        {"soft-ds-nr", "SELLO DE PRUEBAS", ""},               // display name as it is
+        {"accents", "JOSÉ MUÑOZ PEÑA", "66666666Q"},          // UTF8String values, cp1252 out
+    };
+    for (const auto& t : cases)
+    {
+        SCOPED_TRACE(t.name);
+        std::unique_ptr<CWincryptCertificate> c = PkiCertificate(t.name);
+        EXPECT_EQ(c->GetOwnerName(), t.owner);
+        EXPECT_EQ(c->GetOwnerId(), t.id);
+    }
+}
+
+TEST_F(Certificate, SerialIsWrittenMostSignificantByteFirst)
+{
+    EXPECT_EQ(PkiCertificate("serial")->GetSerialNumber(), "030201");
+}
+
+TEST_F(Certificate, EnhancedKeyUsageKeepsAnEmptyNameForAnUnknownOid)
+{
+    EXPECT_EQ(PkiCertificate("eku")->GetEnhancedKeyUsage(), ";Client Authentication");
+    EXPECT_EQ(PkiCertificate("dni-auth")->GetEnhancedKeyUsage(), "Client Authentication");
+    EXPECT_EQ(PkiCertificate("dni-sign")->GetEnhancedKeyUsage(), "");
+}
+
+TEST_F(Certificate, DatesAreTheLocalTimeOfTheUtcValidity)
+{
+    for (const char* name : {"dni-auth", "expired", "notyet"})
+    {
+        SCOPED_TRACE(name);
+        const TestPkiCert& rec = PkiRecord(name);
+        std::unique_ptr<CWincryptCertificate> c = PkiCertificate(name);
+        TIME64 before = Seconds(rec.pszNotBefore), after = Seconds(rec.pszNotAfter);
+        // Whatever the zone, local time is within a day of UTC, in whole quarter hours.
+        EXPECT_LE(std::llabs(c->GetNotBefore() - before), 86400);
+        EXPECT_EQ((c->GetNotBefore() - before) % 900, 0);
+        EXPECT_EQ((c->GetNotAfter() - after) % 900, 0);
+
+        // The offsets are the zone's own for each date.
+        TIME_ZONE_INFORMATION tz;
+        GetTimeZoneInformation(&tz);
+        for (const char* when : {rec.pszNotBefore, rec.pszNotAfter})
+        {
+            SYSTEMTIME utc = {}, local = {};
+            sscanf(when, "%4hu%2hu%2hu%2hu%2hu%2hu", &utc.wYear, &utc.wMonth, &utc.wDay, &utc.wHour,
+                   &utc.wMinute, &utc.wSecond);
+            ASSERT_TRUE(SystemTimeToTzSpecificLocalTime(&tz, &utc, &local));
+            char expected[32];
+            snprintf(expected, sizeof(expected), "%02u/%02u/%04u, a las %02u:%02u", local.wDay,
+                     local.wMonth, local.wYear, local.wHour, local.wMinute);
+            TIME64 t = when == rec.pszNotBefore ? c->GetNotBefore() : c->GetNotAfter();
+            EXPECT_EQ(FormatTime64(t, "%d/%m/%Y, a las %H:%M"), expected);
+        }
+    }
+    // With no offset the texts are the certificate's own.
+    EXPECT_EQ(FormatTime64(Seconds("20461231235959Z"), "%d/%m/%Y, a las %H:%M"), "31/12/2046, a las 23:59");
+    EXPECT_EQ(FormatTime64(0, "%d/%m/%Y"), "01/01/1970");
+}
+
+TEST_F(Certificate, PemIsTheFixturePemByteForByte)
+{
+    for (const TestPkiCert& rec : g_aTestPki)
+    {
+        SCOPED_TRACE(rec.pszName);
+        std::string pemFile = PkiPath(rec.pszDerFile);
+        pemFile.replace(pemFile.size() - 4, 4, ".pem");
+        std::string expected = ReadText(pemFile);
+        expected.erase(std::remove(expected.begin(), expected.end(), '\r'), expected.end());
+        EXPECT_EQ(PkiCertificate(rec.pszName)->GetPEM(), expected);
+    }
+    EXPECT_EQ(CWincryptCertificate().GetPEM(), "");
+}
+
+TEST_F(Certificate, CopiesAndRebuildsKeepNothingOfBefore)
+{
+    std::unique_ptr<CWincryptCertificate> a = PkiCertificate("eku");
+    CWincryptCertificate copy(*a);
+    EXPECT_EQ(copy.GetThumbprint(), a->GetThumbprint());
+    EXPECT_EQ(copy.GetEnhancedKeyUsage(), ";Client Authentication");
+    EXPECT_NE(copy.GetContext(), nullptr);
+
+    // A second build replaces every field rather than adding to it.
+    Bytes der = PkiDer("dni-sign");
+    copy.Create2(der.data(), (DWORD)der.size());
+    EXPECT_EQ(copy.GetEnhancedKeyUsage(), "");
+    EXPECT_EQ(copy.GetSerialNumber(), "54560000000102");
+    EXPECT_EQ(copy.GetOwnerName(), "JUAN GARCIA LOPEZ");
+
+    // The source context stays with its owner.
+    CCertContextPtr ctx = ContextFromBytes(PkiDer("serial"));
+    {
+        CWincryptCertificate fromContext(ctx.get());
+        EXPECT_EQ(fromContext.GetSerialNumber(), "030201");
+    }
+    EXPECT_EQ(ctx->pCertInfo->SerialNumber.cbData, 3u);
+
+    CWincryptCertificate empty;
+    EXPECT_EQ(empty.GetContext(), nullptr);
+    EXPECT_EQ(empty.GetNotBefore(), 0);
+    EXPECT_EQ(empty.GetValidityStatus(), 0);
+    EXPECT_EQ(empty.GetSubject(), "");
+}
+
+TEST_F(Certificate, BytesThatAreNoCertificateThrowFromCreate2)
+{
+    static const BYTE garbage[] = {0x30, 0x03, 0x02, 0x01, 0x05};
+    Bytes truncated = PkiDer("dni-auth");
+    truncated.resize(truncated.size() / 2);
+    const Bytes inputs[] = {Bytes(std::begin(garbage), std::end(garbage)), truncated, Bytes(1, 0)};
+    for (const Bytes& in : inputs)
+    {
+        SCOPED_TRACE(in.size());
+        CWincryptCertificate c;
+        std::unique_ptr<CTarvoselException> e = Thrown([&] { c.Create2(in.data(), (DWORD)in.size()); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->GetKind(), EXC_WINDOWS);
+        EXPECT_NE(e->GetSubCode(), 0);
+        EXPECT_EQ(e->GetContext(), "CWincryptCertificate::Create2");
+        EXPECT_EQ(c.GetContext(), nullptr);
+    }
+}
+
+TEST_F(Certificate, UndecodableSubjectAltNameThrowsFromGetOwnerData)
+{
+    Bytes der = PkiDer("dni-auth");
+    ASSERT_TRUE(BreakSubjectAltName(der));
+    // The platform takes the certificate: extension values are opaque to it.
+    CCertContextPtr ctx = ContextFromBytes(der);
+    ASSERT_TRUE(ctx) << GetLastError();
+
+    std::unique_ptr<CTarvoselException> e = Thrown([&] { CWincryptCertificate c(ctx.get()); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->GetKind(), EXC_WINDOWS);
+    EXPECT_NE(e->GetSubCode(), 0);
+    EXPECT_EQ(e->GetContext(), "CWincryptCertificate::GetOwnerData");
+
+    CWincryptCertificate c;
+    e = Thrown([&] { c.Create2(der.data(), (DWORD)der.size()); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->GetContext(), "CWincryptCertificate::GetOwnerData");
+}
+
+TEST_F(Certificate, NameAttributeLookup)
+{
+    const std::string name =
+        "2.5.4.3=GARCIA LOPEZ JUAN;  OID.1.3.6.1.4.1.5734.1.4 = 12345678Z ; 1.3.6.1.4.1.5734.1.1=JUAN; "
+        "cn=minusculas; 2.5.4.5=; 2.5.4.11=despues; 2.5.4.10=\"A=B\"; 2.5.4.7=tras igual";
+    static const struct { const char* oid; const char* value; } cases[] = {
+        {"2.5.4.3", "GARCIA LOPEZ JUAN"},
+        {"1.3.6.1.4.1.5734.1.4", "12345678Z"},      // key written with "OID."
+        {"OID.1.3.6.1.4.1.5734.1.1", "JUAN"},       // key written without it
+        {"oid.1.3.6.1.4.1.5734.1.1", "JUAN"},
+        {"CN", "minusculas"},                       // case ignored
+        {"2.5.4.4", ""},                            // absent
+        {"1.3.6.1.4.1.5734.1", ""},                 // a prefix is no match
+        {"2.5.4.10", "\"A"},                        // a value is cut at "="
+        {"2.5.4.5", ""},                            // empty
+        {"2.5.4.11", "despues"},                    // found after an empty value,
+        {"2.5.4.7", "tras igual"},                  // and after one holding "="
+    };
+    for (const auto& t : cases)
+    {
+        SCOPED_TRACE(t.oid);
+        EXPECT_EQ(GetNameAttribute(name, t.oid), t.value);
+    }
+    EXPECT_EQ(GetNameAttribute("", "2.5.4.3"), "");
+    EXPECT_EQ(GetNameAttribute("2.5.4.3", "2.5.4.3"), "");
+}
+
+TEST_F(Certificate, KeyUsageText)
+{
+    static const struct { int flags; const char* text; } cases[] = {
+        {0x00, ""},
+        {0x20, "No repudio"},
+        {0x12, "Firma digital; Cifrado de clave"},
+        {0x01, "Cifrado de datos"},
+        {0x41, "Cifrado de datos; Firma de CRL"},
+        {0x0C, "Acuerdo de clave; Firma de certificado"},
+        {0x7F, "Cifrado de datos; Firma digital; Acuerdo de clave; Firma de certificado; "
+               "Cifrado de clave; No repudio; Firma de CRL"},
+        {0x180, ""},
+    };
+    for (const auto& t : cases)
+        EXPECT_EQ(KeyUsageText(t.flags), t.text) << t.flags;
+}
+
+TEST_F(Certificate, TrustStatusText)
+{
+    static const struct { DWORD error, info; const char* text; } cases[] = {
+        {0x21, 0x08, "Error: CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_UNTRUSTED_ROOT "
+                     "Info: CERT_TRUST_IS_SELF_SIGNED"},
+        {0, 0, ""},
+        {0x1, 0, "Error: CERT_TRUST_IS_NOT_TIME_VALID "},
+        {0, 0x10001, "Info: CERT_TRUST_HAS_EXACT_MATCH_ISSUER | CERT_TRUST_IS_COMPLEX_CHAIN"},
+        {0x2, 0, "Error: Error: CERT_TRUST_IS_NOT_TIME_NESTED "},
+        // Offline revocation is written before the partial chain, whatever the bits.
+        {0x1010000, 0, "Error: CERT_TRUST_IS_OFFLINE_REVOCATION | CERT_TRUST_IS_PARTIAL_CHAIN "},
+        {0x100000, 0x20, ""},
+    };
+    for (const auto& t : cases)
+        EXPECT_EQ(TrustStatusText(t.error, t.info), t.text) << std::hex << t.error << " " << t.info;
+}
+
+TEST_F(Certificate, ProviderDataOfAnInstalledCertificate)
+{
+    // The pki fixture put dni-sign into MY with its key in a container of its own.
+    HCERTSTORE hMy = CAPIWincrypt::CertOpenSystemStoreW(0, L"MY");
+    ASSERT_NE(hMy, nullptr);
+    CCertStorePtr my(hMy);
+    CCertContextPtr file = ContextFromBytes(PkiDer("dni-sign"));
+    BYTE hash[20];
+    DWORD size = sizeof(hash);
+    ASSERT_TRUE(CAPIWincrypt::CertGetCertificateContextProperty(file.get(), CERT_SHA1_HASH_PROP_ID, hash, &size));
+    CRYPT_HASH_BLOB blob = {size, hash};
+    CCertContextPtr installed(CAPIWincrypt::CertFindCertificateInStore(
+        hMy, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_SHA1_HASH, &blob, nullptr));
+    ASSERT_TRUE(installed);
+
+    CWincryptCertificate c(installed.get());
+    std::string provider = "x", container = "x";
+    c.GetProviderData(provider, container);
+    EXPECT_EQ(provider, MS_ENHANCED_PROV_A);
+    EXPECT_EQ(container, "tvlpki-dni-sign");
+}
+
+TEST_F(Certificate, ProviderDataWithoutTheProperty)
+{
+    std::unique_ptr<CWincryptCertificate> c = PkiCertificate("dni-sign");
+    std::string provider, container;
+    std::unique_ptr<CTarvoselException> e = Thrown([&] { c->GetProviderData(provider, container); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->GetKind(), EXC_WINDOWS);
+    EXPECT_EQ(e->GetSubCode(), (long)CRYPT_E_NOT_FOUND);
+    EXPECT_EQ(e->GetContext(), "CWincryptCertificate::GetProviderData");
+
+    CWincryptCertificate empty;
+    e = Thrown([&] { empty.GetProviderData(provider, container); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->GetContext(), "CWincryptCertificate::GetProviderData");
+}
+
+TEST_F(Certificate, CardTypeFollowsIssuerAndProvider)
+{
+    // Same length as the issuer's name, so the DER stays well formed.
+    Bytes dgp = PkiDer("serial");
+    ASSERT_TRUE(PatchText(dgp, "Ormavia CA Subordinada Produccion G2", "DIRECCION GENERAL DE LA POLICIA - G2"));
+    Bytes plain = PkiDer("serial");
+
+    static const struct { bool dgp; const wchar_t* provider; int type; } cases[] = {
+        {true, L"Microsoft Enhanced Cryptographic Provider v1.0", 1},
+        {true, L"TEMD_CSP", 1},  // the issuer decides first
+        {false, L"TEMD_CSP", 3},
+        {false, L"temd_csp", 3},
+        {false, L"TEMD_CSP2", 0},
+        {false, L"Microsoft Enhanced Cryptographic Provider v1.0", 0},
+    };
+    for (const auto& t : cases)
+    {
+        SCOPED_TRACE(t.type);
+        CCertContextPtr ctx = ContextFromBytes(t.dgp ? dgp : plain);
+        ASSERT_TRUE(ctx);
+        ASSERT_TRUE(SetProvider(ctx.get(), t.provider, L"contenedor"));
+        CWincryptCertificate c(ctx.get());
+        if (t.dgp)
+        {
+            EXPECT_EQ(c.GetIssuer(), "CN=DIRECCION GENERAL DE LA POLICIA - G2, OU=Servicios de Certificacion, "
+                                     "O=Ormavia, C=ES");
+        }
+        EXPECT_EQ(GetCertificateCardType(&c), t.type);
+    }
+    EXPECT_EQ(GetCertificateCardType(nullptr), 0);
+}
+
+TEST_F(Certificate, CardTypeWithoutKeyProviderLogsAndGivesZero)
+{
+    LogCapture log;
+    std::unique_ptr<CWincryptCertificate> c = PkiCertificate("soft-ds");
+    EXPECT_EQ(GetCertificateCardType(c.get()), 0);
+    std::vector<std::string> lines = log.Lines();
+    ASSERT_EQ(lines.size(), 6u) << log.Text();
+    EXPECT_EQ(lines[0].find("Excepción Sistema en CWincryptCertificate::GetProviderData"), 0u) << lines[0];
+    EXPECT_EQ(lines[1], "DN: CN=DIAZ MORA CARLOS; OU=Personal; O=Ormavia; C=ES");
+    EXPECT_EQ(lines[5], "Emitido por: CN=Ormavia CA Subordinada Produccion G2, "
+                        "OU=Servicios de Certificacion, O=Ormavia, C=ES");
+}
+
+TEST_F(Certificate, LogDetailsWritesFiveLines)
+{
+    LogCapture log;
+    std::unique_ptr<CWincryptCertificate> c = PkiCertificate("soft-ds-ke");
+    c->LogDetails();
+    std::vector<std::string> lines = log.Lines();
+    ASSERT_EQ(lines.size(), 5u) << log.Text();
+    EXPECT_EQ(lines[0], "DN: CN=CIFRADO Y FIRMA; OU=Personal; O=Ormavia; C=ES");
+    EXPECT_EQ(lines[1], "N. serie: 54560000000503");
+    EXPECT_EQ(lines[2], "Uso: Firma digital; Cifrado de clave\tUso mejorado: ");
+    const char* format = "%d/%m/%Y, a las %H:%M";
+    EXPECT_EQ(lines[3], "Válido desde " + FormatTime64(c->GetNotBefore(), format) + ", hasta " +
+                            FormatTime64(c->GetNotAfter(), format));
+    EXPECT_EQ(lines[3].find("Válido desde "), 0u);
+    EXPECT_NE(lines[3].find("/2046, a las "), std::string::npos);
+    EXPECT_EQ(lines[4], "Emitido por: CN=Ormavia CA Subordinada Produccion G2, "
+                        "OU=Servicios de Certificacion, O=Ormavia, C=ES");
+}
+
+}  // namespace
