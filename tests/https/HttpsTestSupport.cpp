@@ -1,0 +1,106 @@
+#include "tests/https/HttpsTestSupport.h"
+#include "api/CLog.h"
+#include "api/CTarvoselException.h"
+#include "api/ResultCodes.h"
+#include <memory>
+#include <stdint.h>
+#include <stdio.h>
+
+void HttpsTest::SetUp()
+{
+    char szDir[MAX_PATH];
+    ASSERT_NE(GetTempPathA(sizeof(szDir), szDir), 0u);
+    ASSERT_NE(GetTempFileNameA(szDir, "tvh", 0, m_szLog), 0u);
+    LogSetPath(m_szLog);
+    LogSetEnabled(1);
+}
+
+void HttpsTest::TearDown()
+{
+    LogSetEnabled(0);
+    LogSetPath("");
+    DeleteFileA(m_szLog);
+}
+
+std::string HttpsTest::ReadLog() const
+{
+    std::string strLog;
+    FILE* pFile = fopen(m_szLog, "rb");
+    if (pFile == NULL)
+        return strLog;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), pFile)) > 0)
+        strLog.append(buffer, n);
+    fclose(pFile);
+    return strLog;
+}
+
+void CHTTPSTest::SetUp()
+{
+    HttpsTest::SetUp();
+    ASSERT_TRUE(m_Dlg.Create(NULL));
+    m_Dlg.ShowWindow(SW_HIDE);
+}
+
+int CHTTPSTest::Handle(const std::string& strStore, const char* pszSubject)
+{
+    m_Dlg.GetHTTPS().SetSSLCertStore(strStore.c_str());
+    m_Dlg.GetHTTPS().SetSSLCertSubject(pszSubject);
+    return m_Dlg.GetHTTPS().GetSSLCertHandle();
+}
+
+void ExpectSslObjectError(const std::function<void()>& fn, const char* pszContext)
+{
+    try {
+        fn();
+        ADD_FAILURE() << "no exception, expected one from " << pszContext;
+    } catch (CTarvoselException* e) {
+        std::unique_ptr<CTarvoselException> owner(e);
+        EXPECT_EQ(e->GetKind(), EXC_OWN);
+        EXPECT_EQ(e->GetResultCode(), ERR_SSL_OBJECT);
+        EXPECT_EQ(e->GetContext(), pszContext);
+    }
+}
+
+const TestPkiCert& PkiCert(const char* pszName)
+{
+    const TestPkiCert* pCert = FindTestPkiCert(pszName);
+    if (pCert == NULL) {
+        ADD_FAILURE() << "no test certificate " << pszName;
+        return g_aTestPki[0];
+    }
+    return *pCert;
+}
+
+std::string PfxStoreText(const char* pszName, const char* pszPassword)
+{
+    return std::string("PFX\\") + TVL_PKI_DIR + "/" + PkiCert(pszName).pszPfxFile + "*" + pszPassword;
+}
+
+PCCERT_CONTEXT AsCertificate(int nHandle)
+{
+    return reinterpret_cast<PCCERT_CONTEXT>(static_cast<intptr_t>(nHandle));
+}
+
+std::string Thumbprint(PCCERT_CONTEXT pCert)
+{
+    BYTE hash[20];
+    DWORD cb = sizeof(hash);
+    if (pCert == NULL || !CertGetCertificateContextProperty(pCert, CERT_SHA1_HASH_PROP_ID, hash, &cb) ||
+        cb != sizeof(hash))
+        return std::string();
+    std::string str;
+    char sz[4];
+    for (DWORD i = 0; i < cb; i++) {
+        snprintf(sz, sizeof(sz), i == 0 ? "%02X" : ":%02X", hash[i]);
+        str += sz;
+    }
+    return str;
+}
+
+bool HasKeyProvider(PCCERT_CONTEXT pCert)
+{
+    DWORD cb = 0;
+    return CertGetCertificateContextProperty(pCert, CERT_KEY_PROV_INFO_PROP_ID, NULL, &cb) && cb > 0;
+}
