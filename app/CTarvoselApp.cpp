@@ -10,8 +10,14 @@
 #include "api/ResultCodes.h"
 #include "app/Messages.h"
 #include "cert/CSession.h"
+#include "cert/pkcs7/CPkcs7Reader.h"
+#include "cert/wincrypt/CAuthorityStore.h"
+#include "cert/wincrypt/CWincryptCertificate.h"
+#include "cert/wincrypt/CWincryptPkcs7Crypto.h"
+#include "cert/wincrypt/CertificateText.h"
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/WincryptRecords.h"
+#include "platform/framework/CFileHandle.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
 
@@ -19,18 +25,6 @@ namespace {
 const char kIniSection[] = "Configuracion tarvosel";
 const DWORD kStopWaitMs = 500;
 
-// Runs a cleanup when leaving scope, whatever the way out.
-template <typename F>
-class ScopeExit {
-public:
-    explicit ScopeExit(F f) : m_f(f) {}
-    ~ScopeExit() { m_f(); }
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-
-private:
-    F m_f;
-};
 }  // namespace
 
 // The interface thread's record; owned by the application object so that it
@@ -443,4 +437,180 @@ int CTarvoselApp::GetSSLHandle(std::string strPolicyPath)
     if (!SessionOpened())
         throw new CTarvoselException(EXC_OWN, ERR_NO_SESSION, "CTarvoselApp::GetSSLHandle");
     throw new CTarvoselException(EXC_OWN, ERR_SSL_OBJECT, "CTarvoselApp::GetSSLHandle");
+}
+
+// ---- signed-file decoding and the signer report ------------------------------
+
+CS_SIGNINFO::~CS_SIGNINFO()
+{
+    delete pCertificate;
+}
+
+void DeleteSignInfoList(CSignInfoList& lstSigners)
+{
+    for (CS_SIGNINFO* p : lstSigners)
+        delete p;
+    lstSigners.clear();
+}
+
+void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
+                                    CSignInfoList& lstSigners)
+{
+    const char* pszContext = "CWincryptSession::CheckSignedFile_";
+    CFileHandle input(CreateFileA(strIn.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!input.IsValid())
+        throw new CTarvoselException(EXC_OWN, ERR_FILE_READ, pszContext);
+    CFileHandle output(CreateFileA(strOut.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output.IsValid())
+        throw new CTarvoselException(EXC_OWN, ERR_FILE_READ, pszContext);
+    LogInfo("Extrayendo mensaje firmado en '%s'...", strOut.c_str());
+
+    CWincryptPkcs7Crypto crypto;
+    if (!crypto.IsReady())
+        throw new CTarvoselException(EXC_WINDOWS, GetLastError(), pszContext);
+    DWORD dwIoError = 0;
+    CPkcs7Reader reader(crypto, [&](const uint8_t* pData, size_t nSize) {
+        DWORD dwWritten = 0;
+        if (!WriteFile(output.Get(), pData, static_cast<DWORD>(nSize), &dwWritten, nullptr) ||
+            dwWritten != nSize) {
+            dwIoError = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+            return false;
+        }
+        return true;
+    });
+    auto fail = [&](EPkcs7Error e) {
+        DWORD dwError = e == EPkcs7Error::Output && dwIoError != 0 ? dwIoError
+                                                                   : Pkcs7ErrorToWinError(e);
+        LogInfo("Mensaje firmado no v\xE1lido: %s", Pkcs7ErrorText(e));
+        throw new CTarvoselException(EXC_WINDOWS, dwError, pszContext);
+    };
+    std::vector<BYTE> block(4096);
+    for (;;) {
+        DWORD dwRead = 0;
+        if (!ReadFile(input.Get(), block.data(), static_cast<DWORD>(block.size()), &dwRead,
+                      nullptr)) {
+            dwIoError = GetLastError();
+            fail(EPkcs7Error::Output);
+        }
+        EPkcs7Error e = reader.Update(block.data(), dwRead);
+        if (e != EPkcs7Error::Ok)
+            fail(e);
+        if (dwRead < block.size())
+            break;
+    }
+    EPkcs7Error e = reader.Finish();
+    if (e != EPkcs7Error::Ok)
+        fail(e);
+    LogInfo("...OK");
+    input.Close();
+    if (!FlushFileBuffers(output.Get()))
+        throw new CTarvoselException(EXC_WINDOWS, GetLastError(), pszContext);
+    output.Close();
+
+    VerifySign(reader, lstSigners);
+}
+
+namespace {
+// The platform's name of an algorithm OID, in the ANSI code page; "" when unknown.
+std::string AlgorithmName(const std::string& strOid)
+{
+    PCCRYPT_OID_INFO pInfo = CAPIWincrypt::CryptFindOIDInfo(
+        CRYPT_OID_INFO_OID_KEY, const_cast<char*>(strOid.c_str()), 0);
+    if (pInfo == nullptr || pInfo->pwszName == nullptr)
+        return std::string();
+    char szName[4096] = {0};
+    int n = WideCharToMultiByte(CP_ACP, 0, pInfo->pwszName, -1, szName, sizeof(szName) - 1,
+                                nullptr, nullptr);
+    return n > 0 ? std::string(szName) : std::string();
+}
+
+const char kSigningTimeOid[] = "1.2.840.113549.1.9.5";
+const char kDateFormat[] = "%d/%m/%Y, a las %H:%M";
+}  // namespace
+
+void CTarvoselApp::VerifySign(const CPkcs7Reader& message, CSignInfoList& lstSigners)
+{
+    const char* pszContext = "CTarvoselApp::VerifySign";
+    CS_SIGNINFO* pRecord = nullptr;
+    try {
+        size_t nSigners = message.SignerCount();
+        LogInfo("N\xFAmero de firmas: %i", static_cast<int>(nSigners));
+        for (size_t i = 0; i < nSigners; ++i) {
+            LogInfo("Firma %i:", static_cast<int>(i + 1));
+            pRecord = new CS_SIGNINFO;
+            const CPkcs7SignerInfo& signer = message.Signer(i);
+
+            // The signer's certificate is the one its issuer and serial name, not the
+            // one at its position: a message may carry them in any order.
+            int nCert = message.FindSignerCertificate(i);
+            if (nCert < 0)
+                throw new CTarvoselException(EXC_WINDOWS, CRYPT_E_SIGNER_NOT_FOUND, pszContext);
+            const std::vector<uint8_t>& der = message.Certificate(static_cast<size_t>(nCert));
+            pRecord->pCertificate = new CWincryptCertificate;
+            pRecord->pCertificate->Create2(der.data(), static_cast<DWORD>(der.size()));
+            LogInfo("Certificado:");
+            pRecord->pCertificate->LogDetails();
+
+            pRecord->strAlgorithm = AlgorithmName(signer.DigestOid());
+            LogInfo("Algoritmo de firma: %s", pRecord->strAlgorithm.c_str());
+
+            for (const auto& attribute : signer.AuthAttributes()) {
+                if (attribute.strOid != kSigningTimeOid || attribute.values.empty())
+                    continue;
+                const std::vector<uint8_t>& value = attribute.values.front();
+                FILETIME ft;
+                DWORD cb = sizeof(ft);
+                if (!CAPIWincrypt::CryptDecodeObject(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                     szOID_RSA_signingTime, value.data(),
+                                                     static_cast<DWORD>(value.size()),
+                                                     CRYPT_DECODE_NOCOPY_FLAG, &ft, &cb))
+                    throw new CTarvoselException(EXC_WINDOWS, GetLastError(), pszContext);
+                pRecord->bHasSigningTime = 1;
+                pRecord->tSigningTime = FileTimeToLocalTime64(ft);
+                LogInfo("Fecha de firma: %s",
+                        FormatTime64(pRecord->tSigningTime, kDateFormat).c_str());
+            }
+
+            LogInfo("Integridad...");
+            EPkcs7Error e = message.Verify(i, der.data(), der.size());
+            if (e != EPkcs7Error::Ok) {
+                LogInfo("%s", Pkcs7ErrorText(e));
+                throw new CTarvoselException(EXC_WINDOWS, Pkcs7ErrorToWinError(e), pszContext);
+            }
+            LogInfo("...OK");
+
+            if (pRecord->pCertificate->GetValidityStatus() & VALIDITY_EXPIRED)
+                LogInfo("AVISO: El certificado de firma no est\xE1 en periodo de validez");
+
+            LogInfo("Fecha de firma...");
+            if (!pRecord->bHasSigningTime) {
+                LogInfo("No existe informaci\xF3n sobre la fecha de la firma");
+                throw new CTarvoselException(EXC_OWN, ERR_BAD_SIGNATURE, pszContext);
+            }
+            if (pRecord->tSigningTime > pRecord->pCertificate->GetNotAfter() ||
+                pRecord->tSigningTime < pRecord->pCertificate->GetNotBefore()) {
+                LogInfo("La fecha de firma no se encuentra en el intervalo de validez del "
+                        "certificado");
+                throw new CTarvoselException(EXC_OWN, ERR_BAD_SIGNATURE, pszContext);
+            }
+            LogInfo("...OK");
+
+            LogInfo("Comprobando si el certificado est\xE1 firmado por alguno de los certificados "
+                    "del almac\xE9n de Tarvosel...");
+            pRecord->bTrusted = 1;
+            if (CAuthorityStore::FindIssuingAuthority(pRecord->pCertificate) ==
+                    CAuthorityStore::NO_AUTHORITY &&
+                !CAuthorityStore::IsRecognisedIssuer(pRecord->pCertificate, m_nEnvironment))
+                pRecord->bTrusted = 0;
+
+            lstSigners.push_back(pRecord);
+            pRecord = nullptr;
+        }
+    } catch (CTarvoselException*) {
+        delete pRecord;
+        DeleteSignInfoList(lstSigners);
+        throw;
+    }
 }

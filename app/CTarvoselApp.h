@@ -5,9 +5,11 @@
 #include <mutex>
 #include <string>
 
+#include "app/SignInfo.h"
 #include "cert/CertTypes.h"
 #include "platform/framework/CWinApp.h"
 
+class CPkcs7Reader;
 class CSession;
 
 // The library's single application object: configuration, temporary directory,
@@ -42,6 +44,12 @@ public:
     void ExportCertificate(std::string strPolicyPath, std::string& strExportedPath,
                            std::string& strPassword);
     int GetSSLHandle(std::string strPolicyPath);
+
+    // Decodes the signed message of strIn into strOut, streaming, and checks its
+    // signers into lstSigners (one record per signer that passed).
+    void CheckSignedFile_(std::string strIn, std::string strOut, CSignInfoList& lstSigners);
+    // The per-signer report over a completely decoded message.
+    void VerifySign(const CPkcs7Reader& message, CSignInfoList& lstSigners);
 
     int IsInitialized() const { return m_bInitialized; }
     int GetEnvironment() const { return m_nEnvironment; }

@@ -56,6 +56,7 @@
     X(advapi32, CryptHashData)                         \
     X(advapi32, CryptGetHashParam)                     \
     X(advapi32, CryptDestroyHash)                      \
+    X(advapi32, CryptSetHashParam)                     \
     X(advapi32, CryptSignHashA)                        \
     X(advapi32, CryptVerifySignatureA)                 \
     X(advapi32, CryptDestroyKey)                       \

@@ -1,5 +1,8 @@
 #pragma once
 #include <string>
+#include <vector>
+
+class CWincryptCertificate;
 
 // Card block of a CryptoAPI session (the pDetails of CS_SESSIONINFO), owned by
 // the session.
@@ -7,4 +10,19 @@ struct CS_CARDINFO {
     std::string strCardName;
     int nReader = -1;  // -1: the certificates are not on a card
     std::string strAuthSubject;
+};
+
+// The user's certificate choice, built by the login page.
+struct CS_CERTCHOICE {
+    int nReader = -1;
+    std::string strCardName;
+    std::vector<CWincryptCertificate*> lstCertificates;  // Open takes them over
+    CWincryptCertificate* pAuthCertificate = nullptr;     // one of the list
+    CWincryptCertificate* pSignCertificate = nullptr;     // one of the list, may be the same
+};
+
+// Login request of a CryptoAPI session.
+struct CS_CAPILOGIN {
+    CS_CERTCHOICE* pChoice = nullptr;
+    void (*pfnCallback)() = nullptr;  // called once the provider handle is acquired
 };

@@ -1,0 +1,188 @@
+#include "cert/wincrypt/CWincryptPkcs7Crypto.h"
+
+#include <algorithm>
+
+#include "cert/wincrypt/CAPIWincrypt.h"
+
+// The SHA-2 identifiers are not declared for the Windows versions we target.
+#ifndef CALG_SHA_256
+#define CALG_SHA_256 (ALG_CLASS_HASH | ALG_TYPE_ANY | 12)
+#define CALG_SHA_384 (ALG_CLASS_HASH | ALG_TYPE_ANY | 13)
+#define CALG_SHA_512 (ALG_CLASS_HASH | ALG_TYPE_ANY | 14)
+#endif
+
+namespace {
+const char kAesProvider[] = "Microsoft Enhanced RSA and AES Cryptographic Provider";
+const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+// Hash object, destroyed with its owner.
+class CHashHandle {
+public:
+    CHashHandle() {}
+    ~CHashHandle()
+    {
+        if (m_h != 0)
+            CAPIWincrypt::CryptDestroyHash(m_h);
+    }
+    HCRYPTHASH* operator&() { return &m_h; }
+    operator HCRYPTHASH() const { return m_h; }
+
+private:
+    CHashHandle(const CHashHandle&) = delete;
+    CHashHandle& operator=(const CHashHandle&) = delete;
+    HCRYPTHASH m_h = 0;
+};
+
+class CKeyHandle {
+public:
+    CKeyHandle() {}
+    ~CKeyHandle()
+    {
+        if (m_h != 0)
+            CAPIWincrypt::CryptDestroyKey(m_h);
+    }
+    HCRYPTKEY* operator&() { return &m_h; }
+    operator HCRYPTKEY() const { return m_h; }
+
+private:
+    CKeyHandle(const CKeyHandle&) = delete;
+    CKeyHandle& operator=(const CKeyHandle&) = delete;
+    HCRYPTKEY m_h = 0;
+};
+
+class CWincryptDigest : public CPkcs7Digest {
+public:
+    explicit CWincryptDigest(HCRYPTHASH hHash) : m_hHash(hHash) {}
+    ~CWincryptDigest() override { CAPIWincrypt::CryptDestroyHash(m_hHash); }
+
+    bool Update(const uint8_t* pData, size_t nSize) override
+    {
+        // CryptHashData takes a DWORD length.
+        while (nSize > 0) {
+            DWORD n = static_cast<DWORD>(std::min<size_t>(nSize, 0x40000000));
+            if (!CAPIWincrypt::CryptHashData(m_hHash, pData, n, 0))
+                return false;
+            pData += n;
+            nSize -= n;
+        }
+        return true;
+    }
+    bool Final(std::vector<uint8_t>& value) override
+    {
+        DWORD cb = 0;
+        if (!CAPIWincrypt::CryptGetHashParam(m_hHash, HP_HASHVAL, nullptr, &cb, 0))
+            return false;
+        value.resize(cb);
+        if (!CAPIWincrypt::CryptGetHashParam(m_hHash, HP_HASHVAL, value.data(), &cb, 0))
+            return false;
+        value.resize(cb);
+        return true;
+    }
+
+private:
+    HCRYPTHASH m_hHash;
+};
+}  // namespace
+
+CWincryptPkcs7Crypto::CWincryptPkcs7Crypto()
+{
+    if (!CAPIWincrypt::CryptAcquireContextA(&m_hProv, nullptr, kAesProvider, PROV_RSA_AES,
+                                            CRYPT_VERIFYCONTEXT))
+        m_hProv = 0;
+}
+
+CWincryptPkcs7Crypto::~CWincryptPkcs7Crypto()
+{
+    if (m_hProv != 0)
+        CAPIWincrypt::CryptReleaseContext(m_hProv, 0);
+}
+
+ALG_ID CWincryptPkcs7Crypto::DigestAlgId(const std::string& strDigestOid)
+{
+    static const struct {
+        const char* pszOid;
+        ALG_ID algId;
+    } kDigests[] = {
+        {"1.2.840.113549.2.2", CALG_MD2},
+        {"1.2.840.113549.2.5", CALG_MD5},
+        {"1.3.14.3.2.26", CALG_SHA1},
+        {"2.16.840.1.101.3.4.2.1", CALG_SHA_256},
+        {"2.16.840.1.101.3.4.2.2", CALG_SHA_384},
+        {"2.16.840.1.101.3.4.2.3", CALG_SHA_512},
+    };
+    for (const auto& d : kDigests) {
+        if (strDigestOid == d.pszOid)
+            return d.algId;
+    }
+    return 0;
+}
+
+std::unique_ptr<CPkcs7Digest> CWincryptPkcs7Crypto::CreateDigest(const std::string& strDigestOid)
+{
+    ALG_ID algId = DigestAlgId(strDigestOid);
+    HCRYPTHASH hHash = 0;
+    if (algId == 0 || m_hProv == 0 || !CAPIWincrypt::CryptCreateHash(m_hProv, algId, 0, 0, &hHash))
+        return nullptr;
+    return std::unique_ptr<CPkcs7Digest>(new CWincryptDigest(hHash));
+}
+
+bool CWincryptPkcs7Crypto::VerifyDigestSignature(const uint8_t* pCert, size_t nCert,
+                                                 const std::string& strDigestOid,
+                                                 const uint8_t* pDigest, size_t nDigest,
+                                                 const uint8_t* pSignature, size_t nSignature)
+{
+    ALG_ID algId = DigestAlgId(strDigestOid);
+    if (algId == 0 || m_hProv == 0 || nSignature == 0)
+        return false;
+    PCCERT_CONTEXT pContext = CAPIWincrypt::CertCreateCertificateContext(
+        kEncoding, pCert, static_cast<DWORD>(nCert));
+    if (pContext == nullptr)
+        return false;
+    CKeyHandle hKey;
+    BOOL bImported = CAPIWincrypt::CryptImportPublicKeyInfo(
+        m_hProv, kEncoding, &pContext->pCertInfo->SubjectPublicKeyInfo, &hKey);
+    CAPIWincrypt::CertFreeCertificateContext(pContext);
+    if (!bImported)
+        return false;
+
+    CHashHandle hHash;
+    if (!CAPIWincrypt::CryptCreateHash(m_hProv, algId, 0, 0, &hHash))
+        return false;
+    DWORD cbHash = 0, cbSize = sizeof(cbHash);
+    if (!CAPIWincrypt::CryptGetHashParam(hHash, HP_HASHSIZE, reinterpret_cast<BYTE*>(&cbHash),
+                                         &cbSize, 0) ||
+        cbHash != nDigest)
+        return false;
+    if (!CAPIWincrypt::CryptSetHashParam(hHash, HP_HASHVAL, pDigest, 0))
+        return false;
+    std::vector<uint8_t> reversed(pSignature, pSignature + nSignature);
+    std::reverse(reversed.begin(), reversed.end());
+    return CAPIWincrypt::CryptVerifySignatureA(hHash, reversed.data(),
+                                               static_cast<DWORD>(reversed.size()), hKey, nullptr,
+                                               0) != FALSE;
+}
+
+bool CWincryptPkcs7Crypto::Sign(HCRYPTPROV hKeyProv, DWORD dwKeySpec,
+                                const std::string& strDigestOid, const uint8_t* pData,
+                                size_t nData, std::vector<uint8_t>& signature)
+{
+    ALG_ID algId = DigestAlgId(strDigestOid);
+    if (algId == 0) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
+        return false;
+    }
+    CHashHandle hHash;
+    if (!CAPIWincrypt::CryptCreateHash(hKeyProv, algId, 0, 0, &hHash))
+        return false;
+    if (!CAPIWincrypt::CryptHashData(hHash, pData, static_cast<DWORD>(nData), 0))
+        return false;
+    DWORD cb = 0;
+    if (!CAPIWincrypt::CryptSignHashA(hHash, dwKeySpec, nullptr, 0, nullptr, &cb))
+        return false;
+    signature.resize(cb);
+    if (!CAPIWincrypt::CryptSignHashA(hHash, dwKeySpec, nullptr, 0, signature.data(), &cb))
+        return false;
+    signature.resize(cb);
+    std::reverse(signature.begin(), signature.end());
+    return true;
+}

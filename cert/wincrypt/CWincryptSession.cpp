@@ -1,0 +1,394 @@
+#include "cert/wincrypt/CWincryptSession.h"
+
+#include <string.h>
+
+#include "api/CLog.h"
+#include "api/CTarvoselException.h"
+#include "api/ResultCodes.h"
+#include "app/CTarvoselApp.h"
+#include "cert/pkcs7/CPkcs7Writer.h"
+#include "cert/wincrypt/CAPIWincrypt.h"
+#include "cert/wincrypt/CWincryptCertificate.h"
+#include "cert/wincrypt/CWincryptPkcs7Crypto.h"
+#include "https/CHTTPSDlg.h"
+#include "platform/framework/CFileHandle.h"
+
+namespace {
+const DWORD kBlockSize = 4096;
+const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+const char kMd5Oid[] = "1.2.840.113549.2.5";
+const char kMd2Oid[] = "1.2.840.113549.2.2";
+
+std::string FileErrorText(const std::string& strPath, DWORD dwError)
+{
+    char szText[512] = {0};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             dwError, 0, szText, sizeof(szText), nullptr);
+    while (n > 0 && (szText[n - 1] == '\r' || szText[n - 1] == '\n'))
+        szText[--n] = '\0';
+    return "'" + strPath + "': " + (n > 0 ? std::string(szText) : std::to_string(dwError));
+}
+
+[[noreturn]] void ThrowWindows(DWORD dwError, const char* pszContext)
+{
+    // A failed call that left no error must still fail.
+    throw new CTarvoselException(EXC_WINDOWS, dwError != 0 ? dwError : static_cast<DWORD>(E_FAIL),
+                                 pszContext);
+}
+}  // namespace
+
+CWincryptSession::CWincryptSession() : m_nState(SESSION_CLOSED) {}
+
+CWincryptSession::~CWincryptSession()
+{
+    if (m_pHTTPSDlg)
+        m_pHTTPSDlg->DestroyWindow();
+    m_pHTTPSDlg.reset();
+    DeleteCertificates();
+    ReleaseProvider();
+}
+
+void CWincryptSession::SetProviderWindow()
+{
+    // Provider dialogs (PIN prompts) belong to the host's window. The platform may
+    // refuse the parameter without a provider handle; nothing depends on it.
+    HWND hWnd = CTarvoselApp::FindHostWindow();
+    CAPIWincrypt::CryptSetProvParam(0, PP_CLIENT_HWND, reinterpret_cast<const BYTE*>(&hWnd), 0);
+}
+
+void CWincryptSession::ReleaseProvider()
+{
+    if (m_hProv != 0) {
+        CAPIWincrypt::CryptReleaseContext(m_hProv, 0);
+        m_hProv = 0;
+    }
+}
+
+void CWincryptSession::DeleteCertificates()
+{
+    for (CWincryptCertificate* p : m_lstCertificates)
+        delete p;
+    m_lstCertificates.clear();
+    m_pSignCertificate = nullptr;
+    m_pAuthCertificate = nullptr;
+}
+
+int CWincryptSession::Open(void* pLoginRequest)
+{
+    m_nState = SESSION_CLOSED;
+    SetProviderWindow();
+    CS_CAPILOGIN* pLogin = static_cast<CS_CAPILOGIN*>(pLoginRequest);
+    try {
+        DeleteCertificates();
+        CS_CERTCHOICE* pChoice = pLogin != nullptr ? pLogin->pChoice : nullptr;
+        if (pChoice == nullptr)
+            throw new CTarvoselException(EXC_OWN, ERR_USER_CERTIFICATES, "CWincryptSession::Open");
+        m_lstCertificates = pChoice->lstCertificates;
+        pChoice->lstCertificates.clear();
+        m_pAuthCertificate = pChoice->pAuthCertificate;
+        m_pSignCertificate = pChoice->pSignCertificate;
+        if (m_pAuthCertificate == nullptr || m_pSignCertificate == nullptr)
+            throw new CTarvoselException(EXC_OWN, ERR_USER_CERTIFICATES, "CWincryptSession::Open");
+
+        m_CardInfo.strCardName = pChoice->strCardName;
+        m_CardInfo.nReader = pChoice->nReader;
+        if (m_CardInfo.nReader != -1)
+            LogInfo("Certificados en tarjeta inteligente: %s lector: %i",
+                    m_CardInfo.strCardName.c_str(), m_CardInfo.nReader);
+
+        LogInfo("------------------------------  SELECCION DEL CERTIFICADO FIRMA AUTENTICACION  "
+                "-------------------");
+        LogInfo("Certificados de usuario:");
+        int nNumber = 1;
+        for (CWincryptCertificate* p : m_lstCertificates) {
+            std::string strMark;
+            if (p == m_pSignCertificate)
+                strMark += "[firma]";
+            if (p == m_pAuthCertificate)
+                strMark += "[autenticación]";
+            LogInfo("Certificado nº%i %s:", nNumber++, strMark.c_str());
+            p->LogDetails();
+        }
+        LogInfo("------------------------------ FIN  SELECCION DEL CERTIFICADO FIRMA AUTENTICACION  "
+                "-------------------");
+        m_CardInfo.strAuthSubject = m_pAuthCertificate->GetSubject();
+
+        AcquireContext();
+        if (pLogin->pfnCallback != nullptr)
+            pLogin->pfnCallback();
+        m_Store.Open(0, "Trust");
+    } catch (CTarvoselException*) {
+        DeleteCertificates();
+        ReleaseProvider();
+        throw;
+    }
+    m_nState = SESSION_OPEN;
+    return 0;
+}
+
+void CWincryptSession::AcquireContext()
+{
+    std::string strProvider, strContainer;
+    m_pSignCertificate->GetProviderData(strProvider, strContainer);
+    LogInfo("---------  PROVEEDORES ----------------------------------------");
+    LogInfo("Proveedor: %s, contenedor clave: %s", strProvider.c_str(), strContainer.c_str());
+    LogInfo("---------------------------------------------------------------");
+    int nType = GetProviderType(strProvider);
+    HCRYPTPROV hProv = 0;
+    if (!CAPIWincrypt::CryptAcquireContextA(&hProv, strContainer.c_str(), strProvider.c_str(),
+                                            static_cast<DWORD>(nType), 0))
+        ThrowWindows(GetLastError(), "CWincryptSession::AcquireContext");
+    ReleaseProvider();
+    m_hProv = hProv;
+}
+
+int CWincryptSession::GetProviderType(const std::string& strProvider)
+{
+    DWORD dwVersion = GetVersion();
+    if ((dwVersion & 0x80000000) == 0 && LOBYTE(LOWORD(dwVersion)) == 4)
+        return PROV_RSA_FULL;
+    int nType = -1;
+    for (DWORD dwIndex = 0;; ++dwIndex) {
+        DWORD dwType = 0, cbName = 0;
+        if (!CAPIWincrypt::CryptEnumProvidersA(dwIndex, nullptr, 0, &dwType, nullptr, &cbName))
+            break;
+        std::vector<char> name(cbName + 1, '\0');
+        if (!CAPIWincrypt::CryptEnumProvidersA(dwIndex, nullptr, 0, &dwType, name.data(), &cbName))
+            ThrowWindows(GetLastError(), "CWincryptSession::GetProviderType");
+        nType = static_cast<int>(dwType);
+        if (strProvider == name.data())
+            break;
+    }
+    return nType;
+}
+
+void CWincryptSession::Close()
+{
+    DeleteCertificates();
+    ReleaseProvider();
+    m_nState = SESSION_CLOSED;
+}
+
+void CWincryptSession::Invalidate()
+{
+    InterlockedExchange(&m_nState, m_nState | SESSION_INVALID);
+    ReleaseProvider();
+    LogInfo("Sesión invalidada");
+}
+
+void CWincryptSession::Reopen()
+{
+    m_nState = SESSION_OPEN;
+}
+
+void CWincryptSession::GetSessionData(CS_SESSIONINFO* pInfo)
+{
+    if (pInfo == nullptr)
+        return;
+    pInfo->nType = SESSION_KIND_CAPI;
+    if (m_pSignCertificate != nullptr) {
+        pInfo->strIssuer = m_pSignCertificate->GetIssuer();
+        pInfo->strName = m_pSignCertificate->GetOwnerName();
+        pInfo->strNIF = m_pSignCertificate->GetOwnerId();
+    }
+    pInfo->pDetails = &m_CardInfo;
+}
+
+void CWincryptSession::GetCertificates(CCertificateList& lstCertificates)
+{
+    lstCertificates.assign(m_lstCertificates.begin(), m_lstCertificates.end());
+}
+
+void CWincryptSession::ExportCertificates(std::string& strPath, int nSelection,
+                                          std::string& strPassword)
+{
+    strPassword.clear();
+    if (m_pAuthCertificate == nullptr)
+        return;
+    std::string strPem = m_pAuthCertificate->GetPEM();
+    CFileHandle file(CreateFileA(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
+        return;
+    DWORD dwWritten = 0;
+    WriteFile(file.Get(), strPem.data(), static_cast<DWORD>(strPem.size()), &dwWritten, nullptr);
+}
+
+int CWincryptSession::GetSSLHandle()
+{
+    SetProviderWindow();
+    if (m_hProv == 0)
+        AcquireContext();
+    if (!m_pHTTPSDlg) {
+        std::unique_ptr<CHTTPSDlg> pDlg(new CHTTPSDlg);
+        if (pDlg->Create(nullptr)) {
+            pDlg->ShowWindow(SW_HIDE);
+            m_pHTTPSDlg = std::move(pDlg);
+        }
+    }
+    if (!m_pHTTPSDlg)
+        throw new CTarvoselException(EXC_OWN, ERR_SSL_OBJECT, "CWincryptSession::GetSSLHandle");
+    CHTTPS& https = m_pHTTPSDlg->GetHTTPS();
+    https.SetSSLCertStore("MY");
+    https.SetSSLCertSubject(m_pAuthCertificate->GetDisplayName().c_str());
+    return https.GetSSLCertHandle();
+}
+
+HWND CWincryptSession::GetHTTPSWindow() const
+{
+    return m_pHTTPSDlg ? m_pHTTPSDlg->GetSafeHwnd() : nullptr;
+}
+
+std::string CWincryptSession::DigestOidOfAlgorithm(const std::string& strAlgorithm)
+{
+    if (strAlgorithm == "MD2WITHRSA")
+        return kMd2Oid;
+    if (strAlgorithm == "MD5WITHRSA")
+        return kMd5Oid;
+    return std::string();
+}
+
+void CWincryptSession::SignFile(std::string strIn, std::string strOut, std::string strAlgorithm)
+{
+    Sign(SIGN_CERT_KEY, strIn, strOut, kMd5Oid, "CWincryptSession::SignFile");
+}
+
+void CWincryptSession::SignFileC2(std::string strIn, std::string strOut, std::string strAlgorithm)
+{
+    Sign(SIGN_SESSION_KEY, strIn, strOut, DigestOidOfAlgorithm(strAlgorithm),
+         "CWincryptSession::SignFileC2");
+}
+
+void CWincryptSession::SignFileC2BANER(std::string strIn, std::string strOut,
+                                       std::string strAlgorithm)
+{
+    Sign(SIGN_SESSION_KEY_BANER, strIn, strOut, DigestOidOfAlgorithm(strAlgorithm),
+         "CWincryptSession::SignFileC2BANER");
+}
+
+void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
+                            const std::string& strOut, const std::string& strDigestOid,
+                            const char* pszContext)
+{
+    SetProviderWindow();
+    if (m_pSignCertificate == nullptr)
+        throw new CTarvoselException(EXC_OWN, ERR_NO_SESSION, pszContext);
+    if (m_hProv == 0)
+        AcquireContext();
+
+    // The key.
+    DWORD dwKeySpec = AT_KEYEXCHANGE;
+    if (eVariant != SIGN_SESSION_KEY) {
+        HCRYPTPROV hKeyProv = 0;
+        DWORD dwSpec = 0;
+        BOOL bCallerFree = FALSE;
+        if (CAPIWincrypt::CryptAcquireCertificatePrivateKey(m_pSignCertificate->GetContext(), 0,
+                                                           nullptr, &hKeyProv, &dwSpec,
+                                                           &bCallerFree)) {
+            // The certificate's key provider replaces the session's.
+            if (hKeyProv != m_hProv)
+                ReleaseProvider();
+            m_hProv = hKeyProv;
+            if (eVariant == SIGN_CERT_KEY)
+                dwKeySpec = dwSpec;
+        } else if (eVariant == SIGN_CERT_KEY) {
+            ThrowWindows(GetLastError(), pszContext);
+        } else {
+            LogInfo("SignFileC2BANER::CryptAcquiereCertificatePrivateKey failed.");
+        }
+    }
+
+    // The signing time, as the platform encodes it.
+    SYSTEMTIME st;
+    GetSystemTime(&st);
+    FILETIME ft;
+    if (!SystemTimeToFileTime(&st, &ft))
+        ThrowWindows(GetLastError(), pszContext);
+    DWORD cbTime = 0;
+    if (!CAPIWincrypt::CryptEncodeObject(kEncoding, szOID_RSA_signingTime, &ft, nullptr, &cbTime))
+        ThrowWindows(GetLastError(), pszContext);
+    std::vector<BYTE> signingTime(cbTime);
+    if (!CAPIWincrypt::CryptEncodeObject(kEncoding, szOID_RSA_signingTime, &ft, signingTime.data(),
+                                         &cbTime))
+        ThrowWindows(GetLastError(), pszContext);
+    signingTime.resize(cbTime);
+
+    // An algorithm without digest cannot make a message: fail before the output
+    // is created, so that the destination is not touched.
+    if (CWincryptPkcs7Crypto::DigestAlgId(strDigestOid) == 0)
+        ThrowWindows(Pkcs7ErrorToWinError(EPkcs7Error::Unsupported), pszContext);
+
+    CFileHandle input(CreateFileA(strIn.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!input.IsValid()) {
+        LogInfo("Error al abrir fichero %s", FileErrorText(strIn, GetLastError()).c_str());
+        throw new CTarvoselException(EXC_OWN, ERR_FILE_READ, pszContext);
+    }
+    CFileHandle output(CreateFileA(strOut.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output.IsValid()) {
+        LogInfo("Error al escribir en fichero %s", FileErrorText(strOut, GetLastError()).c_str());
+        throw new CTarvoselException(EXC_OWN, ERR_FILE_WRITE, pszContext);
+    }
+    LogInfo("Firmando fichero en '%s'...", strOut.c_str());
+
+    CWincryptPkcs7Crypto crypto;
+    DWORD dwIoError = 0;
+    CPkcs7Writer writer(crypto, [&](const uint8_t* pData, size_t nSize) {
+        DWORD dwWritten = 0;
+        if (!WriteFile(output.Get(), pData, static_cast<DWORD>(nSize), &dwWritten, nullptr) ||
+            dwWritten != nSize) {
+            dwIoError = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+            return false;
+        }
+        return true;
+    });
+    DWORD dwSignError = 0;
+    auto sign = [&](const std::string& strOid, const uint8_t* pData, size_t nData,
+                    std::vector<uint8_t>& signature) {
+        if (CWincryptPkcs7Crypto::Sign(m_hProv, dwKeySpec, strOid, pData, nData, signature))
+            return true;
+        dwSignError = GetLastError();
+        return false;
+    };
+    // The error of a failed step: the platform's own where it failed, else the
+    // codec's.
+    auto fail = [&](EPkcs7Error e) {
+        DWORD dwError = e == EPkcs7Error::Output   ? dwIoError
+                        : e == EPkcs7Error::Crypto ? (dwSignError != 0 ? dwSignError : GetLastError())
+                                                   : Pkcs7ErrorToWinError(e);
+        output.Close();
+        // A half-written signed file must not pass for a signed one.
+        DeleteFileA(strOut.c_str());
+        ThrowWindows(dwError, pszContext);
+    };
+
+    if (!crypto.IsReady())
+        fail(EPkcs7Error::Crypto);
+    const CERT_CONTEXT* pCert = m_pSignCertificate->GetContext();
+    EPkcs7Error e = writer.Begin(pCert->pbCertEncoded, pCert->cbCertEncoded, strDigestOid,
+                                 signingTime.data(), signingTime.size());
+    if (e != EPkcs7Error::Ok)
+        fail(e);
+    std::vector<BYTE> block(kBlockSize);
+    for (;;) {
+        DWORD dwRead = 0;
+        if (!ReadFile(input.Get(), block.data(), kBlockSize, &dwRead, nullptr)) {
+            dwIoError = GetLastError();
+            fail(EPkcs7Error::Output);
+        }
+        if (dwRead > 0 && (e = writer.Update(block.data(), dwRead)) != EPkcs7Error::Ok)
+            fail(e);
+        if (dwRead < kBlockSize)
+            break;
+    }
+    if ((e = writer.Finish(sign)) != EPkcs7Error::Ok)
+        fail(e);
+    LogInfo("...OK");
+    input.Close();
+    if (!FlushFileBuffers(output.Get())) {
+        dwIoError = GetLastError();
+        fail(EPkcs7Error::Output);
+    }
+    output.Close();
+}

@@ -1,0 +1,65 @@
+#pragma once
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cert/CSession.h"
+#include "cert/wincrypt/CWincryptCertStore.h"
+#include "cert/wincrypt/WincryptRecords.h"
+
+class CHTTPSDlg;
+class CWincryptCertificate;
+
+// A user logged in with certificates of the Windows store or a smart card.
+class CWincryptSession : public CSession {
+public:
+    CWincryptSession();
+    ~CWincryptSession() override;
+
+    int Open(void* pLoginRequest) override;  // a CS_CAPILOGIN
+    void Close() override;
+    void Invalidate() override;
+    void Reopen() override;
+    void GetSessionData(CS_SESSIONINFO* pInfo) override;
+    int GetState() override { return m_nState; }
+    void GetCertificates(CCertificateList& lstCertificates) override;
+    void SignFile(std::string strIn, std::string strOut, std::string strAlgorithm) override;
+    void SignFileC2(std::string strIn, std::string strOut, std::string strAlgorithm) override;
+    void SignFileC2BANER(std::string strIn, std::string strOut, std::string strAlgorithm) override;
+    CCertStore* GetCertStore() override { return &m_Store; }
+    void ExportCertificates(std::string& strPath, int nSelection, std::string& strPassword) override;
+    int GetSSLHandle() override;
+    void ChangePolicyCertificate(std::string strPath) override {}
+
+    void AcquireContext();
+    static int GetProviderType(const std::string& strProvider);
+    HCRYPTPROV GetProvider() const { return m_hProv; }
+    // The hidden HTTP/S window, once GetSSLHandle has made it.
+    HWND GetHTTPSWindow() const;
+
+    // Digest OID of a signing algorithm name; empty for a name it does not know.
+    static std::string DigestOidOfAlgorithm(const std::string& strAlgorithm);
+
+private:
+    CWincryptSession(const CWincryptSession&) = delete;
+    CWincryptSession& operator=(const CWincryptSession&) = delete;
+
+    enum SignVariant { SIGN_CERT_KEY, SIGN_SESSION_KEY, SIGN_SESSION_KEY_BANER };
+    void Sign(SignVariant eVariant, const std::string& strIn, const std::string& strOut,
+              const std::string& strAlgorithm, const char* pszContext);
+    void ReleaseProvider();
+    void DeleteCertificates();
+    static void SetProviderWindow();
+
+    volatile LONG m_nState;
+    std::vector<CWincryptCertificate*> m_lstCertificates;
+    CWincryptCertificate* m_pSignCertificate = nullptr;
+    CWincryptCertificate* m_pAuthCertificate = nullptr;
+    CWincryptCertStore m_Store;
+    HCRYPTPROV m_hProv = 0;
+    CS_CARDINFO m_CardInfo;
+    std::unique_ptr<CHTTPSDlg> m_pHTTPSDlg;
+};

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include "api/ResultCodes.h"
+#include "app/CTarvoselApp.h"
+#include "cert/wincrypt/CAPIWincrypt.h"
+#include "cert/wincrypt/CWincryptSession.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/session/SessionTestSupport.h"
+#include "tests/support/TestFiles.h"
+
+using apptest::ResultOf;
+
+namespace {
+class DecodeTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { CAPIWincrypt::Load(); }
+    void SetUp() override { m_strDir = tvltest::MakeScratchFolder("decode"); }
+    void TearDown() override
+    {
+        for (const char* psz : {"in", "signed", "bad", "content"})
+            DeleteFileA(Path(psz).c_str());
+        RemoveDirectoryA(m_strDir.c_str());
+    }
+    std::string Path(const char* pszName) const { return m_strDir + pszName; }
+    // Decodes and returns the result code; the signer list is cleaned up.
+    int Decode(const std::string& strIn, const std::string& strOut, size_t* pnSigners = nullptr)
+    {
+        CSignInfoList signers;
+        int n = ResultOf([&] { GetTarvoselApp().CheckSignedFile_(strIn, strOut, signers); });
+        if (pnSigners != nullptr)
+            *pnSigners = signers.size();
+        DeleteSignInfoList(signers);
+        return n;
+    }
+    std::string SignSample()
+    {
+        sessiontest::Choice c("soft-ds", "soft-ds");
+        CWincryptSession session;
+        session.Open(&c.login);
+        c.choice.lstCertificates.clear();
+        tvltest::WriteAll(Path("in"), std::string(10000, 'A') + "contenido firmado");
+        session.SignFileC2(Path("in"), Path("signed"), "MD5WITHRSA");
+        return tvltest::ReadAll(Path("signed"));
+    }
+    std::string m_strDir;
+};
+}  // namespace
+
+TEST_F(DecodeTest, FileErrors)
+{
+    EXPECT_EQ(ERR_FILE_READ, Decode(Path("missing"), Path("content")));
+    tvltest::WriteAll(Path("in"), "x");
+    EXPECT_EQ(ERR_FILE_READ, Decode(Path("in"), Path("no-folder\\content")));
+}
+
+TEST_F(DecodeTest, DamagedMessagesAreRejected)
+{
+    std::string strSigned = SignSample();
+    ASSERT_GT(strSigned.size(), 10100u);
+    size_t nContent = strSigned.find("contenido firmado");
+    ASSERT_NE(std::string::npos, nContent);
+
+    struct Case {
+        const char* pszWhat;
+        std::string strData;
+    };
+    std::vector<Case> cases = {
+        {"empty", ""},
+        {"garbage", std::string(5000, '\x5A')},
+        {"text", "esto no es un mensaje firmado\r\n"},
+        {"truncated", strSigned.substr(0, strSigned.size() - 7)},
+        {"half", strSigned.substr(0, strSigned.size() / 2)},
+        {"absurd length", std::string("\x30\x84\x7F\xFF\xFF\xFF\x06\x09", 8)},
+        {"deep nesting", std::string(4000, '\x30') + std::string(4000, '\x80')},
+    };
+    std::string strContent = strSigned;
+    strContent[nContent] ^= 0x01;
+    cases.push_back({"content byte", strContent});
+    std::string strSignature = strSigned;
+    strSignature[strSigned.size() - 5] ^= 0x01;  // inside the signature, before the end marks
+    cases.push_back({"signature byte", strSignature});
+
+    for (const Case& c : cases) {
+        tvltest::WriteAll(Path("bad"), c.strData);
+        DWORD dwStart = GetTickCount();
+        int nResult = Decode(Path("bad"), Path("content"));
+        EXPECT_LT(nResult, 0) << c.pszWhat;
+        EXPECT_NE(ERR_FILE_READ, nResult) << c.pszWhat;
+        EXPECT_LT(GetTickCount() - dwStart, 5000u) << c.pszWhat;
+    }
+    tvltest::WriteAll(Path("bad"), strSigned);
+    size_t nSigners = 0;
+    EXPECT_EQ(0, Decode(Path("bad"), Path("content"), &nSigners));
+    EXPECT_EQ(1u, nSigners);
+}
