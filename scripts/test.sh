@@ -19,7 +19,8 @@ tvl_env_start
 [ -x "$PCSC_BENCH" ] && "$PCSC_BENCH" start
 
 status=0
-ctest --test-dir "$TVL_BUILD" -j4 --timeout 180 --output-on-failure "$@" || status=$?
+# Wine itself now and then dies at process exit after a passing test: one rerun.
+ctest --test-dir "$TVL_BUILD" -j4 --timeout 180 --repeat until-pass:2 --output-on-failure "$@" || status=$?
 if [ -x tests/native/run.sh ]; then
   tests/native/run.sh || status=$?
 fi
