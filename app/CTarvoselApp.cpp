@@ -486,21 +486,16 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
         LogInfo("Mensaje firmado no v\xE1lido: %s", Pkcs7ErrorText(e));
         throw new CTarvoselException(EXC_WINDOWS, dwError, pszContext);
     };
-    std::vector<BYTE> block(4096);
-    for (;;) {
-        DWORD dwRead = 0;
-        if (!ReadFile(input.Get(), block.data(), static_cast<DWORD>(block.size()), &dwRead,
-                      nullptr)) {
-            dwIoError = GetLastError();
-            fail(EPkcs7Error::Output);
-        }
-        EPkcs7Error e = reader.Update(block.data(), dwRead);
-        if (e != EPkcs7Error::Ok)
-            fail(e);
-        if (dwRead < block.size())
-            break;
-    }
-    EPkcs7Error e = reader.Finish();
+    EPkcs7Error e = EPkcs7Error::Ok;
+    bool bRead = input.ReadBlocks(4096, [&](const BYTE* pData, DWORD dwRead) {
+        e = reader.Update(pData, dwRead);
+        return e == EPkcs7Error::Ok;
+    }, dwIoError);
+    if (!bRead)
+        fail(EPkcs7Error::Output);
+    if (e != EPkcs7Error::Ok)
+        fail(e);
+    e = reader.Finish();
     if (e != EPkcs7Error::Ok)
         fail(e);
     LogInfo("...OK");

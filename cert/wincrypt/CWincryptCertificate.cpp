@@ -43,16 +43,6 @@ std::string NameToText(const CERT_NAME_BLOB* pName, DWORD dwStrType, DWORD cchMa
     return std::string(buffer.data());
 }
 
-std::string Trim(const std::string& strText)
-{
-    static const char kBlanks[] = " \t\r\n";
-    size_t nFirst = strText.find_first_not_of(kBlanks);
-    if (nFirst == std::string::npos)
-        return std::string();
-    size_t nLast = strText.find_last_not_of(kBlanks);
-    return strText.substr(nFirst, nLast - nFirst + 1);
-}
-
 // Wide text in the ANSI code page, cut to at most cbMax bytes.
 std::string WideToAnsi(const wchar_t* pwszText, int cbMax)
 {

@@ -370,18 +370,14 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
                                  signingTime.data(), signingTime.size());
     if (e != EPkcs7Error::Ok)
         fail(e);
-    std::vector<BYTE> block(kBlockSize);
-    for (;;) {
-        DWORD dwRead = 0;
-        if (!ReadFile(input.Get(), block.data(), kBlockSize, &dwRead, nullptr)) {
-            dwIoError = GetLastError();
-            fail(EPkcs7Error::Output);
-        }
-        if (dwRead > 0 && (e = writer.Update(block.data(), dwRead)) != EPkcs7Error::Ok)
-            fail(e);
-        if (dwRead < kBlockSize)
-            break;
-    }
+    bool bRead = input.ReadBlocks(kBlockSize, [&](const BYTE* pData, DWORD dwRead) {
+        e = writer.Update(pData, dwRead);
+        return e == EPkcs7Error::Ok;
+    }, dwIoError);
+    if (!bRead)
+        fail(EPkcs7Error::Output);
+    if (e != EPkcs7Error::Ok)
+        fail(e);
     if ((e = writer.Finish(sign)) != EPkcs7Error::Ok)
         fail(e);
     LogInfo("...OK");

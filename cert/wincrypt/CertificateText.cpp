@@ -70,16 +70,6 @@ std::string JoinFlags(const FlagText (&aTable)[N], DWORD dwFlags)
     return strText;
 }
 
-std::string Trim(const std::string& strText)
-{
-    static const char kBlanks[] = " \t\r\n";
-    size_t nFirst = strText.find_first_not_of(kBlanks);
-    if (nFirst == std::string::npos)
-        return std::string();
-    size_t nLast = strText.find_last_not_of(kBlanks);
-    return strText.substr(nFirst, nLast - nFirst + 1);
-}
-
 // "OID.2.5.4.3" and "2.5.4.3" name the same attribute.
 std::string WithoutOidPrefix(const std::string& strKey)
 {
@@ -92,6 +82,16 @@ const ULONGLONG FILETIME_UNIX_EPOCH = 116444736000000000ULL;
 const ULONGLONG FILETIME_TICKS_PER_SECOND = 10000000ULL;
 
 }  // namespace
+
+std::string Trim(const std::string& strText)
+{
+    static const char kBlanks[] = " \t\r\n";
+    size_t nFirst = strText.find_first_not_of(kBlanks);
+    if (nFirst == std::string::npos)
+        return std::string();
+    size_t nLast = strText.find_last_not_of(kBlanks);
+    return strText.substr(nFirst, nLast - nFirst + 1);
+}
 
 std::string KeyUsageText(int nKeyUsage)
 {

@@ -24,6 +24,9 @@ std::string TrustStatusText(DWORD dwErrorStatus, DWORD dwInfoStatus);
 // when the key is absent. Values holding ";" or "=" are cut there.
 std::string GetNameAttribute(const std::string& strName, const std::string& strOid);
 
+// The text without blanks, tabs and line ends at either end.
+std::string Trim(const std::string& strText);
+
 // A UTC file time as TIME64: seconds since 1970 of the local wall-clock time,
 // daylight saving decided by the date itself. 0 when it cannot be converted.
 TIME64 FileTimeToLocalTime64(const FILETIME& ftUtc);

@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 
+#include <vector>
+
 // A Win32 file handle, closed with its owner.
 class CFileHandle {
 public:
@@ -14,6 +16,24 @@ public:
         if (m_h != INVALID_HANDLE_VALUE)
             CloseHandle(m_h);
         m_h = INVALID_HANDLE_VALUE;
+    }
+
+    // Reads to the end in blocks of nBlock bytes, handing each block to fn (the
+    // last one is short, possibly empty). Stops early when fn returns false.
+    // False, with dwError set, when a read fails.
+    template <typename F>
+    bool ReadBlocks(DWORD nBlock, F fn, DWORD& dwError)
+    {
+        std::vector<BYTE> block(nBlock);
+        for (;;) {
+            DWORD dwRead = 0;
+            if (!ReadFile(m_h, block.data(), nBlock, &dwRead, nullptr)) {
+                dwError = GetLastError();
+                return false;
+            }
+            if (!fn(block.data(), dwRead) || dwRead < nBlock)
+                return true;
+        }
     }
 
 private:

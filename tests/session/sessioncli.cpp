@@ -3,6 +3,9 @@
 //   sessioncli sign file|c2|baner SIGNCERT AUTHCERT ALGORITHM IN OUT
 //   sessioncli check IN OUT
 // Certificates are named as in the test PKI and read from the user's "MY" store.
+// Each command ends with a line "ms=N peak-kb=N" for the benchmarks.
+#include <windows.h>
+#include <psapi.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -11,6 +14,19 @@
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/CWincryptSession.h"
 #include "tests/session/SessionTestSupport.h"
+
+namespace {
+DWORD g_dwStart = GetTickCount();
+
+void PrintFigures()
+{
+    PROCESS_MEMORY_COUNTERS pmc = {};
+    pmc.cb = sizeof(pmc);
+    GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
+    printf("ms=%lu peak-kb=%lu\n", GetTickCount() - g_dwStart,
+           static_cast<unsigned long>(pmc.PeakWorkingSetSize / 1024));
+}
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -32,6 +48,7 @@ int main(int argc, char** argv)
             else
                 session.SignFileC2BANER(argv[6], argv[7], argv[5]);
             printf("signed\n");
+            PrintFigures();
             return 0;
         }
         if (argc == 4 && strcmp(argv[1], "check") == 0) {
@@ -42,6 +59,7 @@ int main(int argc, char** argv)
                 printf("signer %s trusted=%d time=%d\n", p->pCertificate->GetThumbprint().c_str(),
                        p->bTrusted, p->bHasSigningTime);
             DeleteSignInfoList(signers);
+            PrintFigures();
             return 0;
         }
     } catch (CTarvoselException* e) {
