@@ -7,9 +7,9 @@
 #include <vector>
 
 class CAsn1Oid {
- public:
-  // False for an empty or malformed dotted text.
-  static bool Encode(const std::string& strDotted, std::vector<uint8_t>& content);
-  // Empty text for malformed content.
-  static std::string Decode(const uint8_t* pContent, size_t nSize);
+public:
+    // False for an empty or malformed dotted text.
+    static bool Encode(const std::string& strDotted, std::vector<uint8_t>& content);
+    // Empty text for malformed content.
+    static std::string Decode(const uint8_t* pContent, size_t nSize);
 };

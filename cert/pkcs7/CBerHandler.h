@@ -7,22 +7,22 @@
 #include "cert/pkcs7/Pkcs7Error.h"
 
 struct CS_BERHEADER {
-  uint8_t nTag;            // identifier octet
-  bool bConstructed;
-  bool bIndefinite;
-  uint32_t nLength;        // content length when definite
-  unsigned nDepth;         // 0 for the outermost element
-  uint8_t raw[6];          // the header bytes as received
-  unsigned nRawSize;
+    uint8_t nTag;  // identifier octet
+    bool bConstructed;
+    bool bIndefinite;
+    uint32_t nLength;  // content length when definite
+    unsigned nDepth;   // 0 for the outermost element
+    uint8_t raw[6];    // the header bytes as received
+    unsigned nRawSize;
 };
 
 class CBerHandler {
- public:
-  virtual ~CBerHandler() {}
-  // An element starts; its content (if any) follows.
-  virtual EPkcs7Error OnBegin(const CS_BERHEADER& header) = 0;
-  // A piece of the content of the current primitive element.
-  virtual EPkcs7Error OnData(const uint8_t* pData, size_t nSize) = 0;
-  // The current element ends (for an indefinite one, after its end mark).
-  virtual EPkcs7Error OnEnd() = 0;
+public:
+    virtual ~CBerHandler() {}
+    // An element starts; its content (if any) follows.
+    virtual EPkcs7Error OnBegin(const CS_BERHEADER& header) = 0;
+    // A piece of the content of the current primitive element.
+    virtual EPkcs7Error OnData(const uint8_t* pData, size_t nSize) = 0;
+    // The current element ends (for an indefinite one, after its end mark).
+    virtual EPkcs7Error OnEnd() = 0;
 };

@@ -6,9 +6,9 @@
 #include <vector>
 
 class CPkcs7Digest {
- public:
-  virtual ~CPkcs7Digest() {}
-  virtual bool Update(const uint8_t* pData, size_t nSize) = 0;
-  // Ends the digest; no Update may follow.
-  virtual bool Final(std::vector<uint8_t>& value) = 0;
+public:
+    virtual ~CPkcs7Digest() {}
+    virtual bool Update(const uint8_t* pData, size_t nSize) = 0;
+    // Ends the digest; no Update may follow.
+    virtual bool Final(std::vector<uint8_t>& value) = 0;
 };

@@ -11,458 +11,464 @@ namespace {
 const char OID_SIGNED_DATA[] = "1.2.840.113549.1.7.2";
 const char OID_CONTENT_TYPE[] = "1.2.840.113549.1.9.3";
 const char OID_MESSAGE_DIGEST[] = "1.2.840.113549.1.9.4";
-const size_t MAX_SMALL_CAPTURE = 256;     // OIDs and the version
+const size_t MAX_SMALL_CAPTURE = 256;  // OIDs and the version
 const size_t MAX_DIGEST_ALGS_SIZE = 4096;
 
 }  // namespace
 
 CPkcs7Reader::CPkcs7Reader(CPkcs7Crypto& crypto, FContent content)
-    : m_crypto(crypto), m_content(std::move(content)), m_ber(*this), m_state(STATE_OPEN),
+    : m_crypto(crypto),
+      m_content(std::move(content)),
+      m_ber(*this),
+      m_state(STATE_OPEN),
       m_error(EPkcs7Error::Ok),
-      m_nSignedDataStage(0), m_bSignedDataSeen(false), m_nCaptureLimit(0), m_nMetadata(0),
+      m_nSignedDataStage(0),
+      m_bSignedDataSeen(false),
+      m_nCaptureLimit(0),
+      m_nMetadata(0),
       m_nContentSize(0)
 {
-  m_nodes.reserve(CBerReader::MAX_DEPTH);
+    m_nodes.reserve(CBerReader::MAX_DEPTH);
 }
 
 EPkcs7Error CPkcs7Reader::Update(const uint8_t* pData, size_t nSize)
 {
-  if (m_state != STATE_OPEN)
-    return m_state == STATE_FAILED ? m_error : EPkcs7Error::BadState;
-  m_state = STATE_FAILED;  // stays so if a callback throws
-  m_error = EPkcs7Error::BadState;
-  EPkcs7Error e = m_ber.Feed(pData, nSize);
-  if (e == EPkcs7Error::Ok)
-    m_state = STATE_OPEN;
-  m_error = e;
-  return e;
+    if (m_state != STATE_OPEN)
+        return m_state == STATE_FAILED ? m_error : EPkcs7Error::BadState;
+    m_state = STATE_FAILED;  // stays so if a callback throws
+    m_error = EPkcs7Error::BadState;
+    EPkcs7Error e = m_ber.Feed(pData, nSize);
+    if (e == EPkcs7Error::Ok)
+        m_state = STATE_OPEN;
+    m_error = e;
+    return e;
 }
 
 EPkcs7Error CPkcs7Reader::Finish()
 {
-  EPkcs7Error e = Update(nullptr, 0);
-  if (e != EPkcs7Error::Ok)
-    return e;
-  e = m_ber.Finish();
-  if (e == EPkcs7Error::Ok && !m_bSignedDataSeen)
-    e = EPkcs7Error::BadEncoding;
-  if (e != EPkcs7Error::Ok) {
-    m_state = STATE_FAILED;
-    m_error = e;
-    return e;
-  }
-  for (CS_DIGEST& d : m_digests) {
-    if (d.pDigest && !d.pDigest->Final(d.value)) {
-      m_state = STATE_FAILED;
-      m_error = EPkcs7Error::Crypto;
-      return m_error;
+    EPkcs7Error e = Update(nullptr, 0);
+    if (e != EPkcs7Error::Ok)
+        return e;
+    e = m_ber.Finish();
+    if (e == EPkcs7Error::Ok && !m_bSignedDataSeen)
+        e = EPkcs7Error::BadEncoding;
+    if (e != EPkcs7Error::Ok) {
+        m_state = STATE_FAILED;
+        m_error = e;
+        return e;
     }
-    d.bDone = d.pDigest != nullptr;
-  }
-  m_state = STATE_FINISHED;
-  return EPkcs7Error::Ok;
+    for (CS_DIGEST& d : m_digests) {
+        if (d.pDigest && !d.pDigest->Final(d.value)) {
+            m_state = STATE_FAILED;
+            m_error = EPkcs7Error::Crypto;
+            return m_error;
+        }
+        d.bDone = d.pDigest != nullptr;
+    }
+    m_state = STATE_FINISHED;
+    return EPkcs7Error::Ok;
 }
 
 bool CPkcs7Reader::IsCaptureRoot(ERole role)
 {
-  return role == R_OUTER_TYPE || role == R_VERSION || role == R_DIGEST_ALGS ||
-         role == R_INNER_TYPE || role == R_CERT || role == R_SIGNER;
+    return role == R_OUTER_TYPE || role == R_VERSION || role == R_DIGEST_ALGS ||
+           role == R_INNER_TYPE || role == R_CERT || role == R_SIGNER;
 }
 
 EPkcs7Error CPkcs7Reader::ChildRole(CS_NODE& parent, const CS_BERHEADER& h, ERole& role)
 {
-  unsigned index = parent.nChildren++;
-  switch (parent.role) {
-    case R_CONTENT_INFO:
-      if (index == 0) {
-        if (h.nTag != 0x06)
-          return EPkcs7Error::NotPkcs7;
-        role = R_OUTER_TYPE;
-      } else if (index == 1 && h.nTag == 0xA0) {
-        role = R_OUTER_CONTENT;
-      } else {
-        return EPkcs7Error::BadEncoding;
-      }
-      return EPkcs7Error::Ok;
-    case R_OUTER_CONTENT:
-      if (index != 0 || h.nTag != 0x30)
-        return EPkcs7Error::BadEncoding;
-      role = R_SIGNED_DATA;
-      return EPkcs7Error::Ok;
-    case R_SIGNED_DATA:
-      if (m_nSignedDataStage == 0 && h.nTag == 0x02) {
-        role = R_VERSION;
-        m_nSignedDataStage = 1;
-      } else if (m_nSignedDataStage == 1 && h.nTag == 0x31) {
-        role = R_DIGEST_ALGS;
-        m_nSignedDataStage = 2;
-      } else if (m_nSignedDataStage == 2 && h.nTag == 0x30) {
-        role = R_INNER_INFO;
-        m_nSignedDataStage = 3;
-      } else if (m_nSignedDataStage == 3 && h.nTag == 0xA0) {
-        role = R_CERTS;
-        m_nSignedDataStage = 4;
-      } else if (m_nSignedDataStage >= 3 && m_nSignedDataStage <= 4 && h.nTag == 0xA1) {
-        role = R_CRLS;
-        m_nSignedDataStage = 5;
-      } else if (m_nSignedDataStage >= 3 && m_nSignedDataStage <= 5 && h.nTag == 0x31) {
-        role = R_SIGNERS;
-        m_nSignedDataStage = 6;
-      } else {
-        return EPkcs7Error::BadEncoding;
-      }
-      return EPkcs7Error::Ok;
-    case R_INNER_INFO:
-      if (index == 0 && h.nTag == 0x06)
-        role = R_INNER_TYPE;
-      else if (index == 1 && h.nTag == 0xA0)
-        role = R_INNER_CONTENT;
-      else
-        return EPkcs7Error::BadEncoding;
-      return EPkcs7Error::Ok;
-    case R_INNER_CONTENT:
-      if (index != 0)
-        return EPkcs7Error::BadEncoding;
-      if (h.nTag != 0x04 && h.nTag != 0x24)
-        return EPkcs7Error::Unsupported;  // content that is not an OCTET STRING
-      role = R_OCTETS;
-      return EPkcs7Error::Ok;
-    case R_OCTETS:
-      if (h.nTag != 0x04 && h.nTag != 0x24)
-        return EPkcs7Error::BadEncoding;
-      role = R_OCTETS;
-      return EPkcs7Error::Ok;
-    case R_CERTS:
-      if (h.nTag != 0x30) {
-        role = R_SKIPPED;  // other certificate formats are of no use here
-        return EPkcs7Error::Ok;
-      }
-      if (m_certs.size() >= MAX_CERTS)
-        return EPkcs7Error::LimitExceeded;
-      role = R_CERT;
-      return EPkcs7Error::Ok;
-    case R_SIGNERS:
-      if (h.nTag != 0x30)
-        return EPkcs7Error::BadEncoding;
-      if (m_signers.size() >= MAX_SIGNERS)
-        return EPkcs7Error::LimitExceeded;
-      role = R_SIGNER;
-      return EPkcs7Error::Ok;
-    case R_CRLS:
-    case R_SKIPPED:
-      role = R_SKIPPED;
-      return EPkcs7Error::Ok;
-    default:
-      // Inside a kept element.
-      role = R_CAPTURED;
-      return EPkcs7Error::Ok;
-  }
+    unsigned index = parent.nChildren++;
+    switch (parent.role) {
+        case R_CONTENT_INFO:
+            if (index == 0) {
+                if (h.nTag != 0x06)
+                    return EPkcs7Error::NotPkcs7;
+                role = R_OUTER_TYPE;
+            } else if (index == 1 && h.nTag == 0xA0) {
+                role = R_OUTER_CONTENT;
+            } else {
+                return EPkcs7Error::BadEncoding;
+            }
+            return EPkcs7Error::Ok;
+        case R_OUTER_CONTENT:
+            if (index != 0 || h.nTag != 0x30)
+                return EPkcs7Error::BadEncoding;
+            role = R_SIGNED_DATA;
+            return EPkcs7Error::Ok;
+        case R_SIGNED_DATA:
+            if (m_nSignedDataStage == 0 && h.nTag == 0x02) {
+                role = R_VERSION;
+                m_nSignedDataStage = 1;
+            } else if (m_nSignedDataStage == 1 && h.nTag == 0x31) {
+                role = R_DIGEST_ALGS;
+                m_nSignedDataStage = 2;
+            } else if (m_nSignedDataStage == 2 && h.nTag == 0x30) {
+                role = R_INNER_INFO;
+                m_nSignedDataStage = 3;
+            } else if (m_nSignedDataStage == 3 && h.nTag == 0xA0) {
+                role = R_CERTS;
+                m_nSignedDataStage = 4;
+            } else if (m_nSignedDataStage >= 3 && m_nSignedDataStage <= 4 && h.nTag == 0xA1) {
+                role = R_CRLS;
+                m_nSignedDataStage = 5;
+            } else if (m_nSignedDataStage >= 3 && m_nSignedDataStage <= 5 && h.nTag == 0x31) {
+                role = R_SIGNERS;
+                m_nSignedDataStage = 6;
+            } else {
+                return EPkcs7Error::BadEncoding;
+            }
+            return EPkcs7Error::Ok;
+        case R_INNER_INFO:
+            if (index == 0 && h.nTag == 0x06)
+                role = R_INNER_TYPE;
+            else if (index == 1 && h.nTag == 0xA0)
+                role = R_INNER_CONTENT;
+            else
+                return EPkcs7Error::BadEncoding;
+            return EPkcs7Error::Ok;
+        case R_INNER_CONTENT:
+            if (index != 0)
+                return EPkcs7Error::BadEncoding;
+            if (h.nTag != 0x04 && h.nTag != 0x24)
+                return EPkcs7Error::Unsupported;  // content that is not an OCTET STRING
+            role = R_OCTETS;
+            return EPkcs7Error::Ok;
+        case R_OCTETS:
+            if (h.nTag != 0x04 && h.nTag != 0x24)
+                return EPkcs7Error::BadEncoding;
+            role = R_OCTETS;
+            return EPkcs7Error::Ok;
+        case R_CERTS:
+            if (h.nTag != 0x30) {
+                role = R_SKIPPED;  // other certificate formats are of no use here
+                return EPkcs7Error::Ok;
+            }
+            if (m_certs.size() >= MAX_CERTS)
+                return EPkcs7Error::LimitExceeded;
+            role = R_CERT;
+            return EPkcs7Error::Ok;
+        case R_SIGNERS:
+            if (h.nTag != 0x30)
+                return EPkcs7Error::BadEncoding;
+            if (m_signers.size() >= MAX_SIGNERS)
+                return EPkcs7Error::LimitExceeded;
+            role = R_SIGNER;
+            return EPkcs7Error::Ok;
+        case R_CRLS:
+        case R_SKIPPED:
+            role = R_SKIPPED;
+            return EPkcs7Error::Ok;
+        default:
+            // Inside a kept element.
+            role = R_CAPTURED;
+            return EPkcs7Error::Ok;
+    }
 }
 
 EPkcs7Error CPkcs7Reader::StartCapture(const CS_BERHEADER& h, size_t nLimit)
 {
-  if (!h.bIndefinite) {
-    // Refuse oversized elements before any byte of them is stored.
-    uint64_t need = static_cast<uint64_t>(h.nRawSize) + h.nLength;
-    if (need > nLimit || need > MAX_METADATA - m_nMetadata)
-      return EPkcs7Error::LimitExceeded;
-  }
-  m_capture.clear();
-  m_nCaptureLimit = nLimit;
-  return Capture(h.raw, h.nRawSize);
+    if (!h.bIndefinite) {
+        // Refuse oversized elements before any byte of them is stored.
+        uint64_t need = static_cast<uint64_t>(h.nRawSize) + h.nLength;
+        if (need > nLimit || need > MAX_METADATA - m_nMetadata)
+            return EPkcs7Error::LimitExceeded;
+    }
+    m_capture.clear();
+    m_nCaptureLimit = nLimit;
+    return Capture(h.raw, h.nRawSize);
 }
 
 EPkcs7Error CPkcs7Reader::Capture(const uint8_t* pData, size_t nSize)
 {
-  if (nSize > m_nCaptureLimit - m_capture.size() || nSize > MAX_METADATA - m_nMetadata)
-    return EPkcs7Error::LimitExceeded;
-  m_capture.insert(m_capture.end(), pData, pData + nSize);
-  m_nMetadata += nSize;
-  return EPkcs7Error::Ok;
+    if (nSize > m_nCaptureLimit - m_capture.size() || nSize > MAX_METADATA - m_nMetadata)
+        return EPkcs7Error::LimitExceeded;
+    m_capture.insert(m_capture.end(), pData, pData + nSize);
+    m_nMetadata += nSize;
+    return EPkcs7Error::Ok;
 }
 
 EPkcs7Error CPkcs7Reader::OnBegin(const CS_BERHEADER& h)
 {
-  CS_NODE node;
-  node.bIndefinite = h.bIndefinite;
-  node.nChildren = 0;
-  if (m_nodes.empty()) {
-    if (h.nTag != 0x30)
-      return EPkcs7Error::NotPkcs7;
-    node.role = R_CONTENT_INFO;
+    CS_NODE node;
+    node.bIndefinite = h.bIndefinite;
+    node.nChildren = 0;
+    if (m_nodes.empty()) {
+        if (h.nTag != 0x30)
+            return EPkcs7Error::NotPkcs7;
+        node.role = R_CONTENT_INFO;
+        m_nodes.push_back(node);
+        return EPkcs7Error::Ok;
+    }
+    EPkcs7Error e = ChildRole(m_nodes.back(), h, node.role);
+    if (e != EPkcs7Error::Ok)
+        return e;
+    switch (node.role) {
+        case R_OUTER_TYPE:
+        case R_INNER_TYPE:
+        case R_VERSION:
+            e = StartCapture(h, MAX_SMALL_CAPTURE);
+            break;
+        case R_DIGEST_ALGS:
+            e = StartCapture(h, MAX_DIGEST_ALGS_SIZE);
+            break;
+        case R_CERT:
+            e = StartCapture(h, MAX_CERT_SIZE);
+            break;
+        case R_SIGNER:
+            e = StartCapture(h, MAX_SIGNER_SIZE);
+            break;
+        case R_CAPTURED:
+            e = Capture(h.raw, h.nRawSize);
+            break;
+        default:
+            break;
+    }
+    if (e != EPkcs7Error::Ok)
+        return e;
     m_nodes.push_back(node);
     return EPkcs7Error::Ok;
-  }
-  EPkcs7Error e = ChildRole(m_nodes.back(), h, node.role);
-  if (e != EPkcs7Error::Ok)
-    return e;
-  switch (node.role) {
-    case R_OUTER_TYPE:
-    case R_INNER_TYPE:
-    case R_VERSION:
-      e = StartCapture(h, MAX_SMALL_CAPTURE);
-      break;
-    case R_DIGEST_ALGS:
-      e = StartCapture(h, MAX_DIGEST_ALGS_SIZE);
-      break;
-    case R_CERT:
-      e = StartCapture(h, MAX_CERT_SIZE);
-      break;
-    case R_SIGNER:
-      e = StartCapture(h, MAX_SIGNER_SIZE);
-      break;
-    case R_CAPTURED:
-      e = Capture(h.raw, h.nRawSize);
-      break;
-    default:
-      break;
-  }
-  if (e != EPkcs7Error::Ok)
-    return e;
-  m_nodes.push_back(node);
-  return EPkcs7Error::Ok;
 }
 
 EPkcs7Error CPkcs7Reader::OnData(const uint8_t* pData, size_t nSize)
 {
-  ERole role = m_nodes.back().role;
-  if (role == R_OCTETS)
-    return Content(pData, nSize);
-  if (role == R_CAPTURED || IsCaptureRoot(role))
-    return Capture(pData, nSize);
-  return EPkcs7Error::Ok;
+    ERole role = m_nodes.back().role;
+    if (role == R_OCTETS)
+        return Content(pData, nSize);
+    if (role == R_CAPTURED || IsCaptureRoot(role))
+        return Capture(pData, nSize);
+    return EPkcs7Error::Ok;
 }
 
 EPkcs7Error CPkcs7Reader::Content(const uint8_t* pData, size_t nSize)
 {
-  for (CS_DIGEST& d : m_digests)
-    if (d.pDigest && !d.pDigest->Update(pData, nSize))
-      return EPkcs7Error::Crypto;
-  m_nContentSize += nSize;
-  if (m_content && !m_content(pData, nSize))
-    return EPkcs7Error::Output;
-  return EPkcs7Error::Ok;
+    for (CS_DIGEST& d : m_digests)
+        if (d.pDigest && !d.pDigest->Update(pData, nSize))
+            return EPkcs7Error::Crypto;
+    m_nContentSize += nSize;
+    if (m_content && !m_content(pData, nSize))
+        return EPkcs7Error::Output;
+    return EPkcs7Error::Ok;
 }
 
 EPkcs7Error CPkcs7Reader::OnEnd()
 {
-  CS_NODE node = m_nodes.back();
-  m_nodes.pop_back();
-  EPkcs7Error e = EPkcs7Error::Ok;
-  if (node.role == R_CAPTURED || IsCaptureRoot(node.role)) {
-    if (node.bIndefinite) {
-      static const uint8_t endMark[2] = {0, 0};
-      e = Capture(endMark, 2);
+    CS_NODE node = m_nodes.back();
+    m_nodes.pop_back();
+    EPkcs7Error e = EPkcs7Error::Ok;
+    if (node.role == R_CAPTURED || IsCaptureRoot(node.role)) {
+        if (node.bIndefinite) {
+            static const uint8_t endMark[2] = {0, 0};
+            e = Capture(endMark, 2);
+        }
+        if (e == EPkcs7Error::Ok && IsCaptureRoot(node.role))
+            e = EndCapture(node.role);
+        return e;
     }
-    if (e == EPkcs7Error::Ok && IsCaptureRoot(node.role))
-      e = EndCapture(node.role);
-    return e;
-  }
-  switch (node.role) {
-    case R_SIGNED_DATA:
-      if (m_nSignedDataStage != 6)
-        return EPkcs7Error::BadEncoding;  // no signerInfos
-      m_bSignedDataSeen = true;
-      break;
-    case R_INNER_INFO:
-      if (node.nChildren < 1)
-        return EPkcs7Error::BadEncoding;
-      break;
-    case R_CONTENT_INFO:
-      if (!m_bSignedDataSeen)
-        return EPkcs7Error::BadEncoding;
-      break;
-    case R_OUTER_CONTENT:
-    case R_INNER_CONTENT:
-      if (node.nChildren != 1)
-        return EPkcs7Error::BadEncoding;
-      break;
-    default:
-      break;
-  }
-  return EPkcs7Error::Ok;
+    switch (node.role) {
+        case R_SIGNED_DATA:
+            if (m_nSignedDataStage != 6)
+                return EPkcs7Error::BadEncoding;  // no signerInfos
+            m_bSignedDataSeen = true;
+            break;
+        case R_INNER_INFO:
+            if (node.nChildren < 1)
+                return EPkcs7Error::BadEncoding;
+            break;
+        case R_CONTENT_INFO:
+            if (!m_bSignedDataSeen)
+                return EPkcs7Error::BadEncoding;
+            break;
+        case R_OUTER_CONTENT:
+        case R_INNER_CONTENT:
+            if (node.nChildren != 1)
+                return EPkcs7Error::BadEncoding;
+            break;
+        default:
+            break;
+    }
+    return EPkcs7Error::Ok;
 }
 
 EPkcs7Error CPkcs7Reader::EndCapture(ERole role)
 {
-  CBerElement el;
-  EPkcs7Error e = el.ParseAll(m_capture.data(), m_capture.size());
-  if (e != EPkcs7Error::Ok)
-    return e == EPkcs7Error::Truncated ? EPkcs7Error::BadEncoding : e;
-  switch (role) {
-    case R_OUTER_TYPE: {
-      std::string oid = CAsn1Oid::Decode(el.Content(), el.ContentSize());
-      if (oid.empty())
-        return EPkcs7Error::NotPkcs7;
-      if (oid != OID_SIGNED_DATA)
-        return EPkcs7Error::NotSignedData;
-      break;
+    CBerElement el;
+    EPkcs7Error e = el.ParseAll(m_capture.data(), m_capture.size());
+    if (e != EPkcs7Error::Ok)
+        return e == EPkcs7Error::Truncated ? EPkcs7Error::BadEncoding : e;
+    switch (role) {
+        case R_OUTER_TYPE: {
+            std::string oid = CAsn1Oid::Decode(el.Content(), el.ContentSize());
+            if (oid.empty())
+                return EPkcs7Error::NotPkcs7;
+            if (oid != OID_SIGNED_DATA)
+                return EPkcs7Error::NotSignedData;
+            break;
+        }
+        case R_INNER_TYPE:
+            m_strContentType = CAsn1Oid::Decode(el.Content(), el.ContentSize());
+            if (m_strContentType.empty())
+                return EPkcs7Error::BadEncoding;
+            break;
+        case R_DIGEST_ALGS: {
+            std::vector<CBerElement> algs;
+            if (el.Children(algs) != EPkcs7Error::Ok)
+                return EPkcs7Error::BadEncoding;
+            if (algs.size() > MAX_DIGEST_ALGS)
+                return EPkcs7Error::LimitExceeded;
+            for (const CBerElement& alg : algs) {
+                std::vector<CBerElement> parts;
+                if (alg.Tag() != 0x30 || alg.Children(parts) != EPkcs7Error::Ok || parts.empty() ||
+                    parts[0].Tag() != 0x06)
+                    return EPkcs7Error::BadEncoding;
+                std::string oid = CAsn1Oid::Decode(parts[0].Content(), parts[0].ContentSize());
+                if (oid.empty())
+                    return EPkcs7Error::BadEncoding;
+                bool known = false;
+                for (const CS_DIGEST& d : m_digests)
+                    known = known || d.strOid == oid;
+                if (known)
+                    continue;
+                CS_DIGEST d;
+                d.strOid = oid;
+                d.pDigest = m_crypto.CreateDigest(oid);
+                d.bDone = false;
+                m_digests.push_back(std::move(d));
+            }
+            break;
+        }
+        case R_CERT:
+            m_certs.push_back(m_capture);
+            break;
+        case R_SIGNER: {
+            CPkcs7SignerInfo si;
+            e = si.Parse(m_capture.data(), m_capture.size());
+            if (e != EPkcs7Error::Ok)
+                return e;
+            m_signers.push_back(si);
+            break;
+        }
+        default:
+            break;
     }
-    case R_INNER_TYPE:
-      m_strContentType = CAsn1Oid::Decode(el.Content(), el.ContentSize());
-      if (m_strContentType.empty())
-        return EPkcs7Error::BadEncoding;
-      break;
-    case R_DIGEST_ALGS: {
-      std::vector<CBerElement> algs;
-      if (el.Children(algs) != EPkcs7Error::Ok)
-        return EPkcs7Error::BadEncoding;
-      if (algs.size() > MAX_DIGEST_ALGS)
-        return EPkcs7Error::LimitExceeded;
-      for (const CBerElement& alg : algs) {
-        std::vector<CBerElement> parts;
-        if (alg.Tag() != 0x30 || alg.Children(parts) != EPkcs7Error::Ok || parts.empty() ||
-            parts[0].Tag() != 0x06)
-          return EPkcs7Error::BadEncoding;
-        std::string oid = CAsn1Oid::Decode(parts[0].Content(), parts[0].ContentSize());
-        if (oid.empty())
-          return EPkcs7Error::BadEncoding;
-        bool known = false;
-        for (const CS_DIGEST& d : m_digests)
-          known = known || d.strOid == oid;
-        if (known)
-          continue;
-        CS_DIGEST d;
-        d.strOid = oid;
-        d.pDigest = m_crypto.CreateDigest(oid);
-        d.bDone = false;
-        m_digests.push_back(std::move(d));
-      }
-      break;
-    }
-    case R_CERT:
-      m_certs.push_back(m_capture);
-      break;
-    case R_SIGNER: {
-      CPkcs7SignerInfo si;
-      e = si.Parse(m_capture.data(), m_capture.size());
-      if (e != EPkcs7Error::Ok)
-        return e;
-      m_signers.push_back(si);
-      break;
-    }
-    default:
-      break;
-  }
-  m_capture.clear();
-  return EPkcs7Error::Ok;
+    m_capture.clear();
+    return EPkcs7Error::Ok;
 }
 
 std::vector<std::string> CPkcs7Reader::DigestAlgorithms() const
 {
-  std::vector<std::string> oids;
-  for (const CS_DIGEST& d : m_digests)
-    oids.push_back(d.strOid);
-  return oids;
+    std::vector<std::string> oids;
+    for (const CS_DIGEST& d : m_digests)
+        oids.push_back(d.strOid);
+    return oids;
 }
 
 const std::vector<uint8_t>* CPkcs7Reader::ContentDigest(const std::string& strDigestOid) const
 {
-  for (const CS_DIGEST& d : m_digests)
-    if (d.strOid == strDigestOid && d.bDone)
-      return &d.value;
-  return nullptr;
+    for (const CS_DIGEST& d : m_digests)
+        if (d.strOid == strDigestOid && d.bDone)
+            return &d.value;
+    return nullptr;
 }
 
 const std::vector<uint8_t>& CPkcs7Reader::Certificate(size_t nIndex) const
 {
-  static const std::vector<uint8_t> none;
-  return nIndex < m_certs.size() ? m_certs[nIndex] : none;
+    static const std::vector<uint8_t> none;
+    return nIndex < m_certs.size() ? m_certs[nIndex] : none;
 }
 
 const CPkcs7SignerInfo& CPkcs7Reader::Signer(size_t nIndex) const
 {
-  static const CPkcs7SignerInfo none;
-  return nIndex < m_signers.size() ? m_signers[nIndex] : none;
+    static const CPkcs7SignerInfo none;
+    return nIndex < m_signers.size() ? m_signers[nIndex] : none;
 }
 
 int CPkcs7Reader::FindSignerCertificate(size_t nSigner) const
 {
-  if (nSigner >= m_signers.size())
+    if (nSigner >= m_signers.size())
+        return -1;
+    const CPkcs7SignerInfo& si = m_signers[nSigner];
+    for (size_t i = 0; i < m_certs.size(); ++i) {
+        CPkcs7CertId id;
+        if (id.FromCertificate(m_certs[i].data(), m_certs[i].size()) == EPkcs7Error::Ok &&
+            id.Matches(si.Issuer(), si.Serial()))
+            return static_cast<int>(i);
+    }
     return -1;
-  const CPkcs7SignerInfo& si = m_signers[nSigner];
-  for (size_t i = 0; i < m_certs.size(); ++i) {
-    CPkcs7CertId id;
-    if (id.FromCertificate(m_certs[i].data(), m_certs[i].size()) == EPkcs7Error::Ok &&
-        id.Matches(si.Issuer(), si.Serial()))
-      return static_cast<int>(i);
-  }
-  return -1;
 }
 
 bool CPkcs7Reader::IsRsaSignature(const std::string& strOid)
 {
-  // rsaEncryption and the md2/md5/sha*WithRSAEncryption identifiers
-  static const char* const known[] = {
-      "1.2.840.113549.1.1.1", "1.2.840.113549.1.1.2", "1.2.840.113549.1.1.4",
-      "1.2.840.113549.1.1.5", "1.2.840.113549.1.1.11", "1.2.840.113549.1.1.12",
-      "1.2.840.113549.1.1.13", "1.2.840.113549.1.1.14"};
-  for (const char* k : known)
-    if (strOid == k)
-      return true;
-  return false;
+    // rsaEncryption and the md2/md5/sha*WithRSAEncryption identifiers
+    static const char* const known[] = {"1.2.840.113549.1.1.1",  "1.2.840.113549.1.1.2",
+                                        "1.2.840.113549.1.1.4",  "1.2.840.113549.1.1.5",
+                                        "1.2.840.113549.1.1.11", "1.2.840.113549.1.1.12",
+                                        "1.2.840.113549.1.1.13", "1.2.840.113549.1.1.14"};
+    for (const char* k : known)
+        if (strOid == k)
+            return true;
+    return false;
 }
 
 EPkcs7Error CPkcs7Reader::Verify(size_t nSigner, const uint8_t* pCert, size_t nCert) const
 {
-  if (m_state != STATE_FINISHED)
-    return EPkcs7Error::BadState;
-  if (nSigner >= m_signers.size())
-    return EPkcs7Error::BadIndex;
-  const CPkcs7SignerInfo& si = m_signers[nSigner];
-  CPkcs7CertId id;
-  EPkcs7Error e = id.FromCertificate(pCert, nCert);
-  if (e != EPkcs7Error::Ok)
-    return e;
-  if (!id.Matches(si.Issuer(), si.Serial()))
-    return EPkcs7Error::SignerMismatch;
-  if (!IsRsaSignature(si.SignatureOid()))
-    return EPkcs7Error::Unsupported;
-  const std::vector<uint8_t>* contentDigest = ContentDigest(si.DigestOid());
-  if (!contentDigest)
-    return EPkcs7Error::Unsupported;
+    if (m_state != STATE_FINISHED)
+        return EPkcs7Error::BadState;
+    if (nSigner >= m_signers.size())
+        return EPkcs7Error::BadIndex;
+    const CPkcs7SignerInfo& si = m_signers[nSigner];
+    CPkcs7CertId id;
+    EPkcs7Error e = id.FromCertificate(pCert, nCert);
+    if (e != EPkcs7Error::Ok)
+        return e;
+    if (!id.Matches(si.Issuer(), si.Serial()))
+        return EPkcs7Error::SignerMismatch;
+    if (!IsRsaSignature(si.SignatureOid()))
+        return EPkcs7Error::Unsupported;
+    const std::vector<uint8_t>* contentDigest = ContentDigest(si.DigestOid());
+    if (!contentDigest)
+        return EPkcs7Error::Unsupported;
 
-  std::vector<uint8_t> signedDigest;
-  if (si.HasAuthAttributes()) {
-    const CPkcs7SignerInfo::CS_ATTRIBUTE* md = nullptr;
-    for (const CPkcs7SignerInfo::CS_ATTRIBUTE& a : si.AuthAttributes()) {
-      if (a.strOid != OID_MESSAGE_DIGEST)
-        continue;
-      if (md)
-        return EPkcs7Error::HashMismatch;  // two of them: ambiguous
-      md = &a;
+    std::vector<uint8_t> signedDigest;
+    if (si.HasAuthAttributes()) {
+        const CPkcs7SignerInfo::CS_ATTRIBUTE* md = nullptr;
+        for (const CPkcs7SignerInfo::CS_ATTRIBUTE& a : si.AuthAttributes()) {
+            if (a.strOid != OID_MESSAGE_DIGEST)
+                continue;
+            if (md)
+                return EPkcs7Error::HashMismatch;  // two of them: ambiguous
+            md = &a;
+        }
+        if (!md)
+            return EPkcs7Error::MissingDigest;
+        CBerElement value;
+        if (md->values.size() != 1 ||
+            value.ParseAll(md->values[0].data(), md->values[0].size()) != EPkcs7Error::Ok ||
+            value.Tag() != 0x04 || value.ContentSize() != contentDigest->size() ||
+            !std::equal(contentDigest->begin(), contentDigest->end(), value.Content()))
+            return EPkcs7Error::HashMismatch;
+        // The content type is outside the signature but named by an attribute.
+        const CPkcs7SignerInfo::CS_ATTRIBUTE* ct = si.FindAttribute(OID_CONTENT_TYPE);
+        if (ct) {
+            if (ct->values.size() != 1 ||
+                value.ParseAll(ct->values[0].data(), ct->values[0].size()) != EPkcs7Error::Ok ||
+                value.Tag() != 0x06 ||
+                CAsn1Oid::Decode(value.Content(), value.ContentSize()) != m_strContentType)
+                return EPkcs7Error::BadSignature;
+        }
+        // The signature covers the attributes encoded as a SET.
+        std::vector<uint8_t> toBeSigned(si.AuthAttributesRaw());
+        toBeSigned[0] = 0x31;
+        std::unique_ptr<CPkcs7Digest> digest = m_crypto.CreateDigest(si.DigestOid());
+        if (!digest)
+            return EPkcs7Error::Unsupported;
+        if (!digest->Update(toBeSigned.data(), toBeSigned.size()) || !digest->Final(signedDigest))
+            return EPkcs7Error::Crypto;
+    } else {
+        signedDigest = *contentDigest;
     }
-    if (!md)
-      return EPkcs7Error::MissingDigest;
-    CBerElement value;
-    if (md->values.size() != 1 ||
-        value.ParseAll(md->values[0].data(), md->values[0].size()) != EPkcs7Error::Ok ||
-        value.Tag() != 0x04 || value.ContentSize() != contentDigest->size() ||
-        !std::equal(contentDigest->begin(), contentDigest->end(), value.Content()))
-      return EPkcs7Error::HashMismatch;
-    // The content type is outside the signature but named by an attribute.
-    const CPkcs7SignerInfo::CS_ATTRIBUTE* ct = si.FindAttribute(OID_CONTENT_TYPE);
-    if (ct) {
-      if (ct->values.size() != 1 ||
-          value.ParseAll(ct->values[0].data(), ct->values[0].size()) != EPkcs7Error::Ok ||
-          value.Tag() != 0x06 ||
-          CAsn1Oid::Decode(value.Content(), value.ContentSize()) != m_strContentType)
+    const std::vector<uint8_t>& sig = si.Signature();
+    if (!m_crypto.VerifyDigestSignature(pCert, nCert, si.DigestOid(), signedDigest.data(),
+                                        signedDigest.size(), sig.data(), sig.size()))
         return EPkcs7Error::BadSignature;
-    }
-    // The signature covers the attributes encoded as a SET.
-    std::vector<uint8_t> toBeSigned(si.AuthAttributesRaw());
-    toBeSigned[0] = 0x31;
-    std::unique_ptr<CPkcs7Digest> digest = m_crypto.CreateDigest(si.DigestOid());
-    if (!digest)
-      return EPkcs7Error::Unsupported;
-    if (!digest->Update(toBeSigned.data(), toBeSigned.size()) || !digest->Final(signedDigest))
-      return EPkcs7Error::Crypto;
-  } else {
-    signedDigest = *contentDigest;
-  }
-  const std::vector<uint8_t>& sig = si.Signature();
-  if (!m_crypto.VerifyDigestSignature(pCert, nCert, si.DigestOid(), signedDigest.data(),
-                                      signedDigest.size(), sig.data(), sig.size()))
-    return EPkcs7Error::BadSignature;
-  return EPkcs7Error::Ok;
+    return EPkcs7Error::Ok;
 }

@@ -2,44 +2,74 @@
 
 const char* Pkcs7ErrorText(EPkcs7Error e)
 {
-  switch (e) {
-    case EPkcs7Error::Ok:             return "ok";
-    case EPkcs7Error::NotPkcs7:       return "not a PKCS#7 message";
-    case EPkcs7Error::NotSignedData:  return "not a PKCS#7 signed-data message";
-    case EPkcs7Error::Truncated:      return "message truncated";
-    case EPkcs7Error::BadEncoding:    return "bad encoding";
-    case EPkcs7Error::LimitExceeded:  return "size limit exceeded";
-    case EPkcs7Error::Unsupported:    return "unsupported algorithm or form";
-    case EPkcs7Error::BadState:       return "operation out of order";
-    case EPkcs7Error::Output:         return "output callback failed";
-    case EPkcs7Error::Crypto:         return "crypto provider failed";
-    case EPkcs7Error::BadIndex:       return "index out of range";
-    case EPkcs7Error::SignerMismatch: return "certificate does not match the signer";
-    case EPkcs7Error::MissingDigest:  return "messageDigest attribute missing";
-    case EPkcs7Error::HashMismatch:   return "content digest mismatch";
-    case EPkcs7Error::BadSignature:   return "bad signature";
-  }
-  return "unknown error";
+    switch (e) {
+        case EPkcs7Error::Ok:
+            return "ok";
+        case EPkcs7Error::NotPkcs7:
+            return "not a PKCS#7 message";
+        case EPkcs7Error::NotSignedData:
+            return "not a PKCS#7 signed-data message";
+        case EPkcs7Error::Truncated:
+            return "message truncated";
+        case EPkcs7Error::BadEncoding:
+            return "bad encoding";
+        case EPkcs7Error::LimitExceeded:
+            return "size limit exceeded";
+        case EPkcs7Error::Unsupported:
+            return "unsupported algorithm or form";
+        case EPkcs7Error::BadState:
+            return "operation out of order";
+        case EPkcs7Error::Output:
+            return "output callback failed";
+        case EPkcs7Error::Crypto:
+            return "crypto provider failed";
+        case EPkcs7Error::BadIndex:
+            return "index out of range";
+        case EPkcs7Error::SignerMismatch:
+            return "certificate does not match the signer";
+        case EPkcs7Error::MissingDigest:
+            return "messageDigest attribute missing";
+        case EPkcs7Error::HashMismatch:
+            return "content digest mismatch";
+        case EPkcs7Error::BadSignature:
+            return "bad signature";
+    }
+    return "unknown error";
 }
 
 uint32_t Pkcs7ErrorToWinError(EPkcs7Error e)
 {
-  switch (e) {
-    case EPkcs7Error::Ok:             return 0;
-    case EPkcs7Error::NotPkcs7:       return 0x8009310Bu;  // CRYPT_E_ASN1_BADTAG
-    case EPkcs7Error::NotSignedData:  return 0x80091004u;  // CRYPT_E_INVALID_MSG_TYPE
-    case EPkcs7Error::Truncated:      return 0x80091001u;  // CRYPT_E_MSG_ERROR
-    case EPkcs7Error::BadEncoding:    return 0x8009310Bu;  // CRYPT_E_ASN1_BADTAG
-    case EPkcs7Error::LimitExceeded:  return 0x80091001u;  // CRYPT_E_MSG_ERROR
-    case EPkcs7Error::Unsupported:    return 0x80091002u;  // CRYPT_E_UNKNOWN_ALGO
-    case EPkcs7Error::BadState:       return 0x80091001u;  // CRYPT_E_MSG_ERROR
-    case EPkcs7Error::Output:         return 0x80091001u;  // CRYPT_E_MSG_ERROR
-    case EPkcs7Error::Crypto:         return 0x80090020u;  // NTE_FAIL
-    case EPkcs7Error::BadIndex:       return 0x80091008u;  // CRYPT_E_INVALID_INDEX
-    case EPkcs7Error::SignerMismatch: return 0x8009100Eu;  // CRYPT_E_SIGNER_NOT_FOUND
-    case EPkcs7Error::MissingDigest:  return 0x80091006u;  // CRYPT_E_AUTH_ATTR_MISSING
-    case EPkcs7Error::HashMismatch:   return 0x80091007u;  // CRYPT_E_HASH_VALUE
-    case EPkcs7Error::BadSignature:   return 0x80090006u;  // NTE_BAD_SIGNATURE
-  }
-  return 0x80091001u;
+    switch (e) {
+        case EPkcs7Error::Ok:
+            return 0;
+        case EPkcs7Error::NotPkcs7:
+            return 0x8009310Bu;  // CRYPT_E_ASN1_BADTAG
+        case EPkcs7Error::NotSignedData:
+            return 0x80091004u;  // CRYPT_E_INVALID_MSG_TYPE
+        case EPkcs7Error::Truncated:
+            return 0x80091001u;  // CRYPT_E_MSG_ERROR
+        case EPkcs7Error::BadEncoding:
+            return 0x8009310Bu;  // CRYPT_E_ASN1_BADTAG
+        case EPkcs7Error::LimitExceeded:
+            return 0x80091001u;  // CRYPT_E_MSG_ERROR
+        case EPkcs7Error::Unsupported:
+            return 0x80091002u;  // CRYPT_E_UNKNOWN_ALGO
+        case EPkcs7Error::BadState:
+            return 0x80091001u;  // CRYPT_E_MSG_ERROR
+        case EPkcs7Error::Output:
+            return 0x80091001u;  // CRYPT_E_MSG_ERROR
+        case EPkcs7Error::Crypto:
+            return 0x80090020u;  // NTE_FAIL
+        case EPkcs7Error::BadIndex:
+            return 0x80091008u;  // CRYPT_E_INVALID_INDEX
+        case EPkcs7Error::SignerMismatch:
+            return 0x8009100Eu;  // CRYPT_E_SIGNER_NOT_FOUND
+        case EPkcs7Error::MissingDigest:
+            return 0x80091006u;  // CRYPT_E_AUTH_ATTR_MISSING
+        case EPkcs7Error::HashMismatch:
+            return 0x80091007u;  // CRYPT_E_HASH_VALUE
+        case EPkcs7Error::BadSignature:
+            return 0x80090006u;  // NTE_BAD_SIGNATURE
+    }
+    return 0x80091001u;
 }

@@ -13,225 +13,248 @@ namespace {
 
 std::string Hex(const Bytes& b)
 {
-  static const char* d = "0123456789abcdef";
-  std::string s;
-  for (uint8_t c : b) {
-    s += d[c >> 4];
-    s += d[c & 15];
-  }
-  return s;
+    static const char* d = "0123456789abcdef";
+    std::string s;
+    for (uint8_t c : b) {
+        s += d[c >> 4];
+        s += d[c & 15];
+    }
+    return s;
 }
 
 TEST(Asn1Oid, EncodesAndDecodesKnownIdentifiers)
 {
-  struct { const char* dotted; const char* hex; } cases[] = {
-      {"1.2.840.113549.1.7.2", "2a864886f70d010702"},
-      {"1.2.840.113549.2.5", "2a864886f70d0205"},
-      {"1.3.14.3.2.26", "2b0e03021a"},
-      {"2.16.840.1.101.3.4.2.1", "608648016503040201"},
-      {"2.999.3", "883703"},
-  };
-  for (const auto& c : cases) {
-    Bytes content;
-    ASSERT_TRUE(CAsn1Oid::Encode(c.dotted, content)) << c.dotted;
-    EXPECT_EQ(Hex(content), c.hex) << c.dotted;
-    EXPECT_EQ(CAsn1Oid::Decode(content.data(), content.size()), c.dotted);
-  }
+    struct {
+        const char* dotted;
+        const char* hex;
+    } cases[] = {
+        {"1.2.840.113549.1.7.2", "2a864886f70d010702"},
+        {"1.2.840.113549.2.5", "2a864886f70d0205"},
+        {"1.3.14.3.2.26", "2b0e03021a"},
+        {"2.16.840.1.101.3.4.2.1", "608648016503040201"},
+        {"2.999.3", "883703"},
+    };
+    for (const auto& c : cases) {
+        Bytes content;
+        ASSERT_TRUE(CAsn1Oid::Encode(c.dotted, content)) << c.dotted;
+        EXPECT_EQ(Hex(content), c.hex) << c.dotted;
+        EXPECT_EQ(CAsn1Oid::Decode(content.data(), content.size()), c.dotted);
+    }
 }
 
 TEST(Asn1Oid, RejectsMalformedText)
 {
-  for (const char* bad : {"", "1", "1.", ".1.2", "1..2", "1.2a", "3.1", "1.40", "01.2",
-                          "MD5WITHRSA", "1.2.99999999999999999999999"}) {
-    Bytes content;
-    EXPECT_FALSE(CAsn1Oid::Encode(bad, content)) << bad;
-  }
+    for (const char* bad : {"", "1", "1.", ".1.2", "1..2", "1.2a", "3.1", "1.40", "01.2",
+                            "MD5WITHRSA", "1.2.99999999999999999999999"}) {
+        Bytes content;
+        EXPECT_FALSE(CAsn1Oid::Encode(bad, content)) << bad;
+    }
 }
 
 TEST(Asn1Oid, RejectsMalformedContent)
 {
-  Bytes cases[] = {{}, {0x2a, 0x86}, {0x2a, 0x80, 0x01},
-                   {0x2a, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x7f}};
-  for (const Bytes& c : cases)
-    EXPECT_EQ(CAsn1Oid::Decode(c.data(), c.size()), "") << Hex(c);
+    Bytes cases[] = {{},
+                     {0x2a, 0x86},
+                     {0x2a, 0x80, 0x01},
+                     {0x2a, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x7f}};
+    for (const Bytes& c : cases)
+        EXPECT_EQ(CAsn1Oid::Decode(c.data(), c.size()), "") << Hex(c);
 }
 
 TEST(DerWriter, SetOfOrderComparesPaddedOctets)
 {
-  EXPECT_TRUE(CDerWriter::SetOfLess({0x30, 0x18}, {0x30, 0x1c}));
-  EXPECT_FALSE(CDerWriter::SetOfLess({0x30, 0x1c}, {0x30, 0x18}));
-  EXPECT_TRUE(CDerWriter::SetOfLess({0x01}, {0x01, 0x01}));
-  EXPECT_FALSE(CDerWriter::SetOfLess({0x01}, {0x01, 0x00}));  // equal after padding
-  EXPECT_FALSE(CDerWriter::SetOfLess({0x01, 0x00}, {0x01}));
-  EXPECT_FALSE(CDerWriter::SetOfLess({0x02}, {0x01, 0xff}));
+    EXPECT_TRUE(CDerWriter::SetOfLess({0x30, 0x18}, {0x30, 0x1c}));
+    EXPECT_FALSE(CDerWriter::SetOfLess({0x30, 0x1c}, {0x30, 0x18}));
+    EXPECT_TRUE(CDerWriter::SetOfLess({0x01}, {0x01, 0x01}));
+    EXPECT_FALSE(CDerWriter::SetOfLess({0x01}, {0x01, 0x00}));  // equal after padding
+    EXPECT_FALSE(CDerWriter::SetOfLess({0x01, 0x00}, {0x01}));
+    EXPECT_FALSE(CDerWriter::SetOfLess({0x02}, {0x01, 0xff}));
 }
 
 TEST(DerWriter, LengthForms)
 {
-  struct { size_t len; const char* hex; } cases[] = {
-      {0, "0400"}, {127, "047f"}, {128, "048180"}, {255, "0481ff"},
-      {256, "04820100"}, {65536, "0483010000"}, {16777216, "048401000000"}};
-  for (const auto& c : cases) {
-    Bytes out;
-    CDerWriter::AppendHeader(out, 0x04, c.len);
-    EXPECT_EQ(Hex(out), c.hex);
-  }
+    struct {
+        size_t len;
+        const char* hex;
+    } cases[] = {
+        {0, "0400"},       {127, "047f"},         {128, "048180"},           {255, "0481ff"},
+        {256, "04820100"}, {65536, "0483010000"}, {16777216, "048401000000"}};
+    for (const auto& c : cases) {
+        Bytes out;
+        CDerWriter::AppendHeader(out, 0x04, c.len);
+        EXPECT_EQ(Hex(out), c.hex);
+    }
 }
 
 TEST(BerElement, ParsesDefiniteAndIndefinite)
 {
-  Bytes ber = Indef(0x30, Cat({Tlv(0x02, {0x01}), Indef(0x24, Cat({Tlv(0x04, {1, 2}), Tlv(0x04, {3})}))}));
-  CBerElement el;
-  ASSERT_EQ(el.ParseAll(ber.data(), ber.size()), EPkcs7Error::Ok);
-  EXPECT_TRUE(el.IsIndefinite());
-  std::vector<CBerElement> kids;
-  ASSERT_EQ(el.Children(kids), EPkcs7Error::Ok);
-  ASSERT_EQ(kids.size(), 2u);
-  Bytes value;
-  ASSERT_EQ(kids[1].OctetString(value), EPkcs7Error::Ok);
-  EXPECT_EQ(value, (Bytes{1, 2, 3}));
+    Bytes ber = Indef(
+        0x30, Cat({Tlv(0x02, {0x01}), Indef(0x24, Cat({Tlv(0x04, {1, 2}), Tlv(0x04, {3})}))}));
+    CBerElement el;
+    ASSERT_EQ(el.ParseAll(ber.data(), ber.size()), EPkcs7Error::Ok);
+    EXPECT_TRUE(el.IsIndefinite());
+    std::vector<CBerElement> kids;
+    ASSERT_EQ(el.Children(kids), EPkcs7Error::Ok);
+    ASSERT_EQ(kids.size(), 2u);
+    Bytes value;
+    ASSERT_EQ(kids[1].OctetString(value), EPkcs7Error::Ok);
+    EXPECT_EQ(value, (Bytes{1, 2, 3}));
 }
 
 TEST(BerElement, RejectsBrokenInput)
 {
-  struct { Bytes ber; EPkcs7Error e; } cases[] = {
-      {{}, EPkcs7Error::Truncated},
-      {{0x30}, EPkcs7Error::Truncated},
-      {{0x30, 0x05, 0x02}, EPkcs7Error::Truncated},
-      {{0x30, 0x80, 0x02, 0x01, 0x01}, EPkcs7Error::Truncated},
-      {{0x04, 0x80, 0x00, 0x00}, EPkcs7Error::BadEncoding},
-      {{0x30, 0x85, 0, 0, 0, 0, 1}, EPkcs7Error::LimitExceeded},
-      {{0x30, 0x84, 0xff, 0xff, 0xff, 0xff}, EPkcs7Error::Truncated},
-      {{0x1f, 0x81, 0x01, 0x00}, EPkcs7Error::Unsupported},
-      {{0x00, 0x00}, EPkcs7Error::BadEncoding},
-      {{0x30, 0x80, 0x00, 0x01}, EPkcs7Error::BadEncoding},
-  };
-  for (const auto& c : cases) {
+    struct {
+        Bytes ber;
+        EPkcs7Error e;
+    } cases[] = {
+        {{}, EPkcs7Error::Truncated},
+        {{0x30}, EPkcs7Error::Truncated},
+        {{0x30, 0x05, 0x02}, EPkcs7Error::Truncated},
+        {{0x30, 0x80, 0x02, 0x01, 0x01}, EPkcs7Error::Truncated},
+        {{0x04, 0x80, 0x00, 0x00}, EPkcs7Error::BadEncoding},
+        {{0x30, 0x85, 0, 0, 0, 0, 1}, EPkcs7Error::LimitExceeded},
+        {{0x30, 0x84, 0xff, 0xff, 0xff, 0xff}, EPkcs7Error::Truncated},
+        {{0x1f, 0x81, 0x01, 0x00}, EPkcs7Error::Unsupported},
+        {{0x00, 0x00}, EPkcs7Error::BadEncoding},
+        {{0x30, 0x80, 0x00, 0x01}, EPkcs7Error::BadEncoding},
+    };
+    for (const auto& c : cases) {
+        CBerElement el;
+        EXPECT_EQ(el.Parse(c.ber.data(), c.ber.size()), c.e) << Hex(c.ber);
+    }
+    Bytes deep;
+    for (int i = 0; i < 40; ++i)
+        deep.insert(deep.end(), {0x30, 0x80});
+    deep.insert(deep.end(), 80, 0x00);
     CBerElement el;
-    EXPECT_EQ(el.Parse(c.ber.data(), c.ber.size()), c.e) << Hex(c.ber);
-  }
-  Bytes deep;
-  for (int i = 0; i < 40; ++i)
-    deep.insert(deep.end(), {0x30, 0x80});
-  deep.insert(deep.end(), 80, 0x00);
-  CBerElement el;
-  EXPECT_EQ(el.Parse(deep.data(), deep.size()), EPkcs7Error::LimitExceeded);
+    EXPECT_EQ(el.Parse(deep.data(), deep.size()), EPkcs7Error::LimitExceeded);
 }
 
 // Records the parser's events as text.
 class CEventLog : public CBerHandler {
- public:
-  std::string log;
-  EPkcs7Error OnBegin(const CS_BERHEADER& h) override
-  {
-    log += "<" + Hex({h.nTag}) + (h.bIndefinite ? "*" : "") + ">";
-    return EPkcs7Error::Ok;
-  }
-  EPkcs7Error OnData(const uint8_t* p, size_t n) override
-  {
-    data.insert(data.end(), p, p + n);
-    return EPkcs7Error::Ok;
-  }
-  EPkcs7Error OnEnd() override
-  {
-    if (!data.empty())
-      log += Hex(data);
-    data.clear();
-    log += "</>";
-    return EPkcs7Error::Ok;
-  }
-  Bytes data;
+public:
+    std::string log;
+    EPkcs7Error OnBegin(const CS_BERHEADER& h) override
+    {
+        log += "<" + Hex({h.nTag}) + (h.bIndefinite ? "*" : "") + ">";
+        return EPkcs7Error::Ok;
+    }
+    EPkcs7Error OnData(const uint8_t* p, size_t n) override
+    {
+        data.insert(data.end(), p, p + n);
+        return EPkcs7Error::Ok;
+    }
+    EPkcs7Error OnEnd() override
+    {
+        if (!data.empty())
+            log += Hex(data);
+        data.clear();
+        log += "</>";
+        return EPkcs7Error::Ok;
+    }
+    Bytes data;
 };
 
 TEST(BerReader, SameEventsWhateverTheBlockSize)
 {
-  Bytes ber = Indef(0x30, Cat({Tlv(0x02, {0x01}), Tlv(0x30, {}), Tlv(0x04, Pattern(300)),
-                              Indef(0xA0, Indef(0x24, Tlv(0x04, {7, 8}))), Tlv(0x05, {})}));
-  std::string expected;
-  for (size_t block : {ber.size(), size_t(1), size_t(2), size_t(7), size_t(128)}) {
-    CEventLog events;
-    CBerReader reader(events);
-    for (size_t at = 0; at < ber.size(); at += block)
-      ASSERT_EQ(reader.Feed(ber.data() + at, std::min(block, ber.size() - at)), EPkcs7Error::Ok);
-    ASSERT_EQ(reader.Finish(), EPkcs7Error::Ok);
-    if (expected.empty())
-      expected = events.log;
-    EXPECT_EQ(events.log, expected) << "block " << block;
-  }
-  EXPECT_EQ(expected.substr(0, 30), "<30*><02>01</><30></><04>" + Hex(Pattern(300)).substr(0, 5));
-  EXPECT_NE(expected.find("<a0*><24*><04>0708</></></>"), std::string::npos);
+    Bytes ber = Indef(0x30, Cat({Tlv(0x02, {0x01}), Tlv(0x30, {}), Tlv(0x04, Pattern(300)),
+                                 Indef(0xA0, Indef(0x24, Tlv(0x04, {7, 8}))), Tlv(0x05, {})}));
+    std::string expected;
+    for (size_t block : {ber.size(), size_t(1), size_t(2), size_t(7), size_t(128)}) {
+        CEventLog events;
+        CBerReader reader(events);
+        for (size_t at = 0; at < ber.size(); at += block)
+            ASSERT_EQ(reader.Feed(ber.data() + at, std::min(block, ber.size() - at)),
+                      EPkcs7Error::Ok);
+        ASSERT_EQ(reader.Finish(), EPkcs7Error::Ok);
+        if (expected.empty())
+            expected = events.log;
+        EXPECT_EQ(events.log, expected) << "block " << block;
+    }
+    EXPECT_EQ(expected.substr(0, 30), "<30*><02>01</><30></><04>" + Hex(Pattern(300)).substr(0, 5));
+    EXPECT_NE(expected.find("<a0*><24*><04>0708</></></>"), std::string::npos);
 }
 
 TEST(BerReader, RejectsStructuralFaults)
 {
-  struct { const char* what; Bytes ber; EPkcs7Error e; } cases[] = {
-      {"child longer than parent", {0x30, 0x03, 0x04, 0x05, 1, 2, 3}, EPkcs7Error::BadEncoding},
-      {"end mark in definite", {0x30, 0x02, 0x00, 0x00}, EPkcs7Error::BadEncoding},
-      {"end mark with length", {0x30, 0x80, 0x00, 0x01}, EPkcs7Error::BadEncoding},
-      {"primitive indefinite", {0x04, 0x80, 1, 0, 0}, EPkcs7Error::BadEncoding},
-      {"five length bytes", {0x30, 0x85, 0, 0, 0, 0, 1}, EPkcs7Error::LimitExceeded},
-      {"reserved length", {0x30, 0xff}, EPkcs7Error::BadEncoding},
-      {"multi-byte tag", {0x3f, 0x81, 0x00}, EPkcs7Error::Unsupported},
-      {"bytes after the end", {0x30, 0x00, 0x30}, EPkcs7Error::BadEncoding},
-      {"indefinite runs past definite parent", {0x30, 0x04, 0x30, 0x80, 0x05, 0x00, 0x00, 0x00},
-       EPkcs7Error::BadEncoding},
-      {"unfinished", {0x30, 0x80, 0x05, 0x00}, EPkcs7Error::Truncated},
-      {"nothing", {}, EPkcs7Error::Truncated},
-  };
-  for (const auto& c : cases) {
-    CEventLog events;
-    CBerReader reader(events);
-    EPkcs7Error e = reader.Feed(c.ber.data(), c.ber.size());
-    if (e == EPkcs7Error::Ok)
-      e = reader.Finish();
-    EXPECT_EQ(e, c.e) << c.what;
-    static const uint8_t more = 0x30;
-    EXPECT_EQ(reader.Feed(&more, 1), c.e)
-        << c.what << ": errors stay";
-  }
+    struct {
+        const char* what;
+        Bytes ber;
+        EPkcs7Error e;
+    } cases[] = {
+        {"child longer than parent", {0x30, 0x03, 0x04, 0x05, 1, 2, 3}, EPkcs7Error::BadEncoding},
+        {"end mark in definite", {0x30, 0x02, 0x00, 0x00}, EPkcs7Error::BadEncoding},
+        {"end mark with length", {0x30, 0x80, 0x00, 0x01}, EPkcs7Error::BadEncoding},
+        {"primitive indefinite", {0x04, 0x80, 1, 0, 0}, EPkcs7Error::BadEncoding},
+        {"five length bytes", {0x30, 0x85, 0, 0, 0, 0, 1}, EPkcs7Error::LimitExceeded},
+        {"reserved length", {0x30, 0xff}, EPkcs7Error::BadEncoding},
+        {"multi-byte tag", {0x3f, 0x81, 0x00}, EPkcs7Error::Unsupported},
+        {"bytes after the end", {0x30, 0x00, 0x30}, EPkcs7Error::BadEncoding},
+        {"indefinite runs past definite parent",
+         {0x30, 0x04, 0x30, 0x80, 0x05, 0x00, 0x00, 0x00},
+         EPkcs7Error::BadEncoding},
+        {"unfinished", {0x30, 0x80, 0x05, 0x00}, EPkcs7Error::Truncated},
+        {"nothing", {}, EPkcs7Error::Truncated},
+    };
+    for (const auto& c : cases) {
+        CEventLog events;
+        CBerReader reader(events);
+        EPkcs7Error e = reader.Feed(c.ber.data(), c.ber.size());
+        if (e == EPkcs7Error::Ok)
+            e = reader.Finish();
+        EXPECT_EQ(e, c.e) << c.what;
+        static const uint8_t more = 0x30;
+        EXPECT_EQ(reader.Feed(&more, 1), c.e) << c.what << ": errors stay";
+    }
 }
 
 TEST(Md2ForTests, KnownVectors)
 {
-  struct { std::string in; const char* hex; } cases[] = {
-      {"", "8350e5a3e24c153df2275c9f80692773"},
-      {"abc", "da853b0d3f88d99b30283a69e6ded6bb"},
-      {"abcdefghijklmnopqrstuvwxyz", "4e8ddff3650292ab5a4108c3aa47940b"},
-      {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
-       "d5976f79d83d3a0dc9806c3c66f3efd8"},
-  };
-  for (const auto& c : cases) {
-    CMd2Digest md2;
-    md2.Update(reinterpret_cast<const uint8_t*>(c.in.data()), c.in.size());
-    Bytes v;
-    md2.Final(v);
-    EXPECT_EQ(Hex(v), c.hex) << c.in;
-  }
+    struct {
+        std::string in;
+        const char* hex;
+    } cases[] = {
+        {"", "8350e5a3e24c153df2275c9f80692773"},
+        {"abc", "da853b0d3f88d99b30283a69e6ded6bb"},
+        {"abcdefghijklmnopqrstuvwxyz", "4e8ddff3650292ab5a4108c3aa47940b"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "d5976f79d83d3a0dc9806c3c66f3efd8"},
+    };
+    for (const auto& c : cases) {
+        CMd2Digest md2;
+        md2.Update(reinterpret_cast<const uint8_t*>(c.in.data()), c.in.size());
+        Bytes v;
+        md2.Final(v);
+        EXPECT_EQ(Hex(v), c.hex) << c.in;
+    }
 }
 
 TEST(Pkcs7Error, WindowsErrorMapping)
 {
-  struct { EPkcs7Error e; uint32_t win; } cases[] = {
-      {EPkcs7Error::Ok, 0},
-      {EPkcs7Error::NotPkcs7, 0x8009310Bu},
-      {EPkcs7Error::NotSignedData, 0x80091004u},
-      {EPkcs7Error::Truncated, 0x80091001u},
-      {EPkcs7Error::BadEncoding, 0x8009310Bu},
-      {EPkcs7Error::LimitExceeded, 0x80091001u},
-      {EPkcs7Error::Unsupported, 0x80091002u},
-      {EPkcs7Error::BadState, 0x80091001u},
-      {EPkcs7Error::Output, 0x80091001u},
-      {EPkcs7Error::Crypto, 0x80090020u},
-      {EPkcs7Error::BadIndex, 0x80091008u},
-      {EPkcs7Error::SignerMismatch, 0x8009100Eu},
-      {EPkcs7Error::MissingDigest, 0x80091006u},
-      {EPkcs7Error::HashMismatch, 0x80091007u},
-      {EPkcs7Error::BadSignature, 0x80090006u},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Pkcs7ErrorToWinError(c.e), c.win) << Pkcs7ErrorText(c.e);
-    EXPECT_STRNE(Pkcs7ErrorText(c.e), "unknown error");
-  }
+    struct {
+        EPkcs7Error e;
+        uint32_t win;
+    } cases[] = {
+        {EPkcs7Error::Ok, 0},
+        {EPkcs7Error::NotPkcs7, 0x8009310Bu},
+        {EPkcs7Error::NotSignedData, 0x80091004u},
+        {EPkcs7Error::Truncated, 0x80091001u},
+        {EPkcs7Error::BadEncoding, 0x8009310Bu},
+        {EPkcs7Error::LimitExceeded, 0x80091001u},
+        {EPkcs7Error::Unsupported, 0x80091002u},
+        {EPkcs7Error::BadState, 0x80091001u},
+        {EPkcs7Error::Output, 0x80091001u},
+        {EPkcs7Error::Crypto, 0x80090020u},
+        {EPkcs7Error::BadIndex, 0x80091008u},
+        {EPkcs7Error::SignerMismatch, 0x8009100Eu},
+        {EPkcs7Error::MissingDigest, 0x80091006u},
+        {EPkcs7Error::HashMismatch, 0x80091007u},
+        {EPkcs7Error::BadSignature, 0x80090006u},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Pkcs7ErrorToWinError(c.e), c.win) << Pkcs7ErrorText(c.e);
+        EXPECT_STRNE(Pkcs7ErrorText(c.e), "unknown error");
+    }
 }
 
 }  // namespace
