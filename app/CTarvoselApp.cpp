@@ -122,6 +122,8 @@ void CTarvoselApp::Initialize(int nFlags)
         }
         CAPIWincrypt::Load();
     } catch (CTarvoselException*) {
+        // The library stays uninitialised: nothing of it may keep running.
+        StopInterfaceThread();
         try {
             CAPIWincrypt::Unload();
         } catch (CTarvoselException* e) {
@@ -161,18 +163,23 @@ void CTarvoselApp::Finalize()
     } catch (CTarvoselException* e) {
         delete e;
     }
-    if (m_pUIThread) {
-        PostThreadMessageA(m_pUIThread->dwThreadId, WM_STOP_INTERFACE, 0, 0);
-        if (WaitForSingleObject(m_pUIThread->hThread, kStopWaitMs) != WAIT_OBJECT_0)
-            TerminateThread(m_pUIThread->hThread, 0);
-        m_pUIThread.reset();
-        m_hWndTray = nullptr;
-    }
+    StopInterfaceThread();
     CCardManager::StopMonitor();
     CCardManager::Terminate();
     CAPIWincrypt::Unload();
     CAPIWinSCard::Unload();
     m_bInitialized = 0;
+}
+
+void CTarvoselApp::StopInterfaceThread()
+{
+    if (!m_pUIThread)
+        return;
+    PostThreadMessageA(m_pUIThread->dwThreadId, WM_STOP_INTERFACE, 0, 0);
+    if (WaitForSingleObject(m_pUIThread->hThread, kStopWaitMs) != WAIT_OBJECT_0)
+        TerminateThread(m_pUIThread->hThread, 0);
+    m_pUIThread.reset();
+    m_hWndTray = nullptr;
 }
 
 DWORD WINAPI CTarvoselApp::InterfaceThreadProc(LPVOID pParam)

@@ -72,6 +72,7 @@ private:
     void RunInterfaceThread(InterfaceThread* pThread, int nFlags);
     void OnCardEvent(WPARAM wParam, LPARAM lParam);
     void StartSmartCards();
+    void StopInterfaceThread();
     void DestroySession();
 
     int m_nEnvironment = 0;

@@ -235,3 +235,23 @@ TEST_F(AppTest, FailedReopeningLogsTheUserOut)
     EXPECT_NE(std::string::npos, s.find(" - La sesi\xF3n es inv\xE1lida. Reabriendo...\r\n"));
     EXPECT_NE(std::string::npos, s.find(" - Se cerr\xF3 la sesi\xF3n...\r\n"));
 }
+
+// Run with crypt32 disabled (see CMakeLists.txt): the CryptoAPI table cannot load.
+TEST(AppWithoutCryptoApi, FailedInitializeLeavesNothingRunning)
+{
+    HMODULE hCrypt32 = LoadLibraryA("crypt32.dll");
+    if (hCrypt32 != nullptr) {
+        FreeLibrary(hCrypt32);
+        GTEST_SKIP() << "crypt32 is available; this case runs with it disabled";
+    }
+    apptest::WriteIni("Log=1\r\n");
+    tvltest::LogCapture log("nocrypt");
+    int nThreads = apptest::CountThreads();
+    int nResult = ResultOf([] { GetTarvoselApp().Initialize(0); });
+    EXPECT_EQ(ERR_WINDOWS_UNKNOWN, nResult);
+    EXPECT_FALSE(GetTarvoselApp().IsInitialized());
+    EXPECT_EQ(0u, GetTarvoselApp().GetInterfaceThreadId());
+    EXPECT_TRUE(WaitFor([&] { return apptest::CountThreads() == nThreads; }));
+    EXPECT_EQ(std::string::npos, log.Text().find("CryptoAPI cargada correctamente"));
+    DeleteFileA(apptest::IniPath().c_str());
+}
