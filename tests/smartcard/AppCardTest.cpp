@@ -1,0 +1,263 @@
+// The application object with the reader monitor running against a real
+// pcscd (tests/smartcard/bench/pcsc-bench.sh start): card events from the
+// bench's virtual cards reach the interface thread, invalidate the session of
+// the reader whose card went away, and reach an open card dialog.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <set>
+
+#include "CVirtualCards.h"
+#include "CardTestData.h"
+#include "SmartCardTestSupport.h"
+#include "app/Messages.h"
+#include "smartcard/CCardManager.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/app/FakeSession.h"
+
+using apptest::ResultOf;
+using apptest::WaitFor;
+
+namespace {
+
+// pcscd polls vpcd about every 400 ms: a card state must last longer than
+// that to be seen, and an event arrives within about half a second.
+const DWORD HOLD_MS = 600;
+const DWORD EVENT_TIMEOUT_MS = 5000;
+const DWORD FINALIZE_LIMIT_MS = 1500;
+// A reader index no session is bound to: a removal posted for it makes the
+// interface thread read the session data once, which tells the test that
+// every event queued before it has been handled.
+const LPARAM NO_READER = 9;
+
+// Identifiers of the process's threads. GoogleTest starts a thread of its own
+// at some first assertion, so counts taken around a test's steps would not
+// compare; the threads a call started are the difference of two snapshots.
+std::set<DWORD> ThreadIds()
+{
+    std::set<DWORD> ids;
+    HANDLE h = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (h == INVALID_HANDLE_VALUE)
+        return ids;
+    THREADENTRY32 te = {};
+    te.dwSize = sizeof(te);
+    for (BOOL ok = Thread32First(h, &te); ok; ok = Thread32Next(h, &te)) {
+        if (te.th32OwnerProcessID == GetCurrentProcessId())
+            ids.insert(te.th32ThreadID);
+    }
+    CloseHandle(h);
+    return ids;
+}
+
+std::set<DWORD> Minus(const std::set<DWORD>& a, const std::set<DWORD>& b)
+{
+    std::set<DWORD> d;
+    for (DWORD id : a) {
+        if (!b.count(id))
+            d.insert(id);
+    }
+    return d;
+}
+
+}  // namespace
+
+class AppCardTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!m_cards.Connect())
+            GTEST_SKIP() << "PC/SC bench not running: tests/smartcard/bench/pcsc-bench.sh start";
+        ASSERT_TRUE(m_cards.Remove(0));
+        ASSERT_TRUE(m_cards.Remove(1));
+        apptest::WriteIni("Log=1\r\n");
+    }
+
+    void TearDown() override
+    {
+        ResultOf([] { GetTarvoselApp().Finalize(); });
+        DeleteFileA(apptest::IniPath().c_str());
+        if (m_cards.IsConnected()) {
+            m_cards.Remove(0);
+            m_cards.Remove(1);
+        }
+    }
+
+    CTarvoselApp& App() { return GetTarvoselApp(); }
+
+    // Keeps the current card state long enough for the service to see it.
+    void Hold()
+    {
+        DWORD dwHeld = GetTickCount() - m_cards.LastChangeTick();
+        if (dwHeld < HOLD_MS)
+            Sleep(HOLD_MS - dwHeld);
+    }
+
+    void Insert(int nReader, const char* pszAtr)
+    {
+        Hold();
+        ASSERT_TRUE(m_cards.Insert(nReader, pszAtr));
+    }
+
+    void Remove(int nReader)
+    {
+        Hold();
+        ASSERT_TRUE(m_cards.Remove(nReader));
+    }
+
+    // Initialize over the settled card states; the monitor must be running.
+    void Start()
+    {
+        Hold();
+        std::set<DWORD> before = ThreadIds();
+        int nResult = ResultOf([&] { App().Initialize(0); });
+        m_started = Minus(ThreadIds(), before);
+        ASSERT_EQ(0, nResult);
+        ASSERT_TRUE(App().IsInitialized());
+        ASSERT_EQ(2, CCardManager::GetReaderCount());
+        ASSERT_TRUE(m_log.Contains("Lector detectado: (Virtual PCD 00 00)"));
+        ASSERT_TRUE(m_log.Contains("Lector detectado: (Virtual PCD 00 01)"));
+    }
+
+    // The monitor has recorded the reader's state (it posts before recording).
+    static bool Recorded(int nReader, bool bPresent)
+    {
+        return WaitFor([=] { return (CCardManager::IsCardPresent(nReader) != 0) == bPresent; },
+                       EVENT_TIMEOUT_MS);
+    }
+
+    // Waits until the interface thread has handled every event queued so far.
+    bool Handled(FakeSession* pSession)
+    {
+        LONG nReads = pSession->m_nDataReads;
+        PostThreadMessageA(App().GetInterfaceThreadId(), WM_CARD_EVENT, 0, NO_READER);
+        return WaitFor([=] { return pSession->m_nDataReads > nReads; }, EVENT_TIMEOUT_MS);
+    }
+
+    CScratchLog m_log;
+    CVirtualCards m_cards;
+    // Threads that Initialize started.
+    std::set<DWORD> m_started;
+};
+
+TEST_F(AppCardTest, RemovalFromTheSessionsReaderInvalidatesItAndFinalizeStopsTheMonitor)
+{
+    ASSERT_NO_FATAL_FAILURE(Insert(0, ATR_BOTH_TYPES));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    // The monitor's first pass announces the card already in reader 0.
+    ASSERT_TRUE(Recorded(0, true));
+    ASSERT_TRUE(Recorded(1, false));
+    // The interface thread and the monitor.
+    EXPECT_EQ(1u, m_started.count(App().GetInterfaceThreadId()));
+    EXPECT_GE(m_started.size(), 2u);
+
+    volatile LONG nDeleted = 0;
+    FakeSession* pSession = new FakeSession(0, &nDeleted);
+    App().AdoptSession(pSession);
+    ASSERT_TRUE(Handled(pSession));
+
+    // A card comes and goes in the other reader: the removal is looked at,
+    // the session stays valid.
+    ASSERT_NO_FATAL_FAILURE(Insert(1, ATR_OTHER));
+    ASSERT_TRUE(Recorded(1, true));
+    LONG nReads = pSession->m_nDataReads;
+    ASSERT_NO_FATAL_FAILURE(Remove(1));
+    ASSERT_TRUE(WaitFor([&] { return pSession->m_nDataReads > nReads; }, EVENT_TIMEOUT_MS))
+        << "the removal from reader 1 never reached the interface thread";
+    EXPECT_EQ(SESSION_OPEN, pSession->GetState());
+
+    // The session's own card goes: the session is marked for reopening.
+    ASSERT_NO_FATAL_FAILURE(Remove(0));
+    ASSERT_TRUE(WaitFor([&] { return (pSession->GetState() & SESSION_INVALID) != 0; },
+                        EVENT_TIMEOUT_MS))
+        << "the removal from reader 0 did not invalidate the session";
+    EXPECT_EQ(SESSION_OPEN | SESSION_INVALID, pSession->GetState());
+    EXPECT_EQ(1, App().SessionOpened());
+
+    // Putting the card back changes nothing until the next operation reopens.
+    ASSERT_NO_FATAL_FAILURE(Insert(0, ATR_BOTH_TYPES));
+    ASSERT_TRUE(Recorded(0, true));
+    ASSERT_TRUE(Handled(pSession));
+    EXPECT_EQ(SESSION_OPEN | SESSION_INVALID, pSession->GetState());
+    EXPECT_EQ(0, pSession->m_nReopens);
+
+    // Reopened, the session follows its card again: a second removal
+    // invalidates it, an insertion into a valid session's reader does not.
+    App().ReopenInvalidSession();
+    ASSERT_EQ(SESSION_OPEN, pSession->GetState());
+    ASSERT_NO_FATAL_FAILURE(Remove(0));
+    ASSERT_TRUE(WaitFor([&] { return (pSession->GetState() & SESSION_INVALID) != 0; },
+                        EVENT_TIMEOUT_MS));
+    App().ReopenInvalidSession();
+    ASSERT_NO_FATAL_FAILURE(Insert(0, ATR_BOTH_TYPES));
+    ASSERT_TRUE(Recorded(0, true));
+    ASSERT_TRUE(Handled(pSession));
+    EXPECT_EQ(SESSION_OPEN, pSession->GetState());
+    EXPECT_EQ(2, pSession->m_nReopens);
+
+    DWORD dwInterfaceThread = App().GetInterfaceThreadId();
+    HANDLE hInterfaceThread = OpenThread(SYNCHRONIZE, FALSE, dwInterfaceThread);
+    ASSERT_NE(nullptr, hInterfaceThread);
+    DWORD dwStart = GetTickCount();
+    EXPECT_EQ(0, ResultOf([&] { App().Finalize(); }));
+    DWORD dwElapsed = GetTickCount() - dwStart;
+    EXPECT_LT(dwElapsed, FINALIZE_LIMIT_MS);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hInterfaceThread, 0));
+    CloseHandle(hInterfaceThread);
+    EXPECT_FALSE(App().IsInitialized());
+    EXPECT_EQ(1, nDeleted);
+    EXPECT_EQ(0, CCardManager::GetReaderCount());
+    EXPECT_FALSE(m_log.Contains("Terminando el monitor manualmente..."));
+    // No thread that Initialize started is left.
+    size_t nLeft = 0;
+    EXPECT_TRUE(WaitFor([&] {
+        nLeft = m_started.size() - Minus(m_started, ThreadIds()).size();
+        return nLeft == 0;
+    }, 2000)) << nLeft << " of the " << m_started.size() << " threads still run";
+
+    // And the whole thing starts again, monitor included.
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(0); }));
+    EXPECT_EQ(2, CCardManager::GetReaderCount());
+    EXPECT_TRUE(Recorded(0, true));
+    EXPECT_EQ(0, App().SessionOpened());
+}
+
+TEST_F(AppCardTest, OpenCardDialogReceivesTheRealEvents)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_TRUE(Recorded(0, false));
+    ASSERT_TRUE(Recorded(1, false));
+    FakeSession* pSession = new FakeSession(1);
+    App().AdoptSession(pSession);
+    ASSERT_TRUE(Handled(pSession));
+    LONG nReads = pSession->m_nDataReads;
+
+    HWND hDialog = CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, hDialog);
+    App().SetCardDialog(hDialog);
+
+    // wParam and lParam as the monitor posted them; nothing else arrives.
+    auto expectForwarded = [&](WPARAM wParam, LPARAM lParam) {
+        MSG msg = {};
+        bool bGot = WaitFor(
+            [&] { return PeekMessageA(&msg, hDialog, WM_CARD_EVENT, WM_CARD_EVENT, PM_REMOVE) != 0; },
+            EVENT_TIMEOUT_MS);
+        ASSERT_TRUE(bGot) << "no event, expected (" << wParam << "," << lParam << ")";
+        EXPECT_EQ(wParam, msg.wParam);
+        EXPECT_EQ(lParam, msg.lParam);
+    };
+    ASSERT_NO_FATAL_FAILURE(Insert(1, ATR_BOTH_TYPES));
+    ASSERT_NO_FATAL_FAILURE(expectForwarded(1, 1));
+    ASSERT_NO_FATAL_FAILURE(Remove(1));
+    ASSERT_NO_FATAL_FAILURE(expectForwarded(0, 1));
+    MSG extra;
+    EXPECT_FALSE(PeekMessageA(&extra, hDialog, WM_CARD_EVENT, WM_CARD_EVENT, PM_REMOVE))
+        << "unexpected (" << extra.wParam << "," << extra.lParam << ")";
+
+    // The dialog took the removal: the session was not even looked at.
+    App().SetCardDialog(nullptr);
+    EXPECT_EQ(nReads, pSession->m_nDataReads);
+    EXPECT_EQ(SESSION_OPEN, pSession->GetState());
+    DestroyWindow(hDialog);
+}
