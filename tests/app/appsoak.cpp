@@ -6,6 +6,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 
+#include "smartcard/CCardManager.h"
 #include "tests/app/AppTestSupport.h"
 
 int main(int argc, char** argv)
@@ -30,6 +31,8 @@ int main(int argc, char** argv)
     };
     // One cycle first so that one-time loads (DLLs, the CRT) are not counted.
     GetTarvoselApp().Initialize(0);
+    // Readers seen: beside the winscard bridge the card monitor runs in every cycle.
+    printf("readers=%d\n", CCardManager::GetReaderCount());
     GetTarvoselApp().Finalize();
     counts("start");
     DWORD dwStart = GetTickCount();
