@@ -176,8 +176,12 @@ void CTarvoselApp::StopInterfaceThread()
     if (!m_pUIThread)
         return;
     PostThreadMessageA(m_pUIThread->dwThreadId, WM_STOP_INTERFACE, 0, 0);
-    if (WaitForSingleObject(m_pUIThread->hThread, kStopWaitMs) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(m_pUIThread->hThread, kStopWaitMs) != WAIT_OBJECT_0) {
+        // Never kill the thread while it holds the session lock: the next export
+        // would wait for it for ever.
+        std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
         TerminateThread(m_pUIThread->hThread, 0);
+    }
     m_pUIThread.reset();
     m_hWndTray = nullptr;
 }
