@@ -4,9 +4,11 @@
 #include "app/Messages.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeSession.h"
+#include "tests/support/TestCapture.h"
+#include "tests/support/TestWait.h"
 
-using apptest::ResultOf;
-using apptest::WaitFor;
+using tvltest::ResultOf;
+using tvltest::WaitFor;
 
 namespace {
 class AppTest : public ::testing::Test {
@@ -119,9 +121,7 @@ TEST_F(AppTest, TempFileNamesSkipExistingFiles)
     tvltest::WriteAll(strDir + "tvl0001.tmp", "x");
     tvltest::WriteAll(strDir + "tvl0003.tmp", "x");
     EXPECT_EQ(strDir + "tvl0002.tmp", CTarvoselApp::MakeTempFileName("tmp"));
-    for (const char* psz : {"tvl0000.tmp", "tvl0001.tmp", "tvl0003.tmp"})
-        DeleteFileA((strDir + psz).c_str());
-    RemoveDirectoryA(strDir.c_str());
+    tvltest::RemoveFolder(strDir);
 }
 
 TEST_F(AppTest, SharedHelpers)

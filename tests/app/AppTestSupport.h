@@ -1,11 +1,10 @@
 #pragma once
+// The application tests' ini file beside the executable, and its thread count.
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include <functional>
 #include <string>
 
-#include "api/CTarvoselException.h"
 #include "app/CTarvoselApp.h"
 #include "tests/support/TestFiles.h"
 
@@ -35,31 +34,6 @@ inline int CountThreads()
     }
     CloseHandle(h);
     return n;
-}
-
-// Result code of whatever the call throws, 0 when it does not throw.
-inline int ResultOf(const std::function<void()>& fn)
-{
-    try {
-        fn();
-        return 0;
-    } catch (CTarvoselException* e) {
-        int n = e->GetResultCode();
-        delete e;
-        return n;
-    }
-}
-
-// Waits, with a bound, until cond holds.
-inline bool WaitFor(const std::function<bool()>& cond, DWORD dwMs = 5000)
-{
-    DWORD dwStart = GetTickCount();
-    while (!cond()) {
-        if (GetTickCount() - dwStart > dwMs)
-            return false;
-        Sleep(5);
-    }
-    return true;
 }
 
 }  // namespace apptest

@@ -8,6 +8,7 @@
 
 #include "smartcard/CCardManager.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/TestCapture.h"
 
 int main(int argc, char** argv)
 {
@@ -38,8 +39,8 @@ int main(int argc, char** argv)
     DWORD dwStart = GetTickCount();
     int nFailures = 0;
     for (int i = 0; i < nCycles; ++i) {
-        nFailures += apptest::ResultOf([] { GetTarvoselApp().Initialize(0); }) != 0;
-        nFailures += apptest::ResultOf([] { GetTarvoselApp().Finalize(); }) != 0;
+        nFailures += tvltest::ResultOf([] { GetTarvoselApp().Initialize(0); }) != 0;
+        nFailures += tvltest::ResultOf([] { GetTarvoselApp().Finalize(); }) != 0;
     }
     DWORD dwElapsed = GetTickCount() - dwStart;
     counts("end");

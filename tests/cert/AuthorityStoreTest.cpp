@@ -50,11 +50,11 @@ TEST_F(AuthorityStore, WrongFingerprintGivesNothingAndIsLogged)
 
 TEST_F(AuthorityStore, MissingResourceThrows)
 {
-    std::unique_ptr<CTarvoselException> e =
-        Thrown([] { CAuthorityStore::LoadAuthorityCertificate(1040, CHiddenStrings::GetString(2)); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->GetKind(), EXC_WINDOWS);
-    EXPECT_EQ(e->GetSubCode(), (long)ERROR_RESOURCE_NAME_NOT_FOUND);
+    CaughtFailure e = Capture(
+        [] { CAuthorityStore::LoadAuthorityCertificate(1040, CHiddenStrings::GetString(2)); });
+    ASSERT_TRUE(e.bThrown);
+    EXPECT_EQ(e.nKind, EXC_WINDOWS);
+    EXPECT_EQ(e.nSubCode, (long)ERROR_RESOURCE_NAME_NOT_FOUND);
 }
 
 TEST_F(AuthorityStore, IssuingAuthorityOfEveryTestCertificate)

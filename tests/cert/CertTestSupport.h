@@ -1,5 +1,5 @@
 // Shared pieces of the certificate tests: the test PKI's files, certificates built
-// from them, byte patches of fixture certificates, and a log file per test case.
+// from them, byte patches of fixture certificates.
 #pragma once
 #include <windows.h>
 #include <wincrypt.h>
@@ -7,28 +7,32 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "api/CLog.h"
-#include "api/CTarvoselException.h"
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/CWincryptCertificate.h"
 #include "tests/fixtures/pki/TestPki.h"
+#include "tests/support/TestCapture.h"
+#include "tests/support/TestFiles.h"
 
 namespace certtest
 {
+
+using tvltest::Capture;
+using tvltest::CaughtFailure;
+using tvltest::LogCapture;
 
 typedef std::vector<BYTE> Bytes;
 
 inline Bytes ReadBytes(const std::string& strPath)
 {
-    std::ifstream f(strPath.c_str(), std::ios::binary);
-    EXPECT_TRUE(f.good()) << strPath;
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    bool bOpened = false;
+    Bytes b = tvltest::ReadBytes(strPath, &bOpened);
+    EXPECT_TRUE(bOpened) << strPath;
+    return b;
 }
 
 inline std::string ReadText(const std::string& strPath)
@@ -126,82 +130,11 @@ inline bool SetProvider(PCCERT_CONTEXT pContext, const wchar_t* pwszProvider,
                                                            &info) != FALSE;
 }
 
-// The library's log, written to a file of its own for the running test case.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        char szModule[MAX_PATH] = "";
-        GetModuleFileNameA(nullptr, szModule, MAX_PATH);
-        std::string strDir(szModule);
-        strDir.erase(strDir.find_last_of("\\/") + 1);
-        const ::testing::TestInfo* pInfo = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string strName = pInfo ? std::string(pInfo->test_suite_name()) + "." + pInfo->name()
-                                    : std::string("cert");
-        for (char& c : strName)
-            if (c == '/')
-                c = '_';
-        m_strPath = strDir + "log_" + strName + ".txt";
-        DeleteFileA(m_strPath.c_str());
-        CLog::SetPath(m_strPath.c_str());
-        CLog::SetEnabled(1);
-    }
-    ~LogCapture()
-    {
-        CLog::SetEnabled(0);
-        CLog::SetPath("");
-        DeleteFileA(m_strPath.c_str());
-    }
-    std::string Text() const { return ReadTextIfAny(); }
-    // The message part of every info entry ("  hh:mm:ss(ms) - message").
-    std::vector<std::string> Lines() const
-    {
-        std::vector<std::string> lines;
-        std::string strText = ReadTextIfAny();
-        size_t nPos = 0;
-        while (nPos < strText.size()) {
-            size_t nEnd = strText.find("\r\n", nPos);
-            if (nEnd == std::string::npos)
-                nEnd = strText.size();
-            std::string strLine = strText.substr(nPos, nEnd - nPos);
-            size_t nDash = strLine.find(") - ");
-            if (nDash != std::string::npos)
-                lines.push_back(strLine.substr(nDash + 4));
-            nPos = nEnd + 2;
-        }
-        return lines;
-    }
-    void Clear() const { DeleteFileA(m_strPath.c_str()); }
-
-private:
-    std::string ReadTextIfAny() const
-    {
-        std::ifstream f(m_strPath.c_str(), std::ios::binary);
-        if (!f.good())
-            return std::string();
-        return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    }
-    std::string m_strPath;
-};
-
 // Loads the entry-point table once per process.
 class CertTest : public ::testing::Test
 {
 protected:
     void SetUp() override { CAPIWincrypt::Load(); }
 };
-
-// Runs f and returns the exception it throws (nullptr when none); the caller owns it.
-template <typename F>
-std::unique_ptr<CTarvoselException> Thrown(F f)
-{
-    try {
-        f();
-    } catch (CTarvoselException* e) {
-        return std::unique_ptr<CTarvoselException>(e);
-    }
-    return nullptr;
-}
 
 }  // namespace certtest

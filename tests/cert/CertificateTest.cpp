@@ -179,11 +179,11 @@ TEST_F(Certificate, BytesThatAreNoCertificateThrowFromCreate2)
     {
         SCOPED_TRACE(in.size());
         CWincryptCertificate c;
-        std::unique_ptr<CTarvoselException> e = Thrown([&] { c.Create2(in.data(), (DWORD)in.size()); });
-        ASSERT_TRUE(e);
-        EXPECT_EQ(e->GetKind(), EXC_WINDOWS);
-        EXPECT_NE(e->GetSubCode(), 0);
-        EXPECT_EQ(e->GetContext(), "CWincryptCertificate::Create2");
+        CaughtFailure e = Capture([&] { c.Create2(in.data(), (DWORD)in.size()); });
+        ASSERT_TRUE(e.bThrown);
+        EXPECT_EQ(e.nKind, EXC_WINDOWS);
+        EXPECT_NE(e.nSubCode, 0);
+        EXPECT_EQ(e.strContext, "CWincryptCertificate::Create2");
         EXPECT_EQ(c.GetContext(), nullptr);
     }
 }
@@ -196,16 +196,16 @@ TEST_F(Certificate, UndecodableSubjectAltNameThrowsFromGetOwnerData)
     CCertContextPtr ctx = ContextFromBytes(der);
     ASSERT_TRUE(ctx) << GetLastError();
 
-    std::unique_ptr<CTarvoselException> e = Thrown([&] { CWincryptCertificate c(ctx.get()); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->GetKind(), EXC_WINDOWS);
-    EXPECT_NE(e->GetSubCode(), 0);
-    EXPECT_EQ(e->GetContext(), "CWincryptCertificate::GetOwnerData");
+    CaughtFailure e = Capture([&] { CWincryptCertificate c(ctx.get()); });
+    ASSERT_TRUE(e.bThrown);
+    EXPECT_EQ(e.nKind, EXC_WINDOWS);
+    EXPECT_NE(e.nSubCode, 0);
+    EXPECT_EQ(e.strContext, "CWincryptCertificate::GetOwnerData");
 
     CWincryptCertificate c;
-    e = Thrown([&] { c.Create2(der.data(), (DWORD)der.size()); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->GetContext(), "CWincryptCertificate::GetOwnerData");
+    e = Capture([&] { c.Create2(der.data(), (DWORD)der.size()); });
+    ASSERT_TRUE(e.bThrown);
+    EXPECT_EQ(e.strContext, "CWincryptCertificate::GetOwnerData");
 }
 
 TEST_F(Certificate, NameAttributeLookup)
@@ -295,16 +295,16 @@ TEST_F(Certificate, ProviderDataWithoutTheProperty)
 {
     std::unique_ptr<CWincryptCertificate> c = PkiCertificate("dni-sign");
     std::string provider, container;
-    std::unique_ptr<CTarvoselException> e = Thrown([&] { c->GetProviderData(provider, container); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->GetKind(), EXC_WINDOWS);
-    EXPECT_EQ(e->GetSubCode(), (long)CRYPT_E_NOT_FOUND);
-    EXPECT_EQ(e->GetContext(), "CWincryptCertificate::GetProviderData");
+    CaughtFailure e = Capture([&] { c->GetProviderData(provider, container); });
+    ASSERT_TRUE(e.bThrown);
+    EXPECT_EQ(e.nKind, EXC_WINDOWS);
+    EXPECT_EQ(e.nSubCode, (long)CRYPT_E_NOT_FOUND);
+    EXPECT_EQ(e.strContext, "CWincryptCertificate::GetProviderData");
 
     CWincryptCertificate empty;
-    e = Thrown([&] { empty.GetProviderData(provider, container); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->GetContext(), "CWincryptCertificate::GetProviderData");
+    e = Capture([&] { empty.GetProviderData(provider, container); });
+    ASSERT_TRUE(e.bThrown);
+    EXPECT_EQ(e.strContext, "CWincryptCertificate::GetProviderData");
 }
 
 TEST_F(Certificate, CardTypeFollowsIssuerAndProvider)

@@ -56,10 +56,10 @@ TEST_F(Verify, ChainWithoutItsRootFails)
 TEST_F(Verify, EmptyCertificateThrows)
 {
     CWincryptCertificate empty;
-    std::unique_ptr<CTarvoselException> e = Thrown([&] { empty.Verify(); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->GetKind(), EXC_WINDOWS);
-    EXPECT_EQ(e->GetContext(), "CWincryptCertificate::Verify");
+    CaughtFailure e = Capture([&] { empty.Verify(); });
+    ASSERT_TRUE(e.bThrown);
+    EXPECT_EQ(e.nKind, EXC_WINDOWS);
+    EXPECT_EQ(e.strContext, "CWincryptCertificate::Verify");
 }
 
 }  // namespace

@@ -1,40 +1,8 @@
 #include "tests/https/HttpsTestSupport.h"
-#include "api/CLog.h"
-#include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
-#include <memory>
+#include "tests/support/TestCapture.h"
 #include <stdint.h>
 #include <stdio.h>
-
-void HttpsTest::SetUp()
-{
-    char szDir[MAX_PATH];
-    ASSERT_NE(GetTempPathA(sizeof(szDir), szDir), 0u);
-    ASSERT_NE(GetTempFileNameA(szDir, "tvh", 0, m_szLog), 0u);
-    LogSetPath(m_szLog);
-    LogSetEnabled(1);
-}
-
-void HttpsTest::TearDown()
-{
-    LogSetEnabled(0);
-    LogSetPath("");
-    DeleteFileA(m_szLog);
-}
-
-std::string HttpsTest::ReadLog() const
-{
-    std::string strLog;
-    FILE* pFile = fopen(m_szLog, "rb");
-    if (pFile == NULL)
-        return strLog;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), pFile)) > 0)
-        strLog.append(buffer, n);
-    fclose(pFile);
-    return strLog;
-}
 
 void CHTTPSTest::SetUp()
 {
@@ -52,15 +20,14 @@ int CHTTPSTest::Handle(const std::string& strStore, const char* pszSubject)
 
 void ExpectSslObjectError(const std::function<void()>& fn, const char* pszContext)
 {
-    try {
-        fn();
+    tvltest::CaughtFailure r = tvltest::Capture(fn);
+    if (!r.bThrown) {
         ADD_FAILURE() << "no exception, expected one from " << pszContext;
-    } catch (CTarvoselException* e) {
-        std::unique_ptr<CTarvoselException> owner(e);
-        EXPECT_EQ(e->GetKind(), EXC_OWN);
-        EXPECT_EQ(e->GetResultCode(), ERR_SSL_OBJECT);
-        EXPECT_EQ(e->GetContext(), pszContext);
+        return;
     }
+    EXPECT_EQ(r.nKind, EXC_OWN);
+    EXPECT_EQ(r.nCode, ERR_SSL_OBJECT);
+    EXPECT_EQ(r.strContext, pszContext);
 }
 
 const TestPkiCert& PkiCert(const char* pszName)

@@ -6,15 +6,14 @@
 #include <string>
 #include "https/CHTTPSDlg.h"
 #include "tests/fixtures/pki/TestPki.h"
+#include "tests/support/TestFiles.h"
 
 // Every test writes the library's log to a file of its own and reads it back.
 class HttpsTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-    std::string ReadLog() const;
+    std::string ReadLog() const { return m_log.Text(); }
 
-    char m_szLog[MAX_PATH] = "";
+    tvltest::LogCapture m_log{"https"};
 };
 
 // A hidden dialog made for each test, as a session makes it.

@@ -4,23 +4,18 @@
 #include "app/CTarvoselApp.h"
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/CWincryptSession.h"
-#include "tests/app/AppTestSupport.h"
 #include "tests/session/SessionTestSupport.h"
+#include "tests/support/TestCapture.h"
 #include "tests/support/TestFiles.h"
 
-using apptest::ResultOf;
+using tvltest::ResultOf;
 
 namespace {
 class DecodeTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { CAPIWincrypt::Load(); }
     void SetUp() override { m_strDir = tvltest::MakeScratchFolder("decode"); }
-    void TearDown() override
-    {
-        for (const char* psz : {"in", "signed", "bad", "content"})
-            DeleteFileA(Path(psz).c_str());
-        RemoveDirectoryA(m_strDir.c_str());
-    }
+    void TearDown() override { tvltest::RemoveFolder(m_strDir); }
     std::string Path(const char* pszName) const { return m_strDir + pszName; }
     // Decodes and returns the result code; the signer list is cleaned up.
     int Decode(const std::string& strIn, const std::string& strOut, size_t* pnSigners = nullptr)

@@ -9,11 +9,11 @@
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/CWincryptSession.h"
 #include "cert/wincrypt/CertificateText.h"
-#include "tests/app/AppTestSupport.h"
 #include "tests/session/SessionTestSupport.h"
+#include "tests/support/TestCapture.h"
 #include "tests/support/TestFiles.h"
 
-using apptest::ResultOf;
+using tvltest::ResultOf;
 using sessiontest::Choice;
 
 namespace {
@@ -21,18 +21,7 @@ class SessionTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { CAPIWincrypt::Load(); }
     void SetUp() override { m_strDir = tvltest::MakeScratchFolder("session"); }
-    void TearDown() override
-    {
-        WIN32_FIND_DATAA fd;
-        HANDLE h = FindFirstFileA((m_strDir + "*").c_str(), &fd);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                DeleteFileA((m_strDir + fd.cFileName).c_str());
-            } while (FindNextFileA(h, &fd));
-            FindClose(h);
-        }
-        RemoveDirectoryA(m_strDir.c_str());
-    }
+    void TearDown() override { tvltest::RemoveFolder(m_strDir); }
     std::string Path(const char* pszName) const { return m_strDir + pszName; }
     std::string MakeContent(const char* pszName, size_t nSize)
     {

@@ -17,8 +17,8 @@
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeSession.h"
 
-using apptest::ResultOf;
-using apptest::WaitFor;
+using tvltest::ResultOf;
+using tvltest::WaitFor;
 
 namespace {
 
@@ -135,7 +135,7 @@ protected:
         return WaitFor([=] { return pSession->m_nDataReads > nReads; }, EVENT_TIMEOUT_MS);
     }
 
-    CScratchLog m_log;
+    tvltest::LogCapture m_log{"smartcard"};
     CVirtualCards m_cards;
     // Threads that Initialize started.
     std::set<DWORD> m_started;

@@ -34,7 +34,7 @@ const CardTypeCase CASES[] = {
 
 TEST(GetCardType, RegisteredTypes)
 {
-    CScratchLog log;
+    tvltest::LogCapture log("smartcard");
     for (const CardTypeCase& c : CASES) {
         SCOPED_TRACE(c.pszAtr);
         std::vector<BYTE> atr = AtrBytes(c.pszAtr);
@@ -71,7 +71,7 @@ TEST(GetCardType, MissingDatabaseIsLoggedAndGivesEmptyNames)
         GTEST_SKIP() << "RegOverridePredefKey not available: " << nOverride;
     }
 
-    CScratchLog log;
+    tvltest::LogCapture log("smartcard");
     std::vector<BYTE> atr = AtrBytes(ATR_BOTH_TYPES);
     char szName[256] = "stale";
     char szProvider[256] = "stale";

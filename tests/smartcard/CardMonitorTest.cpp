@@ -11,6 +11,8 @@
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
 
+using tvltest::WaitFor;
+
 namespace {
 
 // pcscd polls vpcd about every 400 ms: a card state must last longer than
@@ -46,17 +48,6 @@ private:
     CVirtualCards& m_cards;
     bool m_bStopped;
 };
-
-bool WaitUntil(const std::function<bool()>& pred, DWORD dwTimeoutMs)
-{
-    DWORD dwStart = GetTickCount();
-    while (!pred()) {
-        if (GetTickCount() - dwStart > dwTimeoutMs)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
 
 std::string Describe(const std::deque<CardEvent>& events)
 {
@@ -151,39 +142,16 @@ protected:
     // Waits until the monitor has recorded the reader's state.
     bool Recorded(int nReader, bool bPresent, DWORD dwTimeoutMs = EVENT_TIMEOUT_MS)
     {
-        return WaitUntil(
+        return WaitFor(
             [=] { return (CCardManager::IsCardPresent(nReader) != 0) == bPresent; },
             dwTimeoutMs);
     }
 
     // Before the monitor runs: asks the service directly on a context of
     // the test's own.
-    bool ServiceSees(int nReader, bool bPresent)
+    static bool ServiceSees(int nReader, bool bPresent)
     {
-        SCARDCONTEXT hContext = 0;
-        if (CAPIWinSCard::SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &hContext))
-            return false;
-        const char* pszNames[2] = {"Virtual PCD 00 00", "Virtual PCD 00 01"};
-        SCARD_READERSTATEA state = {};
-        state.szReader = pszNames[nReader];
-        bool bSeen = false;
-        DWORD dwStart = GetTickCount();
-        while (GetTickCount() - dwStart < EVENT_TIMEOUT_MS) {
-            LONG r = CAPIWinSCard::SCardGetStatusChangeA(hContext, 500, &state, 1);
-            if (r == SCARD_S_SUCCESS || r == static_cast<LONG>(SCARD_E_TIMEOUT)) {
-                bool bPresentNow = (state.dwEventState & SCARD_STATE_PRESENT) != 0;
-                bool bSettled = (state.dwEventState & (SCARD_STATE_PRESENT | SCARD_STATE_EMPTY));
-                if (bSettled && bPresentNow == bPresent) {
-                    bSeen = true;
-                    break;
-                }
-                state.dwCurrentState = state.dwEventState;
-            } else {
-                Sleep(100);
-            }
-        }
-        CAPIWinSCard::SCardReleaseContext(hContext);
-        return bSeen;
+        return ::ServiceSees(nReader, bPresent, EVENT_TIMEOUT_MS);
     }
 
     static std::string InvalidFilterLine(int n)
@@ -193,7 +161,7 @@ protected:
         return sz;
     }
 
-    CScratchLog m_log;
+    tvltest::LogCapture m_log{"smartcard"};
     CVirtualCards m_cards;
     CCardEventSink m_sink;
 };
@@ -369,7 +337,7 @@ TEST_F(CardMonitorTest, ServiceStopAndRestartWhileMonitoring)
 
     CServiceRestart service(m_cards);
     ASSERT_TRUE(service.Stop());
-    ASSERT_TRUE(WaitUntil([&] { return m_log.Contains(SERVICE_ERROR_LINE); }, SERVICE_TIMEOUT_MS));
+    ASSERT_TRUE(WaitFor([&] { return m_log.Contains(SERVICE_ERROR_LINE); }, SERVICE_TIMEOUT_MS));
 
     // The library answers from what the monitor recorded, without blocking.
     char szName[256];
@@ -378,7 +346,7 @@ TEST_F(CardMonitorTest, ServiceStopAndRestartWhileMonitoring)
     EXPECT_STREQ(szName, "Tarvosel Prueba 1");
 
     ASSERT_TRUE(service.Start());
-    ASSERT_TRUE(WaitUntil([&] { return m_log.Contains(SERVICE_BACK_LINE); }, SERVICE_TIMEOUT_MS))
+    ASSERT_TRUE(WaitFor([&] { return m_log.Contains(SERVICE_BACK_LINE); }, SERVICE_TIMEOUT_MS))
         << m_log.Text();
     // The failures were logged once, not once per retry.
     EXPECT_EQ(m_log.Count(SERVICE_ERROR_LINE), 1);
@@ -405,7 +373,7 @@ TEST_F(CardMonitorTest, StopAndTerminateWhileServiceIsDown)
     Start(-1);
     CServiceRestart service(m_cards);
     ASSERT_TRUE(service.Stop());
-    ASSERT_TRUE(WaitUntil([&] { return m_log.Contains(SERVICE_ERROR_LINE); }, SERVICE_TIMEOUT_MS));
+    ASSERT_TRUE(WaitFor([&] { return m_log.Contains(SERVICE_ERROR_LINE); }, SERVICE_TIMEOUT_MS));
 
     CaughtFailure stop = Capture([] { CCardManager::StopMonitor(); });
     EXPECT_FALSE(stop.bThrown) << stop.strContext;

@@ -13,11 +13,15 @@
 #include "CCardEventSink.h"
 #include "CVirtualCards.h"
 #include "CardTestData.h"
+#include "SmartCardTestSupport.h"
 #include "api/CLog.h"
 #include "api/CTarvoselException.h"
 #include "app/Messages.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
+
+using tvltest::CountOf;
+using tvltest::ReadAll;
 
 namespace {
 
@@ -47,28 +51,6 @@ double NowMs()
     return t.QuadPart * 1000.0 / freq.QuadPart;
 }
 
-std::string ReadFile(const std::string& strPath)
-{
-    std::string s;
-    FILE* f = fopen(strPath.c_str(), "rb");
-    if (!f)
-        return s;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-        s.append(buf, n);
-    fclose(f);
-    return s;
-}
-
-int Count(const std::string& s, const char* pszNeedle)
-{
-    int n = 0;
-    for (size_t p = s.find(pszNeedle); p != std::string::npos; p = s.find(pszNeedle, p + 1))
-        ++n;
-    return n;
-}
-
 void Report(const char* pszWhat, std::vector<double> v)
 {
     if (v.empty()) {
@@ -93,33 +75,6 @@ double EventLatency(CCardEventSink& sink, double dtSent, WPARAM wParam)
             return NowMs() - dtSent;
     }
     return -1;
-}
-
-// Asks the service directly, on a context of its own.
-bool ServiceSees(int nReader, bool bPresent)
-{
-    SCARDCONTEXT hContext = 0;
-    if (CAPIWinSCard::SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &hContext))
-        return false;
-    const char* pszNames[2] = {"Virtual PCD 00 00", "Virtual PCD 00 01"};
-    SCARD_READERSTATEA state = {};
-    state.szReader = pszNames[nReader];
-    bool bSeen = false;
-    for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < 10000;) {
-        LONG r = CAPIWinSCard::SCardGetStatusChangeA(hContext, 500, &state, 1);
-        if (r != SCARD_S_SUCCESS && r != static_cast<LONG>(SCARD_E_TIMEOUT)) {
-            Sleep(100);
-            continue;
-        }
-        if ((state.dwEventState & (SCARD_STATE_PRESENT | SCARD_STATE_EMPTY)) &&
-            ((state.dwEventState & SCARD_STATE_PRESENT) != 0) == bPresent) {
-            bSeen = true;
-            break;
-        }
-        state.dwCurrentState = state.dwEventState;
-    }
-    CAPIWinSCard::SCardReleaseContext(hContext);
-    return bSeen;
 }
 
 // CPU time of a busy loop of the given wall time, to show what the
@@ -214,12 +169,12 @@ int main(int argc, char** argv)
         cards.StartService();
         double tStarted = NowMs();
         printf("pcscd start took %.0f ms\n", tStarted - tStart);
-        while (Count(ReadFile(strLog), "servicio disponible de nuevo") == 0 &&
+        while (CountOf(ReadAll(strLog), "servicio disponible de nuevo") == 0 &&
                NowMs() - tStarted < 20000)
             Sleep(10);
         printf("monitor back after           %.0f ms (from pcscd ready)\n", NowMs() - tStarted);
         // Forget what the restart announced once the card is back for good.
-        if (!ServiceSees(0, true))
+        if (!ServiceSees(0, true, 10000))
             printf("card not back in the service\n");
         while (!CCardManager::IsCardPresent(0) && NowMs() - tStarted < 20000)
             Sleep(10);
@@ -229,15 +184,15 @@ int main(int argc, char** argv)
         double d = EventLatency(sink, NowMs(), 0);
         printf("removal after recovery:      %s%.0f ms\n", d < 0 ? "NO EVENT " : "", d);
 
-        std::string strText = ReadFile(strLog);
+        std::string strText = ReadAll(strLog);
         printf("log lines: error %d, recovered %d\n",
-               Count(strText, "error del servicio"),
-               Count(strText, "servicio disponible de nuevo"));
+               CountOf(strText, "error del servicio"),
+               CountOf(strText, "servicio disponible de nuevo"));
 
         double tStopMon = NowMs();
         CCardManager::StopMonitor();
         printf("StopMonitor:                 %.1f ms%s\n", NowMs() - tStopMon,
-               Count(ReadFile(strLog), "Terminando el monitor") ? " (thread killed)" : "");
+               CountOf(ReadAll(strLog), "Terminando el monitor") ? " (thread killed)" : "");
         CCardManager::Terminate();
         CAPIWinSCard::Unload();
     } catch (CTarvoselException* e) {

@@ -1,37 +1,18 @@
 #pragma once
-// Shared helpers of the smart-card tests: exception capture, ATR text to
-// bytes, a scratch log file.
-#include <gtest/gtest.h>
-
+// Shared pieces of the smart-card tests and the soak driver: ATR text to bytes,
+// the service's own view of a reader.
 #include <windows.h>
 
-#include <stdio.h>
-#include <functional>
-#include <string>
+#include <stdlib.h>
 #include <vector>
 
-#include "api/CLog.h"
-#include "api/CTarvoselException.h"
+#include "smartcard/CAPIWinSCard.h"
+#include "tests/support/TestCapture.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestWait.h"
 
-struct CaughtFailure {
-    bool bThrown = false;
-    int nKind = -1;
-    std::string strContext;
-};
-
-inline CaughtFailure Capture(const std::function<void()>& fn)
-{
-    CaughtFailure r;
-    try {
-        fn();
-    } catch (CTarvoselException* e) {
-        r.bThrown = true;
-        r.nKind = e->GetKind();
-        r.strContext = e->GetContext();
-        delete e;
-    }
-    return r;
-}
+using tvltest::Capture;
+using tvltest::CaughtFailure;
 
 inline std::vector<BYTE> AtrBytes(const char* pszHex)
 {
@@ -43,56 +24,32 @@ inline std::vector<BYTE> AtrBytes(const char* pszHex)
     return bytes;
 }
 
-// A log file of its own for the test, removed afterwards.
-class CScratchLog {
-public:
-    CScratchLog()
-    {
-        char szDir[MAX_PATH];
-        GetTempPathA(MAX_PATH, szDir);
-        char szName[80];
-        wsprintfA(szName, "tvlsmartcard_%lu_%lu.log", GetCurrentProcessId(), GetTickCount());
-        m_strPath = std::string(szDir) + szName;
-        DeleteFileA(m_strPath.c_str());
-        LogSetPath(m_strPath.c_str());
-        LogSetEnabled(1);
+// Asks the service directly, on a context of the caller's own, whether the
+// bench reader holds a card; waits up to dwTimeoutMs for it to settle so.
+inline bool ServiceSees(int nReader, bool bPresent, DWORD dwTimeoutMs)
+{
+    SCARDCONTEXT hContext = 0;
+    if (CAPIWinSCard::SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &hContext))
+        return false;
+    const char* pszNames[2] = {"Virtual PCD 00 00", "Virtual PCD 00 01"};
+    SCARD_READERSTATEA state = {};
+    state.szReader = pszNames[nReader];
+    bool bSeen = false;
+    DWORD dwStart = GetTickCount();
+    while (GetTickCount() - dwStart < dwTimeoutMs) {
+        LONG r = CAPIWinSCard::SCardGetStatusChangeA(hContext, 500, &state, 1);
+        if (r == SCARD_S_SUCCESS || r == static_cast<LONG>(SCARD_E_TIMEOUT)) {
+            bool bPresentNow = (state.dwEventState & SCARD_STATE_PRESENT) != 0;
+            bool bSettled = (state.dwEventState & (SCARD_STATE_PRESENT | SCARD_STATE_EMPTY));
+            if (bSettled && bPresentNow == bPresent) {
+                bSeen = true;
+                break;
+            }
+            state.dwCurrentState = state.dwEventState;
+        } else {
+            Sleep(100);
+        }
     }
-    ~CScratchLog()
-    {
-        LogSetEnabled(0);
-        LogSetPath("");
-        DeleteFileA(m_strPath.c_str());
-    }
-    CScratchLog(const CScratchLog&) = delete;
-    CScratchLog& operator=(const CScratchLog&) = delete;
-
-    std::string Text() const
-    {
-        std::string strText;
-        FILE* f = fopen(m_strPath.c_str(), "rb");
-        if (!f)
-            return strText;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-            strText.append(buf, n);
-        fclose(f);
-        return strText;
-    }
-    bool Contains(const std::string& strNeedle) const
-    {
-        return Text().find(strNeedle) != std::string::npos;
-    }
-    int Count(const std::string& strNeedle) const
-    {
-        std::string strText = Text();
-        int n = 0;
-        for (size_t pos = strText.find(strNeedle); pos != std::string::npos;
-             pos = strText.find(strNeedle, pos + 1))
-            ++n;
-        return n;
-    }
-
-private:
-    std::string m_strPath;
-};
+    CAPIWinSCard::SCardReleaseContext(hContext);
+    return bSeen;
+}

@@ -11,7 +11,7 @@
 
 TEST(WineStubWinSCard, StartFailsCleanlyAndTheLibraryRunsWithoutMonitor)
 {
-    CScratchLog log;
+    tvltest::LogCapture log("smartcard");
     for (int nRound = 0; nRound < 2; ++nRound) {
         SCOPED_TRACE(nRound);
         CaughtFailure load = Capture([] { CAPIWinSCard::Load(); });
@@ -44,7 +44,7 @@ TEST(WineStubWinSCard, StartFailsCleanlyAndTheLibraryRunsWithoutMonitor)
 
 TEST(WineStubWinSCard, LoadFunctionOptionalAndRequired)
 {
-    CScratchLog log;
+    tvltest::LogCapture log("smartcard");
     ASSERT_FALSE(Capture([] { CAPIWinSCard::Load(); }).bThrown);
     // A second Load while loaded changes nothing.
     CAPIWinSCard::PFN_SCardCancel pfnBefore = CAPIWinSCard::SCardCancel;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestFiles.h"
 #include "util/CBase64Decoder.h"
 #include "util/CBase64Encoder.h"
 
@@ -91,14 +92,9 @@ TEST(Base64Encoder, FileModeWritesSameTextAsStringMode)
         ASSERT_TRUE(encoder.Finish());
         EXPECT_TRUE(encoder.Text().empty());
 
-        std::string strFile;
-        FILE* f = fopen(szPath, "rb");
-        ASSERT_TRUE(f != NULL);
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-            strFile.append(buf, n);
-        fclose(f);
+        bool bOpened = false;
+        std::string strFile = tvltest::ReadAll(szPath, &bOpened);
+        ASSERT_TRUE(bOpened);
         EXPECT_EQ(strFile, Encode(strData, nLineLength)) << "line length " << nLineLength;
         EXPECT_EQ(Decode(strFile), strData);
     }

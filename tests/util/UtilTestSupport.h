@@ -1,34 +1,18 @@
 #pragma once
-// Scratch directory, file helpers and exception capture for the CUtil tests.
+// Scratch folder with its own log for the CUtil tests.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <functional>
+#include <memory>
 #include <string>
 
-#include "api/CLog.h"
-#include "api/CTarvoselException.h"
+#include "tests/support/TestCapture.h"
+#include "tests/support/TestFiles.h"
 
-struct CaughtFailure {
-    bool bThrown = false;
-    int nCode = 0;
-    std::string strContext;
-};
-
-inline CaughtFailure Capture(const std::function<void()>& fn)
-{
-    CaughtFailure r;
-    try {
-        fn();
-    } catch (CTarvoselException* e) {
-        r.bThrown = true;
-        r.nCode = e->GetResultCode();
-        r.strContext = e->GetContext();
-        delete e;
-    }
-    return r;
-}
+using tvltest::Capture;
+using tvltest::CaughtFailure;
+using tvltest::Exists;
 
 class UtilFilesTest : public testing::Test {
 protected:
@@ -40,57 +24,31 @@ protected:
         wsprintfA(szName, "tvlutil_%lu_%lu", GetCurrentProcessId(), GetTickCount());
         m_strDir = std::string(szTemp) + szName;
         ASSERT_TRUE(CreateDirectoryA(m_strDir.c_str(), NULL)) << GetLastError();
-        LogSetPath(Path("util.log").c_str());
-        LogSetEnabled(1);
+        m_pLog = std::make_unique<tvltest::LogCapture>(m_strDir + "\\", "util.log");
     }
 
     void TearDown() override
     {
-        LogSetEnabled(0);
-        LogSetPath("");
-        WIN32_FIND_DATAA fd;
-        HANDLE h = FindFirstFileA(Path("*").c_str(), &fd);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                    DeleteFileA(Path(fd.cFileName).c_str());
-            } while (FindNextFileA(h, &fd));
-            FindClose(h);
-        }
-        RemoveDirectoryA(m_strDir.c_str());
+        m_pLog.reset();
+        tvltest::RemoveFolder(m_strDir);
     }
 
     std::string Path(const std::string& strName) const { return m_strDir + "\\" + strName; }
 
     static void SaveFile(const std::string& strPath, const std::string& strData)
     {
-        FILE* f = fopen(strPath.c_str(), "wb");
-        ASSERT_TRUE(f != NULL) << strPath;
-        ASSERT_EQ(fwrite(strData.data(), 1, strData.size(), f), strData.size());
-        ASSERT_EQ(fclose(f), 0);
+        ASSERT_TRUE(tvltest::WriteAll(strPath, strData)) << strPath;
     }
 
     static std::string LoadFile(const std::string& strPath)
     {
-        std::string strData;
-        FILE* f = fopen(strPath.c_str(), "rb");
-        EXPECT_TRUE(f != NULL) << strPath;
-        if (!f)
-            return strData;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-            strData.append(buf, n);
-        fclose(f);
+        bool bOpened = false;
+        std::string strData = tvltest::ReadAll(strPath, &bOpened);
+        EXPECT_TRUE(bOpened) << strPath;
         return strData;
     }
 
-    static bool Exists(const std::string& strPath)
-    {
-        return GetFileAttributesA(strPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
-
-    std::string LogText() const { return Exists(Path("util.log")) ? LoadFile(Path("util.log")) : ""; }
+    std::string LogText() const { return m_pLog->Text(); }
 
     // Bytes that a text-mode stream would mangle (CR LF, Ctrl-Z) included.
     static std::string Binary(size_t nBytes)
@@ -109,4 +67,5 @@ protected:
     }
 
     std::string m_strDir;
+    std::unique_ptr<tvltest::LogCapture> m_pLog;
 };
