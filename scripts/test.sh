@@ -16,7 +16,10 @@ cleanup() {
 }
 trap cleanup EXIT
 tvl_env_start
-[ -x "$PCSC_BENCH" ] && "$PCSC_BENCH" start
+if [ -x "$PCSC_BENCH" ]; then
+  "$PCSC_BENCH" start
+  export TVL_PCSC_REQUIRED=1
+fi
 
 status=0
 # Wine itself now and then dies at process exit after a passing test: one rerun.

@@ -63,8 +63,11 @@ class CardMonitorTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (!m_cards.Connect())
+        if (!m_cards.Connect()) {
+            if (PcscBenchRequired())
+                FAIL() << "PC/SC bench started but not reachable";
             GTEST_SKIP() << "PC/SC bench not running: tests/smartcard/bench/pcsc-bench.sh start";
+        }
         ASSERT_TRUE(m_cards.Remove(0));
         ASSERT_TRUE(m_cards.Remove(1));
         ASSERT_NO_FATAL_FAILURE(Open());
