@@ -8,6 +8,7 @@
 #include "api/CLog.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
+#include "app/CHiddenStrings.h"
 #include "app/Messages.h"
 #include "cert/CSession.h"
 #include "cert/pkcs7/CPkcs7Reader.h"
@@ -20,6 +21,7 @@
 #include "platform/framework/CFileHandle.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
+#include "util/CUtil.h"
 
 namespace {
 const char kIniSection[] = "Configuracion tarvosel";
@@ -53,7 +55,10 @@ CTarvoselApp& GetTarvoselApp()
     return theApp;
 }
 
-CTarvoselApp::CTarvoselApp() {}
+CTarvoselApp::CTarvoselApp()
+{
+    SetRetryWait(nullptr);
+}
 
 CTarvoselApp::~CTarvoselApp() {}
 
@@ -411,43 +416,249 @@ void CTarvoselApp::ReopenInvalidSession()
 
 // ---- pipelines -------------------------------------------------------------
 
+namespace {
+const char* KindName(int nType)
+{
+    return nType == SESSION_KIND_ENTRUST ? "KERVAL" : "C2";
+}
+
+const char* YesNo(int b)
+{
+    return b ? "si" : "no";
+}
+
+// A temporary file of the pipeline, deleted when the pipeline leaves, whatever
+// the way out.
+class CTempFile {
+public:
+    CTempFile() {}
+    ~CTempFile() { Delete(); }
+    void Take(const std::string& strPath) { m_strPath = strPath; }
+    const std::string& Path() const { return m_strPath; }
+    void Delete()
+    {
+        if (!m_strPath.empty())
+            DeleteFileA(m_strPath.c_str());
+        m_strPath.clear();
+    }
+
+private:
+    CTempFile(const CTempFile&) = delete;
+    CTempFile& operator=(const CTempFile&) = delete;
+    std::string m_strPath;
+};
+}  // namespace
+
+void CTarvoselApp::SetRetryWait(std::function<void(DWORD)> fnWait)
+{
+    m_fnRetryWait = fnWait ? fnWait : [](DWORD dwMs) { Sleep(dwMs); };
+}
+
+void CTarvoselApp::RequireSession(const char* pszContext)
+{
+    if (!m_bInitialized)
+        throw new CTarvoselException(EXC_OWN, ERR_NOT_INITIALISED, pszContext);
+    if (!SessionOpened())
+        throw new CTarvoselException(EXC_OWN, ERR_NO_SESSION, pszContext);
+}
+
 void CTarvoselApp::SignFile(std::string strSource, std::string strDestination,
                             std::string strAlgorithm, int bBase64, int bCompress)
 {
-    if (!m_bInitialized)
-        throw new CTarvoselException(EXC_OWN, ERR_NOT_INITIALISED, "CTarvoselApp::SignFile");
-    if (!SessionOpened())
-        throw new CTarvoselException(EXC_OWN, ERR_NO_SESSION, "CTarvoselApp::SignFile");
-    throw new CTarvoselException(EXC_OWN, ERR_SIGN, "CTarvoselApp::SignFile");
+    const char* pszContext = "CTarvoselApp::SignFile";
+    int nRetries = 0, bAlternate = 0, nSecurityRetries = 0, bFirstAttempt = 1;
+    for (;;) {
+        CTempFile input, output;
+        try {
+            RequireSession(pszContext);
+            CS_SESSIONINFO info;
+            GetSessionInfo(&info);
+            LogInfo("Sesión %s", KindName(info.nType));
+            LogInfo("Fichero origen: '%s'", strSource.c_str());
+            LogInfo("Fichero destino: '%s'", strDestination.c_str());
+            LogInfo("Algoritmo de firma: '%s'", strAlgorithm.c_str());
+            LogInfo("Comprimir: %s. Codificar a base64: %s", YesNo(bCompress), YesNo(bBase64));
+            ReopenInvalidSession();
+
+            std::string strIn = strSource;
+            if (bCompress) {
+                input.Take(MakeTempFileName("tmp"));
+                LogInfo("Comprimiendo fichero en '%s'...", input.Path().c_str());
+                CUtil::ZipFile(strSource.c_str(), input.Path().c_str());
+                LogInfo("...OK");
+                strIn = input.Path();
+            }
+            std::string strOut = strDestination;
+            if (bBase64) {
+                output.Take(MakeTempFileName("tmp"));
+                strOut = output.Path();
+            }
+
+            std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
+            if (bFirstAttempt) {
+                m_pSession->SignFile(strIn, strOut, strAlgorithm);
+                bFirstAttempt = 0;
+            } else if (info.nType == SESSION_KIND_CAPI) {
+                if (!bAlternate)
+                    m_pSession->SignFileC2BANER(strIn, strOut, strAlgorithm);
+                else
+                    m_pSession->SignFile(strIn, strOut, strAlgorithm);
+                nRetries = bAlternate = nSecurityRetries = 0;
+            } else {
+                m_pSession->SignFile(strIn, strOut, strAlgorithm);
+            }
+
+            if (bBase64) {
+                LogInfo("Codificando (base64) fichero en '%s'...", strDestination.c_str());
+                CUtil::Base64EncodeFile(strOut.c_str(), strDestination.c_str());
+                output.Delete();
+                LogInfo("...OK");
+            }
+            return;
+        } catch (CTarvoselException* e) {
+            input.Delete();
+            output.Delete();
+            // Transient card and provider errors: wait and sign again.
+            DWORD dwWait = 0;
+            bool bRetry = false;
+            switch (static_cast<uint32_t>(e->GetSubCode())) {
+            case 0x80090016:  // NTE_BAD_KEYSET
+                bRetry = bFirstAttempt != 0;
+                bFirstAttempt = 0;
+                break;
+            case 0x80090006:  // NTE_BAD_SIGNATURE
+            case 0x80100013:  // SCARD_F_COMM_ERROR
+                if (nRetries < 25) {
+                    bRetry = true;
+                    ++nRetries;
+                    if (nRetries == 4 || nRetries == 8 || nRetries == 16 || nRetries == 20)
+                        bAlternate = 1;
+                    dwWait = e->GetSubCode() == static_cast<long>(0x80090006) ? 2000 : 0;
+                }
+                break;
+            case 0x8009000D:  // NTE_NO_KEY
+                if (nRetries < 25) {
+                    bRetry = true;
+                    ++nRetries;
+                    bAlternate = 1;
+                    dwWait = 1500;
+                }
+                break;
+            case 0x8010006A:  // SCARD_W_SECURITY_VIOLATION
+                if (nRetries < 25 && nSecurityRetries < 4) {
+                    bRetry = true;
+                    nRetries = 0;
+                    ++nSecurityRetries;
+                    bAlternate = 1;
+                    dwWait = 1500;
+                }
+                break;
+            default:
+                break;
+            }
+            if (!bRetry)
+                throw;
+            if (static_cast<uint32_t>(e->GetSubCode()) != 0x80090016)
+                LogInfo("0x%08X ", static_cast<unsigned>(e->GetSubCode()));
+            delete e;
+            if (dwWait != 0)
+                m_fnRetryWait(dwWait);
+        }
+    }
 }
 
 void CTarvoselApp::CheckSignedFile(std::string strSource, std::string strDestination,
                                    int bBase64, int bDecompress)
 {
-    if (!m_bInitialized)
-        throw new CTarvoselException(EXC_OWN, ERR_NOT_INITIALISED, "CTarvoselApp::CheckSignedFile");
-    if (!SessionOpened())
-        throw new CTarvoselException(EXC_OWN, ERR_NO_SESSION, "CTarvoselApp::CheckSignedFile");
-    throw new CTarvoselException(EXC_OWN, ERR_BAD_SIGNATURE, "CTarvoselApp::CheckSignedFile");
+    const char* pszContext = "CTarvoselApp::CheckSignedFile";
+    RequireSession(pszContext);
+    CTempFile decoded, content;
+    CSignInfoList lstSigners;
+    try {
+        LogInfo("Fichero origen: '%s'", strSource.c_str());
+        LogInfo("Fichero destino: '%s'", strDestination.c_str());
+        LogInfo("Descomprimir: %s. Decodificar desde base64: %s", YesNo(bDecompress),
+                YesNo(bBase64));
+        std::string strMessage = strSource;
+        if (bBase64) {
+            decoded.Take(MakeTempFileName("tmp"));
+            LogInfo("Decodificando (base64) fichero en '%s'...", decoded.Path().c_str());
+            CUtil::Base64DecodeFile(strSource.c_str(), decoded.Path().c_str());
+            LogInfo("...OK");
+            strMessage = decoded.Path();
+        }
+        std::string strContent = strDestination;
+        if (bDecompress) {
+            content.Take(MakeTempFileName("tmp"));
+            strContent = content.Path();
+        }
+
+        CheckSignedFile_(strMessage, strContent, lstSigners);
+
+        std::string strAccepted[2] = {CHiddenStrings::GetString(0), CHiddenStrings::GetString(14)};
+        for (std::string& str : strAccepted)
+            CharUpperBuffA(&str[0], static_cast<DWORD>(str.size()));
+        bool bAccepted = false;
+        for (CS_SIGNINFO* pRecord : lstSigners) {
+            if (pRecord->bTrusted) {
+                std::string strSubject = pRecord->pCertificate->GetSubject();
+                CharUpperBuffA(&strSubject[0], static_cast<DWORD>(strSubject.size()));
+                bool bNamed = false;
+                for (const std::string& str : strAccepted)
+                    bNamed |= !str.empty() && strSubject.find(str) != std::string::npos;
+                if (bNamed)
+                    bAccepted = true;
+                else
+                    LogInfo("El certificado es de una CA de confianza pero no es el esperado");
+            }
+        }
+        DeleteSignInfoList(lstSigners);
+        if (!bAccepted)
+            throw new CTarvoselException(EXC_OWN, ERR_UNTRUSTED_SIGNER, pszContext);
+
+        if (bDecompress) {
+            LogInfo("Descomprimiendo fichero en '%s'...", strDestination.c_str());
+            CUtil::UnzipFile(content.Path().c_str(), strDestination.c_str());
+            content.Delete();
+            LogInfo("...OK");
+        }
+    } catch (CTarvoselException*) {
+        DeleteSignInfoList(lstSigners);
+        throw;
+    }
 }
 
 void CTarvoselApp::ExportCertificate(std::string strPolicyPath, std::string& strExportedPath,
                                      std::string& strPassword)
 {
-    if (!m_bInitialized)
-        throw new CTarvoselException(EXC_OWN, ERR_NOT_INITIALISED, "CTarvoselApp::ExportCertificate");
-    if (!SessionOpened())
-        throw new CTarvoselException(EXC_OWN, ERR_NO_SESSION, "CTarvoselApp::ExportCertificate");
-    throw new CTarvoselException(EXC_OWN, ERR_EXPORT_CERT, "CTarvoselApp::ExportCertificate");
+    const char* pszContext = "CTarvoselApp::ExportCertificate";
+    RequireSession(pszContext);
+    CS_SESSIONINFO info;
+    GetSessionInfo(&info);
+    LogInfo("Sesión %s", KindName(info.nType));
+    ReopenInvalidSession();
+    strPassword.clear();
+    strExportedPath.clear();
+    std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
+    if (!strPolicyPath.empty())
+        m_pSession->ChangePolicyCertificate(strPolicyPath);
+    strExportedPath = MakeTempFileName(info.nType == SESSION_KIND_ENTRUST ? "pfx" : "pem");
+    LogInfo("Ruta: %s", strExportedPath.c_str());
+    m_pSession->ExportCertificates(strExportedPath, 2, strPassword);
 }
 
 int CTarvoselApp::GetSSLHandle(std::string strPolicyPath)
 {
-    if (!m_bInitialized)
-        throw new CTarvoselException(EXC_OWN, ERR_NOT_INITIALISED, "CTarvoselApp::GetSSLHandle");
-    if (!SessionOpened())
-        throw new CTarvoselException(EXC_OWN, ERR_NO_SESSION, "CTarvoselApp::GetSSLHandle");
-    throw new CTarvoselException(EXC_OWN, ERR_SSL_OBJECT, "CTarvoselApp::GetSSLHandle");
+    const char* pszContext = "CTarvoselApp::GetSSLHandle";
+    RequireSession(pszContext);
+    CS_SESSIONINFO info;
+    GetSessionInfo(&info);
+    LogInfo("Sesión %s", KindName(info.nType));
+    ReopenInvalidSession();
+    std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
+    if (!strPolicyPath.empty())
+        m_pSession->ChangePolicyCertificate(strPolicyPath);
+    return m_pSession->GetSSLHandle();
 }
 
 // ---- signed-file decoding and the signer report ------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -51,6 +52,9 @@ public:
     // The per-signer report over a completely decoded message.
     void VerifySign(const CPkcs7Reader& message, CSignInfoList& lstSigners);
 
+    // How the signing pipeline waits between retries (Sleep unless replaced).
+    void SetRetryWait(std::function<void(DWORD)> fnWait);
+
     int IsInitialized() const { return m_bInitialized; }
     int GetEnvironment() const { return m_nEnvironment; }
     const std::string& GetIniFile() const { return m_strIniFile; }
@@ -73,6 +77,7 @@ private:
     void OnCardEvent(WPARAM wParam, LPARAM lParam);
     void StartSmartCards();
     void StopInterfaceThread();
+    void RequireSession(const char* pszContext);
     void DestroySession();
 
     int m_nEnvironment = 0;
@@ -86,6 +91,7 @@ private:
     // Card removals (interface thread) and closing the session (host's thread)
     // must not overlap.
     std::recursive_mutex m_mtxSession;
+    std::function<void(DWORD)> m_fnRetryWait;
 
     static std::string m_strTempDir;
 };

@@ -2,6 +2,10 @@
 // A stand-in session: records what the application asks of it.
 #include <windows.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "api/CTarvoselException.h"
 #include "cert/CSession.h"
 #include "cert/wincrypt/WincryptRecords.h"
@@ -33,7 +37,7 @@ public:
         InterlockedIncrement(&m_nDataReads);
         if (pInfo == nullptr)
             return;
-        pInfo->nType = 1;
+        pInfo->nType = m_nType;
         pInfo->strName = "JUAN GARCIA LOPEZ";
         pInfo->strNIF = "12345678Z";
         pInfo->strIssuer = "CN=ISSUER";
@@ -41,14 +45,27 @@ public:
     }
     int GetState() override { return m_nState; }
     void GetCertificates(CCertificateList& l) override { l.clear(); }
-    void SignFile(std::string, std::string, std::string) override {}
-    void SignFileC2(std::string, std::string, std::string) override {}
-    void SignFileC2BANER(std::string, std::string, std::string) override {}
+    void SignFile(std::string strIn, std::string strOut, std::string) override
+    {
+        Sign("SignFile", strIn, strOut);
+    }
+    void SignFileC2(std::string strIn, std::string strOut, std::string) override
+    {
+        Sign("SignFileC2", strIn, strOut);
+    }
+    void SignFileC2BANER(std::string strIn, std::string strOut, std::string) override
+    {
+        Sign("SignFileC2BANER", strIn, strOut);
+    }
+    // Every signing call in order; m_fnSign decides what it does (it may throw).
+    std::vector<std::string> m_signCalls;
+    std::function<void(const std::string& strIn, const std::string& strOut)> m_fnSign;
     CCertStore* GetCertStore() override { return nullptr; }
     void ExportCertificates(std::string&, int, std::string& p) override { p.clear(); }
     int GetSSLHandle() override { return 0; }
     void ChangePolicyCertificate(std::string) override {}
 
+    int m_nType = 1;  // 0 Entrust, 1 CryptoAPI
     volatile LONG m_nState = SESSION_OPEN;
     volatile LONG m_nDataReads = 0;
     volatile LONG m_nCloses = 0;
@@ -56,6 +73,13 @@ public:
     bool m_bFailReopen = false;
 
 private:
+    void Sign(const char* pszSlot, const std::string& strIn, const std::string& strOut)
+    {
+        m_signCalls.push_back(pszSlot);
+        if (m_fnSign)
+            m_fnSign(strIn, strOut);
+    }
+
     CS_CARDINFO m_card;
     volatile LONG* m_pnDeleted;
 };

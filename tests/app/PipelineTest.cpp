@@ -1,0 +1,273 @@
+// The signing, checking, export and SSL pipelines of the application object,
+// with a stand-in session (retry policy) and with real sessions over the test PKI.
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "api/ResultCodes.h"
+#include "cert/wincrypt/CWincryptSession.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/app/FakeSession.h"
+#include "tests/session/SessionTestSupport.h"
+#include "tests/support/TestCapture.h"
+
+using tvltest::Capture;
+using tvltest::ResultOf;
+
+namespace {
+class PipelineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        apptest::WriteIni("Log=1\r\n");
+        ASSERT_EQ(0, ResultOf([] { GetTarvoselApp().Initialize(0); }));
+        m_strDir = tvltest::MakeScratchFolder("pipeline");
+        m_strTemp = tvltest::MakeScratchFolder("pipeline-temp");
+        GetTarvoselApp().SetTempDir(m_strTemp);
+        GetTarvoselApp().SetRetryWait([this](DWORD dwMs) { m_waits.push_back(dwMs); });
+    }
+    void TearDown() override
+    {
+        GetTarvoselApp().SetRetryWait(nullptr);
+        ResultOf([] { GetTarvoselApp().Finalize(); });
+        tvltest::RemoveFolder(m_strDir);
+        tvltest::RemoveFolder(m_strTemp);
+        DeleteFileA(apptest::IniPath().c_str());
+    }
+    std::string Path(const char* pszName) const { return m_strDir + pszName; }
+    // Names of the files left in the temporary directory.
+    std::vector<std::string> TempFiles() const
+    {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA((m_strTemp + "*").c_str(), &fd);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                    names.push_back(fd.cFileName);
+            } while (FindNextFileA(h, &fd));
+            FindClose(h);
+        }
+        return names;
+    }
+    // Opens a real session on two certificates of the test PKI and hands it over.
+    void AdoptRealSession(const char* pszSign, const char* pszAuth)
+    {
+        sessiontest::Choice c(pszSign, pszAuth);
+        ASSERT_TRUE(c.IsComplete());
+        CWincryptSession* pSession = new CWincryptSession;
+        ASSERT_EQ(0, ResultOf([&] { pSession->Open(&c.login); }));
+        c.choice.lstCertificates.clear();
+        GetTarvoselApp().AdoptSession(pSession);
+    }
+    FakeSession* AdoptFake(int nType = 1)
+    {
+        FakeSession* p = new FakeSession(-1);
+        p->m_nType = nType;
+        GetTarvoselApp().AdoptSession(p);
+        return p;
+    }
+    static std::function<void(const std::string&, const std::string&)> Failing(DWORD dwCode)
+    {
+        return [dwCode](const std::string&, const std::string&) {
+            throw new CTarvoselException(EXC_WINDOWS, static_cast<long>(dwCode), "FakeSession::Sign");
+        };
+    }
+
+    std::string m_strDir, m_strTemp;
+    std::vector<DWORD> m_waits;
+};
+}  // namespace
+
+TEST_F(PipelineTest, SignedFilesComeBackIdenticalWithEveryLayerCombination)
+{
+    AdoptRealSession("dni-sign", "dni-auth");
+    std::string strData;
+    for (int i = 0; i < 3000; ++i)
+        strData += "l\xEDnea " + std::to_string(i) + "\r\n";
+    tvltest::WriteAll(Path("doc.txt"), strData);
+    for (int bBase64 = 0; bBase64 < 2; ++bBase64) {
+        for (int bCompress = 0; bCompress < 2; ++bCompress) {
+            SCOPED_TRACE("base64 " + std::to_string(bBase64) + " gzip " + std::to_string(bCompress));
+            tvltest::LogCapture log("pipeline");
+            ASSERT_EQ(0, ResultOf([&] {
+                          GetTarvoselApp().SignFile(Path("doc.txt"), Path("doc.p7"), "MD5WITHRSA",
+                                                    bBase64, bCompress);
+                      }));
+            EXPECT_TRUE(TempFiles().empty());
+            std::string strSigned = tvltest::ReadAll(Path("doc.p7"));
+            if (bBase64) {
+                EXPECT_EQ(std::string::npos, strSigned.find_first_of("\r\n"));
+            }
+            ASSERT_EQ(0, ResultOf([&] {
+                          GetTarvoselApp().CheckSignedFile(Path("doc.p7"), Path("back.txt"),
+                                                           bBase64, bCompress);
+                      }));
+            EXPECT_TRUE(TempFiles().empty());
+            EXPECT_EQ(strData, tvltest::ReadAll(Path("back.txt")));
+            std::string s = log.Text();
+            EXPECT_NE(std::string::npos, s.find(" - Sesi\xF3n C2\r\n"));
+            EXPECT_NE(std::string::npos,
+                      s.find(std::string(" - Comprimir: ") + (bCompress ? "si" : "no") +
+                             ". Codificar a base64: " + (bBase64 ? "si" : "no") + "\r\n"));
+            EXPECT_NE(std::string::npos, s.find(" - N\xFAmero de firmas: 1\r\n"));
+            EXPECT_NE(std::string::npos, s.find(" - Emisor reconocido. Entorno: prod"));
+        }
+    }
+}
+
+TEST_F(PipelineTest, CheckingWithOtherLayersFailsAndLeavesNoTemporaryFile)
+{
+    AdoptRealSession("dni-sign", "dni-auth");
+    tvltest::WriteAll(Path("doc.txt"), std::string(5000, 'x'));
+    ASSERT_EQ(0, ResultOf([&] {
+                  GetTarvoselApp().SignFile(Path("doc.txt"), Path("doc.p7"), "MD5WITHRSA", 1, 1);
+              }));
+    struct Case {
+        int bBase64, bDecompress;
+    } cases[] = {{0, 1}, {0, 0}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(ERR_BAD_SIGNATURE, ResultOf([&] {
+                      GetTarvoselApp().CheckSignedFile(Path("doc.p7"), Path("back.txt"), c.bBase64,
+                                                       c.bDecompress);
+                  }));
+        EXPECT_TRUE(TempFiles().empty());
+    }
+    // Signed without compression, checked with it: the content is not gzip and
+    // comes out as it is.
+    ASSERT_EQ(0, ResultOf([&] {
+                  GetTarvoselApp().SignFile(Path("doc.txt"), Path("plain.p7"), "MD5WITHRSA", 0, 0);
+              }));
+    EXPECT_EQ(0, ResultOf([&] {
+                  GetTarvoselApp().CheckSignedFile(Path("plain.p7"), Path("back.txt"), 0, 1);
+              }));
+    EXPECT_EQ(std::string(5000, 'x'), tvltest::ReadAll(Path("back.txt")));
+    EXPECT_EQ(ERR_FILE_READ, ResultOf([&] {
+                  GetTarvoselApp().SignFile(Path("missing"), Path("out.p7"), "MD5WITHRSA", 1, 1);
+              }));
+    EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(PipelineTest, TrustedIssuerButUnexpectedSubjectIsRefused)
+{
+    AdoptRealSession("fam3", "fam3");
+    tvltest::WriteAll(Path("doc.txt"), "datos");
+    ASSERT_EQ(0, ResultOf([&] {
+                  GetTarvoselApp().SignFile(Path("doc.txt"), Path("doc.p7"), "MD5WITHRSA", 0, 0);
+              }));
+    tvltest::LogCapture log("unexpected");
+    EXPECT_EQ(ERR_UNTRUSTED_SIGNER, ResultOf([&] {
+                  GetTarvoselApp().CheckSignedFile(Path("doc.p7"), Path("back.txt"), 0, 0);
+              }));
+    EXPECT_NE(std::string::npos,
+              log.Text().find(" - El certificado es de una CA de confianza pero no es el esperado\r\n"));
+    // Without decompression the content is already in the destination.
+    EXPECT_EQ("datos", tvltest::ReadAll(Path("back.txt")));
+}
+
+TEST_F(PipelineTest, ExportAndSslHandle)
+{
+    EXPECT_EQ(ERR_NO_SESSION, ResultOf([] { GetTarvoselApp().GetSSLHandle(""); }));
+    AdoptRealSession("dni-sign", "dni-auth");
+    std::string strPath1, strPath2, strPassword = "x";
+    ASSERT_EQ(0, ResultOf([&] { GetTarvoselApp().ExportCertificate("", strPath1, strPassword); }));
+    ASSERT_EQ(0, ResultOf([&] { GetTarvoselApp().ExportCertificate("", strPath2, strPassword); }));
+    EXPECT_EQ(m_strTemp + "tvl0000.pem", strPath1);
+    EXPECT_EQ(m_strTemp + "tvl0001.pem", strPath2);
+    EXPECT_EQ("", strPassword);
+    EXPECT_EQ(tvltest::ReadAll(std::string(TVL_PKI_DIR) + "/certs/dni-auth.pem"),
+              tvltest::ReadAll(strPath1));
+    int nHandle = 0;
+    ASSERT_EQ(0, ResultOf([&] { nHandle = GetTarvoselApp().GetSSLHandle(""); }));
+    EXPECT_NE(0, nHandle);
+}
+
+TEST_F(PipelineTest, NeitherFlagSignsStraightIntoTheDestination)
+{
+    FakeSession* p = AdoptFake();
+    std::vector<std::pair<std::string, std::string>> paths;
+    p->m_fnSign = [&](const std::string& strIn, const std::string& strOut) {
+        paths.push_back({strIn, strOut});
+    };
+    ASSERT_EQ(0, ResultOf([&] { GetTarvoselApp().SignFile("C:\\a", "C:\\b", "MD5WITHRSA", 0, 0); }));
+    ASSERT_EQ(1u, paths.size());
+    EXPECT_EQ("C:\\a", paths[0].first);
+    EXPECT_EQ("C:\\b", paths[0].second);
+    EXPECT_EQ(std::vector<std::string>{"SignFile"}, p->m_signCalls);
+}
+
+TEST_F(PipelineTest, BothFlagsUseTwoTemporaryFilesAndRemoveThemOnFailure)
+{
+    FakeSession* p = AdoptFake();
+    tvltest::WriteAll(Path("doc.txt"), "abc");
+    size_t nDuring = 0;
+    p->m_fnSign = [&](const std::string& strIn, const std::string& strOut) {
+        nDuring = TempFiles().size() + 1;  // the output is created by the signer
+        tvltest::WriteAll(strOut, "partial");
+        throw new CTarvoselException(EXC_OWN, ERR_SIGN, "FakeSession::Sign");
+    };
+    EXPECT_EQ(ERR_SIGN, ResultOf([&] {
+                  GetTarvoselApp().SignFile(Path("doc.txt"), Path("doc.p7"), "MD5WITHRSA", 1, 1);
+              }));
+    EXPECT_EQ(2u, nDuring);
+    EXPECT_TRUE(TempFiles().empty());
+    EXPECT_FALSE(tvltest::Exists(Path("doc.p7")));
+}
+
+TEST_F(PipelineTest, RetryPolicy)
+{
+    struct Case {
+        const char* pszWhat;
+        int nType;
+        DWORD dwCode;
+        size_t nCalls;
+        DWORD dwWaited;
+        const char* pszSecondCall;
+    } cases[] = {
+        {"bad keyset, CryptoAPI", 1, 0x80090016, 2, 0, "SignFileC2BANER"},
+        {"bad keyset, Entrust", 0, 0x80090016, 2, 0, "SignFile"},
+        {"bad signature", 1, 0x80090006, 26, 25 * 2000, "SignFile"},
+        {"card comm error", 1, 0x80100013, 26, 0, "SignFile"},
+        {"no key", 1, 0x8009000D, 26, 25 * 1500, "SignFile"},
+        // 4 security retries of one call each, then the fifth failure goes out.
+        {"security violation", 1, 0x8010006A, 5, 4 * 1500, "SignFile"},
+        {"other", 1, 0x80100030, 1, 0, ""},
+        {"no session error", 1, static_cast<DWORD>(ERR_NO_SESSION), 1, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        m_waits.clear();
+        FakeSession* p = AdoptFake(c.nType);
+        p->m_fnSign = Failing(c.dwCode);
+        tvltest::CaughtFailure f =
+            Capture([] { GetTarvoselApp().SignFile("C:\\a", "C:\\b", "MD5WITHRSA", 0, 0); });
+        EXPECT_TRUE(f.bThrown);
+        EXPECT_EQ(static_cast<long>(c.dwCode), f.nSubCode);
+        EXPECT_EQ(c.nCalls, p->m_signCalls.size());
+        EXPECT_EQ(c.dwWaited, std::accumulate(m_waits.begin(), m_waits.end(), DWORD(0)));
+        if (c.nCalls > 1) {
+            EXPECT_EQ(c.pszSecondCall, p->m_signCalls[1]);
+        }
+        GetTarvoselApp().CloseSession();
+    }
+}
+
+TEST_F(PipelineTest, RetriesAlternateOnceTheBadKeysetRetryHappened)
+{
+    FakeSession* p = AdoptFake(1);
+    int nCall = 0;
+    // First NTE_BAD_KEYSET, then NTE_BAD_SIGNATURE four times, then success.
+    p->m_fnSign = [&](const std::string&, const std::string&) {
+        ++nCall;
+        if (nCall == 1)
+            throw new CTarvoselException(EXC_WINDOWS, static_cast<long>(0x80090016), "S");
+        if (nCall <= 5)
+            throw new CTarvoselException(EXC_WINDOWS, static_cast<long>(0x80090006), "S");
+    };
+    ASSERT_EQ(0, ResultOf([] { GetTarvoselApp().SignFile("C:\\a", "C:\\b", "MD5WITHRSA", 0, 0); }));
+    // After the keyset retry: the other variant until the fourth counted retry
+    // sets the alternate mark, then SignFile again.
+    std::vector<std::string> expected = {"SignFile", "SignFileC2BANER", "SignFileC2BANER",
+                                         "SignFileC2BANER", "SignFileC2BANER", "SignFile"};
+    EXPECT_EQ(expected, p->m_signCalls);
+}
