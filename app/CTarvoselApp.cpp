@@ -694,13 +694,7 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
         throw new CTarvoselException(EXC_WINDOWS, GetLastError(), pszContext);
     DWORD dwIoError = 0;
     CPkcs7Reader reader(crypto, [&](const uint8_t* pData, size_t nSize) {
-        DWORD dwWritten = 0;
-        if (!WriteFile(output.Get(), pData, static_cast<DWORD>(nSize), &dwWritten, nullptr) ||
-            dwWritten != nSize) {
-            dwIoError = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
-            return false;
-        }
-        return true;
+        return output.WriteAll(pData, nSize, dwIoError);
     });
     auto fail = [&](EPkcs7Error e) {
         DWORD dwError = e == EPkcs7Error::Output && dwIoError != 0 ? dwIoError

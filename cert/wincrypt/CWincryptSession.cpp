@@ -208,10 +208,10 @@ void CWincryptSession::ExportCertificates(std::string& strPath, int nSelection,
     std::string strPem = m_pAuthCertificate->GetPEM();
     CFileHandle file(CreateFileA(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid())
-        return;
-    DWORD dwWritten = 0;
-    WriteFile(file.Get(), strPem.data(), static_cast<DWORD>(strPem.size()), &dwWritten, nullptr);
+    // Nothing is reported: the caller finds the file missing or short.
+    DWORD dwError = 0;
+    if (file.IsValid())
+        file.WriteAll(strPem.data(), strPem.size(), dwError);
 }
 
 int CWincryptSession::GetSSLHandle()
@@ -335,13 +335,7 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
     CWincryptPkcs7Crypto crypto;
     DWORD dwIoError = 0;
     CPkcs7Writer writer(crypto, [&](const uint8_t* pData, size_t nSize) {
-        DWORD dwWritten = 0;
-        if (!WriteFile(output.Get(), pData, static_cast<DWORD>(nSize), &dwWritten, nullptr) ||
-            dwWritten != nSize) {
-            dwIoError = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
-            return false;
-        }
-        return true;
+        return output.WriteAll(pData, nSize, dwIoError);
     });
     DWORD dwSignError = 0;
     auto sign = [&](const std::string& strOid, const uint8_t* pData, size_t nData,

@@ -18,6 +18,17 @@ public:
         m_h = INVALID_HANDLE_VALUE;
     }
 
+    // Writes all nSize bytes; false, with dwError set, when they were not all written.
+    bool WriteAll(const void* pData, size_t nSize, DWORD& dwError)
+    {
+        DWORD dwWritten = 0;
+        if (WriteFile(m_h, pData, static_cast<DWORD>(nSize), &dwWritten, nullptr) &&
+            dwWritten == nSize)
+            return true;
+        dwError = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+        return false;
+    }
+
     // Reads to the end in blocks of nBlock bytes, handing each block to fn (the
     // last one is short, possibly empty). Stops early when fn returns false.
     // False, with dwError set, when a read fails.
