@@ -9,9 +9,9 @@
 
 #include <set>
 
-#include "CVirtualCards.h"
 #include "CardTestData.h"
 #include "SmartCardTestSupport.h"
+#include "VirtualCardTest.h"
 #include "app/Messages.h"
 #include "smartcard/CCardManager.h"
 #include "tests/app/AppTestSupport.h"
@@ -22,9 +22,6 @@ using tvltest::WaitFor;
 
 namespace {
 
-// pcscd polls vpcd about every 400 ms: a card state must last longer than
-// that to be seen, and an event arrives within about half a second.
-const DWORD HOLD_MS = 600;
 const DWORD EVENT_TIMEOUT_MS = 5000;
 const DWORD FINALIZE_LIMIT_MS = 1500;
 // A reader index no session is bound to: a removal posted for it makes the
@@ -63,17 +60,13 @@ std::set<DWORD> Minus(const std::set<DWORD>& a, const std::set<DWORD>& b)
 
 }  // namespace
 
-class AppCardTest : public testing::Test {
+class AppCardTest : public VirtualCardTest {
 protected:
     void SetUp() override
     {
-        if (!m_cards.Connect()) {
-            if (PcscBenchRequired())
-                FAIL() << "PC/SC bench started but not reachable";
-            GTEST_SKIP() << "PC/SC bench not running: tests/smartcard/bench/pcsc-bench.sh start";
-        }
-        ASSERT_TRUE(m_cards.Remove(0));
-        ASSERT_TRUE(m_cards.Remove(1));
+        VirtualCardTest::SetUp();
+        if (!Ready())
+            return;
         apptest::WriteIni("Log=1\r\n");
     }
 
@@ -81,33 +74,10 @@ protected:
     {
         ResultOf([] { GetTarvoselApp().Finalize(); });
         DeleteFileA(apptest::IniPath().c_str());
-        if (m_cards.IsConnected()) {
-            m_cards.Remove(0);
-            m_cards.Remove(1);
-        }
+        VirtualCardTest::TearDown();
     }
 
     CTarvoselApp& App() { return GetTarvoselApp(); }
-
-    // Keeps the current card state long enough for the service to see it.
-    void Hold()
-    {
-        DWORD dwHeld = GetTickCount() - m_cards.LastChangeTick();
-        if (dwHeld < HOLD_MS)
-            Sleep(HOLD_MS - dwHeld);
-    }
-
-    void Insert(int nReader, const char* pszAtr)
-    {
-        Hold();
-        ASSERT_TRUE(m_cards.Insert(nReader, pszAtr));
-    }
-
-    void Remove(int nReader)
-    {
-        Hold();
-        ASSERT_TRUE(m_cards.Remove(nReader));
-    }
 
     // Initialize over the settled card states; the monitor must be running.
     void Start()
@@ -139,7 +109,6 @@ protected:
     }
 
     tvltest::LogCapture m_log{"smartcard"};
-    CVirtualCards m_cards;
     // Threads that Initialize started.
     std::set<DWORD> m_started;
 };

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "CCardEventSink.h"
-#include "CVirtualCards.h"
 #include "CardTestData.h"
 #include "SmartCardTestSupport.h"
+#include "VirtualCardTest.h"
 #include "app/Messages.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
@@ -15,9 +15,6 @@ using tvltest::WaitFor;
 
 namespace {
 
-// pcscd polls vpcd about every 400 ms: a card state must last longer than
-// that to be seen, and an event arrives within about half a second.
-const DWORD HOLD_MS = 600;
 const DWORD EVENT_TIMEOUT_MS = 5000;
 const DWORD SERVICE_TIMEOUT_MS = 20000;
 
@@ -59,17 +56,13 @@ std::string Describe(const std::deque<CardEvent>& events)
 
 }  // namespace
 
-class CardMonitorTest : public testing::Test {
+class CardMonitorTest : public VirtualCardTest {
 protected:
     void SetUp() override
     {
-        if (!m_cards.Connect()) {
-            if (PcscBenchRequired())
-                FAIL() << "PC/SC bench started but not reachable";
-            GTEST_SKIP() << "PC/SC bench not running: tests/smartcard/bench/pcsc-bench.sh start";
-        }
-        ASSERT_TRUE(m_cards.Remove(0));
-        ASSERT_TRUE(m_cards.Remove(1));
+        VirtualCardTest::SetUp();
+        if (!Ready())
+            return;
         ASSERT_NO_FATAL_FAILURE(Open());
         // No card left over from an earlier test may be announced.
         ASSERT_TRUE(ServiceSees(0, false));
@@ -84,8 +77,7 @@ protected:
         EXPECT_FALSE(stop.bThrown) << stop.strContext;
         CCardManager::Terminate();
         EXPECT_FALSE(Capture([] { CAPIWinSCard::Unload(); }).bThrown);
-        m_cards.Remove(0);
-        m_cards.Remove(1);
+        VirtualCardTest::TearDown();
     }
 
     void Open()
@@ -105,26 +97,6 @@ protected:
         CaughtFailure start = Capture(
             [&] { CCardManager::StartMonitor(m_sink.ThreadId(), nFilter, WM_CARD_EVENT); });
         ASSERT_FALSE(start.bThrown) << start.strContext;
-    }
-
-    // Keeps the current card state long enough for the service to see it.
-    void Hold()
-    {
-        DWORD dwHeld = GetTickCount() - m_cards.LastChangeTick();
-        if (dwHeld < HOLD_MS)
-            Sleep(HOLD_MS - dwHeld);
-    }
-
-    void Insert(int nReader, const char* pszAtr)
-    {
-        Hold();
-        ASSERT_TRUE(m_cards.Insert(nReader, pszAtr));
-    }
-
-    void Remove(int nReader)
-    {
-        Hold();
-        ASSERT_TRUE(m_cards.Remove(nReader));
     }
 
     void ExpectEvent(WPARAM wParam, LPARAM lParam)
@@ -165,7 +137,6 @@ protected:
     }
 
     tvltest::LogCapture m_log{"smartcard"};
-    CVirtualCards m_cards;
     CCardEventSink m_sink;
 };
 

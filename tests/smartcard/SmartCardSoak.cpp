@@ -25,8 +25,6 @@ using tvltest::ReadAll;
 
 namespace {
 
-const DWORD HOLD_MS = 600;
-
 double CpuMs()
 {
     FILETIME ftCreate, ftExit, ftKernel, ftUser;

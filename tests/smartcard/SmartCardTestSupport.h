@@ -14,6 +14,10 @@
 using tvltest::Capture;
 using tvltest::CaughtFailure;
 
+// pcscd polls vpcd about every 400 ms: a card state must last longer than
+// that to be seen.
+const DWORD HOLD_MS = 600;
+
 // The test script sets TVL_PCSC_REQUIRED once it has started the bench: then a
 // bench that cannot be reached is a failure, not a reason to skip.
 inline bool PcscBenchRequired()
