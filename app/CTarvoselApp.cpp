@@ -37,6 +37,7 @@ struct CTarvoselApp::InterfaceThread {
     HANDLE hThread = nullptr;
     DWORD dwThreadId = 0;
     HANDLE hQueueReady = nullptr;  // set once the thread has a message queue
+    HMODULE hPin = nullptr;        // the library's reference held by the thread
 
     ~InterfaceThread()
     {
@@ -64,14 +65,18 @@ CTarvoselApp::~CTarvoselApp() {}
 
 BOOL CTarvoselApp::InitInstance()
 {
-    CoInitialize(nullptr);
+    // A thread already in another apartment keeps it: then there is nothing of
+    // ours to undo at unload.
+    m_bComInitialized = SUCCEEDED(CoInitialize(nullptr));
     m_strVersion = GetProductVersion();
     return CWinApp::InitInstance();
 }
 
 int CTarvoselApp::ExitInstance()
 {
-    CoUninitialize();
+    if (m_bComInitialized)
+        CoUninitialize();
+    m_bComInitialized = false;
     return CWinApp::ExitInstance();
 }
 
@@ -108,10 +113,15 @@ void CTarvoselApp::Initialize(int nFlags)
         pThread->hQueueReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (pThread->hQueueReady == nullptr)
             throw new CTarvoselException(EXC_WINDOWS, GetLastError(), "CTarvoselApp::Initialize");
+        pThread->hPin = CWinApp::PinModule();
         pThread->hThread = CreateThread(nullptr, 0, InterfaceThreadProc, pThread.get(), 0,
                                         &pThread->dwThreadId);
-        if (pThread->hThread == nullptr)
-            throw new CTarvoselException(EXC_WINDOWS, GetLastError(), "CTarvoselApp::Initialize");
+        if (pThread->hThread == nullptr) {
+            DWORD dwError = GetLastError();
+            if (pThread->hPin != nullptr)
+                FreeLibrary(pThread->hPin);
+            throw new CTarvoselException(EXC_WINDOWS, dwError, "CTarvoselApp::Initialize");
+        }
         // Card events are posted to this thread: it must have its queue first.
         WaitForSingleObject(pThread->hQueueReady, 5000);
         m_pUIThread = std::move(pThread);
@@ -194,8 +204,10 @@ void CTarvoselApp::StopInterfaceThread()
 DWORD WINAPI CTarvoselApp::InterfaceThreadProc(LPVOID pParam)
 {
     InterfaceThread* pThread = static_cast<InterfaceThread*>(pParam);
+    // The record may be gone once the thread has ended its work.
+    HMODULE hPin = pThread->hPin;
     pThread->pApp->RunInterfaceThread(pThread, pThread->nFlags);
-    return 0;
+    return CWinApp::ExitThreadReleasing(hPin, 0);
 }
 
 void CTarvoselApp::RunInterfaceThread(InterfaceThread* pThread, int nFlags)
@@ -258,14 +270,15 @@ void CTarvoselApp::SetTempDir(std::string strDir)
 
 std::string CTarvoselApp::MakeTempFileName(std::string strExtension)
 {
-    char szName[MAX_PATH * 2];
+    std::string strName;
     for (int i = 0; i <= 9999; ++i) {
-        snprintf(szName, sizeof(szName), "%stvl%.4i.%s", m_strTempDir.c_str(), i,
-                 strExtension.c_str());
-        if (!FileExists(szName))
+        char szNumber[8];
+        snprintf(szNumber, sizeof(szNumber), "%.4i", i);
+        strName = m_strTempDir + "tvl" + szNumber + "." + strExtension;
+        if (!FileExists(strName))
             break;
     }
-    return szName;
+    return strName;
 }
 
 bool CTarvoselApp::FileExists(const std::string& strPath)
@@ -370,10 +383,18 @@ void CTarvoselApp::CloseSession()
     std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
     if (m_pSession == nullptr)
         return;
-    m_pSession->Close();
+    // The user is logged out even when the back-end fails to close.
+    CTarvoselException* pFailure = nullptr;
+    try {
+        m_pSession->Close();
+    } catch (CTarvoselException* e) {
+        pFailure = e;
+    }
     DestroySession();
     if (m_hWndTray != nullptr)
         PostMessageA(m_hWndTray, WM_REFRESH, 0, 0);
+    if (pFailure != nullptr)
+        throw pFailure;
 }
 
 int CTarvoselApp::SessionOpened()
@@ -400,6 +421,9 @@ void CTarvoselApp::ReopenInvalidSession()
     if (m_pSession == nullptr || !(m_pSession->GetState() & SESSION_INVALID))
         return;
     LogInfo("La sesión es inválida. Reabriendo...");
+    // A card session whose card is in no reader asks for it here with the
+    // insert-card dialog, once that dialog exists; meanwhile the reopening goes
+    // on and the next use of the key reports the missing card.
     try {
         m_pSession->Reopen();
         LogInfo("...OK");
@@ -622,7 +646,7 @@ void CTarvoselApp::CheckSignedFile(std::string strSource, std::string strDestina
             content.Delete();
             LogInfo("...OK");
         }
-    } catch (CTarvoselException*) {
+    } catch (...) {
         DeleteSignInfoList(lstSigners);
         throw;
     }
@@ -675,6 +699,47 @@ void DeleteSignInfoList(CSignInfoList& lstSigners)
     lstSigners.clear();
 }
 
+namespace {
+// The platform's name of an algorithm OID, in the ANSI code page; "" when unknown.
+std::string AlgorithmName(const std::string& strOid)
+{
+    PCCRYPT_OID_INFO pInfo = CAPIWincrypt::CryptFindOIDInfo(
+        CRYPT_OID_INFO_OID_KEY, const_cast<char*>(strOid.c_str()), 0);
+    if (pInfo == nullptr || pInfo->pwszName == nullptr)
+        return std::string();
+    char szName[4096] = {0};
+    int n = WideCharToMultiByte(CP_ACP, 0, pInfo->pwszName, -1, szName, sizeof(szName) - 1,
+                                nullptr, nullptr);
+    return n > 0 ? std::string(szName) : std::string();
+}
+
+const char kSigningTimeOid[] = "1.2.840.113549.1.9.5";
+
+// What went wrong with a signed message, for the log.
+const char* MessageErrorText(EPkcs7Error e)
+{
+    switch (e) {
+    case EPkcs7Error::Ok: return "correcto";
+    case EPkcs7Error::NotPkcs7: return "no es un mensaje PKCS#7";
+    case EPkcs7Error::NotSignedData: return "no es un mensaje PKCS#7 firmado";
+    case EPkcs7Error::Truncated: return "mensaje incompleto";
+    case EPkcs7Error::BadEncoding: return "codificación incorrecta";
+    case EPkcs7Error::LimitExceeded: return "se ha superado un límite de tamaño";
+    case EPkcs7Error::Unsupported: return "algoritmo o forma no soportados";
+    case EPkcs7Error::BadState: return "operación fuera de orden";
+    case EPkcs7Error::Output: return "error al escribir el contenido";
+    case EPkcs7Error::Crypto: return "error del proveedor criptográfico";
+    case EPkcs7Error::BadIndex: return "la firma no existe";
+    case EPkcs7Error::SignerMismatch: return "el certificado no es el del firmante";
+    case EPkcs7Error::MissingDigest: return "falta el resumen del contenido";
+    case EPkcs7Error::HashMismatch: return "el contenido no coincide con el resumen firmado";
+    case EPkcs7Error::BadSignature: return "la firma no es correcta";
+    }
+    return "error desconocido";
+}
+const char kDateFormat[] = "%d/%m/%Y, a las %H:%M";
+}  // namespace
+
 void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
                                     CSignInfoList& lstSigners)
 {
@@ -683,6 +748,11 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!input.IsValid())
         throw new CTarvoselException(EXC_OWN, ERR_FILE_READ, pszContext);
+    // Creating the output would empty the signed file before it is read.
+    if (CUtil::IsSameFile(strIn.c_str(), strOut.c_str())) {
+        LogInfo("Error al escribir en fichero '%s': es el fichero de origen", strOut.c_str());
+        throw new CTarvoselException(EXC_OWN, ERR_FILE_READ, pszContext);
+    }
     CFileHandle output(CreateFileA(strOut.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output.IsValid())
@@ -699,7 +769,7 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
     auto fail = [&](EPkcs7Error e) {
         DWORD dwError = e == EPkcs7Error::Output && dwIoError != 0 ? dwIoError
                                                                    : Pkcs7ErrorToWinError(e);
-        LogInfo("Mensaje firmado no v\xE1lido: %s", Pkcs7ErrorText(e));
+        LogInfo("Mensaje firmado no v\xE1lido: %s", MessageErrorText(e));
         throw new CTarvoselException(EXC_WINDOWS, dwError, pszContext);
     };
     EPkcs7Error e = EPkcs7Error::Ok;
@@ -723,23 +793,6 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
     VerifySign(reader, lstSigners);
 }
 
-namespace {
-// The platform's name of an algorithm OID, in the ANSI code page; "" when unknown.
-std::string AlgorithmName(const std::string& strOid)
-{
-    PCCRYPT_OID_INFO pInfo = CAPIWincrypt::CryptFindOIDInfo(
-        CRYPT_OID_INFO_OID_KEY, const_cast<char*>(strOid.c_str()), 0);
-    if (pInfo == nullptr || pInfo->pwszName == nullptr)
-        return std::string();
-    char szName[4096] = {0};
-    int n = WideCharToMultiByte(CP_ACP, 0, pInfo->pwszName, -1, szName, sizeof(szName) - 1,
-                                nullptr, nullptr);
-    return n > 0 ? std::string(szName) : std::string();
-}
-
-const char kSigningTimeOid[] = "1.2.840.113549.1.9.5";
-const char kDateFormat[] = "%d/%m/%Y, a las %H:%M";
-}  // namespace
 
 void CTarvoselApp::VerifySign(const CPkcs7Reader& message, CSignInfoList& lstSigners)
 {
@@ -787,7 +840,7 @@ void CTarvoselApp::VerifySign(const CPkcs7Reader& message, CSignInfoList& lstSig
             LogInfo("Integridad...");
             EPkcs7Error e = message.Verify(i, der.data(), der.size());
             if (e != EPkcs7Error::Ok) {
-                LogInfo("%s", Pkcs7ErrorText(e));
+                LogInfo("%s", MessageErrorText(e));
                 throw new CTarvoselException(EXC_WINDOWS, Pkcs7ErrorToWinError(e), pszContext);
             }
             LogInfo("...OK");
@@ -819,7 +872,7 @@ void CTarvoselApp::VerifySign(const CPkcs7Reader& message, CSignInfoList& lstSig
             lstSigners.push_back(pRecord);
             pRecord = nullptr;
         }
-    } catch (CTarvoselException*) {
+    } catch (...) {
         delete pRecord;
         DeleteSignInfoList(lstSigners);
         throw;

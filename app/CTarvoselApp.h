@@ -88,6 +88,7 @@ private:
     CSession* m_pSession = nullptr;
     std::unique_ptr<InterfaceThread> m_pUIThread;
     int m_bInitialized = 0;
+    bool m_bComInitialized = false;
     // Card removals (interface thread) and closing the session (host's thread)
     // must not overlap.
     std::recursive_mutex m_mtxSession;

@@ -6,6 +6,7 @@
 #include "api/CTarvoselException.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CardDatabase.h"
+#include "platform/framework/CWinApp.h"
 
 namespace {
 // Pause between failed status queries: doubles from the first to the last.
@@ -131,9 +132,12 @@ void CCardManager::StartMonitor(DWORD dwTargetThreadId, int nReader, UINT nMessa
     InterlockedExchange(&m_bMonitorRunning, 1);
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
     DWORD dwThreadId = 0;
-    HANDLE hThread = CreateThread(&sa, 0, MonitorThread, nullptr, 0, &dwThreadId);
+    HMODULE hPin = CWinApp::PinModule();
+    HANDLE hThread = CreateThread(&sa, 0, MonitorThread, hPin, 0, &dwThreadId);
     if (hThread == nullptr) {
         DWORD dwError = GetLastError();
+        if (hPin != nullptr)
+            FreeLibrary(hPin);
         InterlockedExchange(&m_bMonitorRunning, 0);
         throw new CTarvoselException(EXC_WINDOWS, dwError, "CCardManager::StartMonitor");
     }
@@ -164,13 +168,33 @@ bool CCardManager::ReopenContext()
         hNew == 0)
         return false;
 
-    CLock::CGuard guard(m_lock);
-    if (!m_bMonitorRunning) {
-        // StopMonitor is cancelling the current context: leave it in place.
-        CAPIWinSCard::SCardReleaseContext(hNew);
-        return false;
+    SCARDCONTEXT hOld = 0;
+    LPSTR szOldNames = nullptr;
+    {
+        CLock::CGuard guard(m_lock);
+        if (!m_bMonitorRunning) {
+            // StopMonitor is cancelling the current context: leave it in place.
+            CAPIWinSCard::SCardReleaseContext(hNew);
+            return false;
+        }
+        hOld = m_hContext;
+        szOldNames = SwapInOwnNames();
+        m_hContext = hNew;
     }
-    SCARDCONTEXT hOld = m_hContext;
+    // A wedged service may block these: never while holding the lock that
+    // StopMonitor and IsCardPresent take.
+    if (szOldNames != nullptr)
+        CAPIWinSCard::SCardFreeMemory(hOld, szOldNames);
+    CAPIWinSCard::SCardReleaseContext(hOld);
+    return true;
+}
+
+// Moves the reader names into the library's own storage (the service's copy
+// dies with its context) and returns the service's copy for freeing. Called
+// with the lock held.
+LPSTR CCardManager::SwapInOwnNames()
+{
+    LPSTR szOld = m_szReadersName;
     if (m_szReadersName != nullptr) {
         const char* pszBegin = m_szReadersName;
         const char* pszEnd = pszBegin;
@@ -183,12 +207,9 @@ bool CCardManager::ReopenContext()
             m_RecordedStates[i].szReader = names.data() + nOffset;
         }
         m_ownNames.swap(names);
-        CAPIWinSCard::SCardFreeMemory(hOld, m_szReadersName);
         m_szReadersName = nullptr;
     }
-    CAPIWinSCard::SCardReleaseContext(hOld);
-    m_hContext = hNew;
-    return true;
+    return szOld;
 }
 
 void CCardManager::RecordStates()
@@ -197,7 +218,12 @@ void CCardManager::RecordStates()
     memcpy(m_RecordedStates, m_ReaderStates, sizeof(SCARD_READERSTATEA) * m_nReaders);
 }
 
-DWORD WINAPI CCardManager::MonitorThread(LPVOID)
+DWORD WINAPI CCardManager::MonitorThread(LPVOID pParam)
+{
+    return CWinApp::ExitThreadReleasing(static_cast<HMODULE>(pParam), MonitorLoop());
+}
+
+DWORD CCardManager::MonitorLoop()
 {
     if (!m_bMonitorRunning)
         return 0;

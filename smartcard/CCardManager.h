@@ -68,9 +68,11 @@ private:
     };
 
     static DWORD WINAPI MonitorThread(LPVOID pParam);
+    static DWORD MonitorLoop();
     static void NotifyCardEvent(int nReader, bool bPresent);
     static void RecordStates();
     static bool ReopenContext();
+    static LPSTR SwapInOwnNames();
     static bool IsServiceLost(LONG nResult);
 
     static UINT m_nEventMessage;

@@ -30,7 +30,9 @@ public:
     // *pdwTimeout is the time-out in and the time left out.
     static DWORD WaitWithMessages(DWORD nCount, const HANDLE* pHandles, DWORD* pdwTimeout);
 
+    // True when both paths name one existing file (links and spellings included).
+    static bool IsSameFile(const char* pszPath1, const char* pszPath2);
+
 private:
     CUtil();
-    static bool IsSameFile(const char* pszPath1, const char* pszPath2);
 };

@@ -12,6 +12,7 @@
 #include "cert/wincrypt/CWincryptPkcs7Crypto.h"
 #include "https/CHTTPSDlg.h"
 #include "platform/framework/CFileHandle.h"
+#include "util/CUtil.h"
 
 namespace {
 const DWORD kBlockSize = 4096;
@@ -203,19 +204,28 @@ void CWincryptSession::ExportCertificates(std::string& strPath, int nSelection,
                                           std::string& strPassword)
 {
     strPassword.clear();
+    const char* pszContext = "CWincryptSession::ExportCertificates";
     if (m_pAuthCertificate == nullptr)
-        return;
+        throw new CTarvoselException(EXC_OWN, ERR_USER_CERTIFICATES, pszContext);
     std::string strPem = m_pAuthCertificate->GetPEM();
     CFileHandle file(CreateFileA(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    // Nothing is reported: the caller finds the file missing or short.
+    // A certificate that was not written is a failure: the host would be handed
+    // the path of a missing or short file.
     DWORD dwError = 0;
-    if (file.IsValid())
-        file.WriteAll(strPem.data(), strPem.size(), dwError);
+    if (!file.IsValid() || !file.WriteAll(strPem.data(), strPem.size(), dwError)) {
+        LogInfo("Error al escribir en fichero %s",
+                FileErrorText(strPath, file.IsValid() ? dwError : GetLastError()).c_str());
+        file.Close();
+        DeleteFileA(strPath.c_str());
+        throw new CTarvoselException(EXC_OWN, ERR_FILE_WRITE, pszContext);
+    }
 }
 
 int CWincryptSession::GetSSLHandle()
 {
+    if (m_pSignCertificate == nullptr || m_pAuthCertificate == nullptr)
+        throw new CTarvoselException(EXC_OWN, ERR_NO_SESSION, "CWincryptSession::GetSSLHandle");
     SetProviderWindow();
     if (m_hProv == 0)
         AcquireContext();
@@ -278,6 +288,7 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
 
     // The key.
     DWORD dwKeySpec = AT_KEYEXCHANGE;
+    HCRYPTPROV hSignProv = m_hProv;
     if (eVariant != SIGN_SESSION_KEY) {
         HCRYPTPROV hKeyProv = 0;
         DWORD dwSpec = 0;
@@ -285,10 +296,14 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
         if (CAPIWincrypt::CryptAcquireCertificatePrivateKey(m_pSignCertificate->GetContext(), 0,
                                                            nullptr, &hKeyProv, &dwSpec,
                                                            &bCallerFree)) {
-            // The certificate's key provider replaces the session's.
-            if (hKeyProv != m_hProv)
-                ReleaseProvider();
-            m_hProv = hKeyProv;
+            // The certificate's key provider replaces the session's; one that the
+            // platform keeps for the certificate is only borrowed for this signing.
+            if (bCallerFree) {
+                if (hKeyProv != m_hProv)
+                    ReleaseProvider();
+                m_hProv = hKeyProv;
+            }
+            hSignProv = hKeyProv;
             if (eVariant == SIGN_CERT_KEY)
                 dwKeySpec = dwSpec;
         } else if (eVariant == SIGN_CERT_KEY) {
@@ -324,6 +339,12 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
         LogInfo("Error al abrir fichero %s", FileErrorText(strIn, GetLastError()).c_str());
         throw new CTarvoselException(EXC_OWN, ERR_FILE_READ, pszContext);
     }
+    // Creating the output would empty the input first: the signature would
+    // cover nothing and the document would be gone.
+    if (CUtil::IsSameFile(strIn.c_str(), strOut.c_str())) {
+        LogInfo("Error al escribir en fichero '%s': es el fichero de origen", strOut.c_str());
+        throw new CTarvoselException(EXC_OWN, ERR_FILE_WRITE, pszContext);
+    }
     CFileHandle output(CreateFileA(strOut.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output.IsValid()) {
@@ -340,7 +361,7 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
     DWORD dwSignError = 0;
     auto sign = [&](const std::string& strOid, const uint8_t* pData, size_t nData,
                     std::vector<uint8_t>& signature) {
-        if (CWincryptPkcs7Crypto::Sign(m_hProv, dwKeySpec, strOid, pData, nData, signature))
+        if (CWincryptPkcs7Crypto::Sign(hSignProv, dwKeySpec, strOid, pData, nData, signature))
             return true;
         dwSignError = GetLastError();
         return false;
