@@ -5,6 +5,9 @@
 #include <numeric>
 
 #include "api/ResultCodes.h"
+#include "cert/pkcs7/CPkcs7Writer.h"
+#include "cert/wincrypt/CAPIWincrypt.h"
+#include "cert/wincrypt/CWincryptPkcs7Crypto.h"
 #include "cert/wincrypt/CWincryptSession.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeSession.h"
@@ -163,6 +166,97 @@ TEST_F(PipelineTest, TrustedIssuerButUnexpectedSubjectIsRefused)
               log.Text().find(" - El certificado es de una CA de confianza pero no es el esperado\r\n"));
     // Without decompression the content is already in the destination.
     EXPECT_EQ("datos", tvltest::ReadAll(Path("back.txt")));
+}
+
+TEST_F(PipelineTest, SigningTimeOutsideTheCertificateIsRefused)
+{
+    struct Case {
+        const char* pszSigner;
+        bool bWarning;  // the certificate has expired
+    } cases[] = {{"expired", true}, {"notyet", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszSigner);
+        AdoptRealSession(c.pszSigner, c.pszSigner);
+        tvltest::WriteAll(Path("doc.txt"), "datos");
+        ASSERT_EQ(0, ResultOf([&] {
+                      GetTarvoselApp().SignFile(Path("doc.txt"), Path("doc.p7"), "MD5WITHRSA", 0, 0);
+                  }));
+        tvltest::LogCapture log("dates");
+        EXPECT_EQ(ERR_BAD_SIGNATURE, ResultOf([&] {
+                      GetTarvoselApp().CheckSignedFile(Path("doc.p7"), Path("back.txt"), 0, 0);
+                  }));
+        std::string s = log.Text();
+        EXPECT_NE(std::string::npos, s.find(" - La fecha de firma no se encuentra en el intervalo "
+                                            "de validez del certificado\r\n"));
+        EXPECT_EQ(c.bWarning, s.find(" - AVISO: El certificado de firma no est\xE1 en periodo de "
+                                     "validez\r\n") != std::string::npos);
+        GetTarvoselApp().CloseSession();
+    }
+}
+
+// A certificate that has expired since, used inside its validity: accepted with
+// the warning. The message is written here with a signing time of 2021.
+TEST_F(PipelineTest, ExpiredCertificateThatSignedInTimeIsAccepted)
+{
+    AdoptRealSession("dni-sign", "dni-auth");  // checking needs an open session
+    CWincryptCertificate* pCert = sessiontest::LoadFromMy("expired");
+    ASSERT_NE(nullptr, pCert);
+    std::unique_ptr<CWincryptCertificate> cert(pCert);
+    HCRYPTPROV hProv = 0;
+    DWORD dwSpec = 0;
+    BOOL bFree = FALSE;
+    ASSERT_TRUE(CAPIWincrypt::CryptAcquireCertificatePrivateKey(cert->GetContext(), 0, nullptr,
+                                                               &hProv, &dwSpec, &bFree));
+    SYSTEMTIME st = {2021, 6, 2, 1, 12, 0, 0, 0};
+    FILETIME ft;
+    SystemTimeToFileTime(&st, &ft);
+    BYTE abTime[64];
+    DWORD cbTime = sizeof(abTime);
+    ASSERT_TRUE(CAPIWincrypt::CryptEncodeObject(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                szOID_RSA_signingTime, &ft, abTime, &cbTime));
+    std::string strSigned;
+    CWincryptPkcs7Crypto crypto;
+    CPkcs7Writer writer(crypto, [&](const uint8_t* p, size_t n) {
+        strSigned.append(reinterpret_cast<const char*>(p), n);
+        return true;
+    });
+    const CERT_CONTEXT* pContext = cert->GetContext();
+    ASSERT_EQ(EPkcs7Error::Ok, writer.Begin(pContext->pbCertEncoded, pContext->cbCertEncoded,
+                                            "1.2.840.113549.2.5", abTime, cbTime));
+    ASSERT_EQ(EPkcs7Error::Ok, writer.Update(reinterpret_cast<const uint8_t*>("datos"), 5));
+    ASSERT_EQ(EPkcs7Error::Ok,
+              writer.Finish([&](const std::string& strOid, const uint8_t* p, size_t n,
+                                std::vector<uint8_t>& signature) {
+                  return CWincryptPkcs7Crypto::Sign(hProv, dwSpec, strOid, p, n, signature);
+              }));
+    if (bFree)
+        CAPIWincrypt::CryptReleaseContext(hProv, 0);
+    tvltest::WriteAll(Path("old.p7"), strSigned);
+
+    tvltest::LogCapture log("expired");
+    EXPECT_EQ(0, ResultOf([&] {
+                  GetTarvoselApp().CheckSignedFile(Path("old.p7"), Path("back.txt"), 0, 0);
+              }));
+    EXPECT_EQ("datos", tvltest::ReadAll(Path("back.txt")));
+    std::string s = log.Text();
+    EXPECT_NE(std::string::npos,
+              s.find(" - AVISO: El certificado de firma no est\xE1 en periodo de validez\r\n"));
+    EXPECT_NE(std::string::npos, s.find(" - Fecha de firma: 01/06/2021, a las "));
+    EXPECT_EQ(std::string::npos, s.find("intervalo de validez"));
+}
+
+TEST_F(PipelineTest, SigningOntoTheSourceAndExportIntoAMissingFolderFail)
+{
+    AdoptRealSession("dni-sign", "dni-auth");
+    tvltest::WriteAll(Path("doc.txt"), "documento del usuario");
+    EXPECT_EQ(ERR_FILE_WRITE, ResultOf([&] {
+                  GetTarvoselApp().SignFile(Path("doc.txt"), Path("doc.txt"), "MD5WITHRSA", 0, 0);
+              }));
+    EXPECT_EQ("documento del usuario", tvltest::ReadAll(Path("doc.txt")));
+    GetTarvoselApp().SetTempDir(m_strDir + "no-folder");
+    std::string strPath, strPassword;
+    EXPECT_EQ(ERR_FILE_WRITE,
+              ResultOf([&] { GetTarvoselApp().ExportCertificate("", strPath, strPassword); }));
 }
 
 TEST_F(PipelineTest, ExportAndSslHandle)

@@ -46,6 +46,10 @@ TEST_F(DecodeTest, FileErrors)
     EXPECT_EQ(ERR_FILE_READ, Decode(Path("missing"), Path("content")));
     tvltest::WriteAll(Path("in"), "x");
     EXPECT_EQ(ERR_FILE_READ, Decode(Path("in"), Path("no-folder\\content")));
+    // Decoding a file onto itself would empty it before reading it.
+    std::string strSigned = SignSample();
+    EXPECT_EQ(ERR_FILE_READ, Decode(Path("signed"), Path("signed")));
+    EXPECT_EQ(strSigned, tvltest::ReadAll(Path("signed")));
 }
 
 TEST_F(DecodeTest, DamagedMessagesAreRejected)
@@ -72,7 +76,9 @@ TEST_F(DecodeTest, DamagedMessagesAreRejected)
     strContent[nContent] ^= 0x01;
     cases.push_back({"content byte", strContent});
     std::string strSignature = strSigned;
-    strSignature[strSigned.size() - 5] ^= 0x01;  // inside the signature, before the end marks
+    // The signature's last byte: the writer ends with three end-of-contents marks.
+    ASSERT_EQ(std::string(6, '\0'), strSigned.substr(strSigned.size() - 6));
+    strSignature[strSigned.size() - 7] ^= 0x01;
     cases.push_back({"signature byte", strSignature});
 
     for (const Case& c : cases) {

@@ -235,6 +235,11 @@ TEST_F(SessionTest, SigningFileErrors)
     EXPECT_EQ(ERR_FILE_WRITE, ResultOf([&] {
                   session.SignFileC2(Path("in"), Path("no-folder\\out"), "MD5WITHRSA");
               }));
+    // Signing a file onto itself would sign nothing and lose the document.
+    std::string strData = tvltest::ReadAll(Path("in"));
+    EXPECT_EQ(ERR_FILE_WRITE,
+              ResultOf([&] { session.SignFile(Path("in"), Path("in"), "MD5WITHRSA"); }));
+    EXPECT_EQ(strData, tvltest::ReadAll(Path("in")));
     // A key of the signature slot is not in the exchange slot that SignFileC2 uses.
     Choice d("dni-sign", "dni-auth");
     CWincryptSession other;
@@ -258,6 +263,21 @@ TEST_F(SessionTest, ExportWritesThePemAndEmptiesThePassword)
     std::string strPem = tvltest::ReadAll(strPath);
     EXPECT_EQ(tvltest::ReadAll(std::string(TVL_PKI_DIR) + "/certs/dni-auth.pem"), strPem);
     EXPECT_EQ(std::string::npos, strPem.find('\r'));
+}
+
+TEST_F(SessionTest, ExportThatCannotWriteFails)
+{
+    Choice c("dni-sign", "dni-auth");
+    CWincryptSession session;
+    ASSERT_EQ(0, ResultOf([&] { session.Open(&c.login); }));
+    c.choice.lstCertificates.clear();
+    std::string strPath = Path("no-folder\\cert.pem"), strPassword = "secreto";
+    tvltest::CaughtFailure f = tvltest::Capture([&] { session.ExportCertificates(strPath, 2, strPassword); });
+    EXPECT_EQ(ERR_FILE_WRITE, f.nCode);
+    EXPECT_EQ("CWincryptSession::ExportCertificates", f.strContext);
+    EXPECT_EQ("", strPassword);
+    session.Close();
+    EXPECT_EQ(ERR_NO_SESSION, ResultOf([&] { session.GetSSLHandle(); }));
 }
 
 TEST_F(SessionTest, SslHandleNamesTheAuthenticationCertificateAndReusesTheWindow)

@@ -69,6 +69,24 @@ for name in "${!variants[@]}"; do
   ok "openssl $name: read, ${signers[$name]} signer(s) verified, content identical"
 done
 
+# The report names every signer in order.
+out=$(cli_run check "$(winpath "$work/o-two-signers.p7")" "$(winpath "$work/two.out")" \
+  "$(winpath "$work/two.log")")
+if grep -qa ' - Firma 1:'$'\r' "$work/two.log" && grep -qa ' - Firma 2:'$'\r' "$work/two.log" &&
+   grep -qa ' - N'$'\xfa''mero de firmas: 2'$'\r' "$work/two.log"; then
+  ok "two signers reported as Firma 1 and Firma 2"
+else bad "two-signer report: $(tr -d '\r' < "$work/two.log" | head -c 600)"; fi
+
+# A signer without signing time is refused.
+# shellcheck disable=SC2086
+openssl cms -sign -binary -nodetach -outform DER -noattr $(key soft-ds) -in "$data" -out "$work/noattr.p7"
+out=$(cli_run check "$(winpath "$work/noattr.p7")" "$(winpath "$work/noattr.out")" \
+  "$(winpath "$work/noattr.log")")
+if grep -q '^error -1010 ' <<<"$out" &&
+   grep -qa 'No existe informaci'$'\xf3''n sobre la fecha de la firma' "$work/noattr.log"; then
+  ok "signer without signing time refused (-1010)"
+else bad "no signing time: $out"; fi
+
 # 3. Tampering is rejected.
 src="$work/o-md5-definite.p7"
 python3 - "$src" "$work" <<'PY'

@@ -1,7 +1,7 @@
 // Windows driver of the session's signing and of the signed-file decoding, for
 // the OpenSSL interoperability check (interop.sh):
 //   sessioncli sign file|c2|baner SIGNCERT AUTHCERT ALGORITHM IN OUT
-//   sessioncli check IN OUT
+//   sessioncli check IN OUT [LOG]
 // Certificates are named as in the test PKI and read from the user's "MY" store.
 // Each command ends with a line "ms=N peak-kb=N" for the benchmarks.
 #include <windows.h>
@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "api/CLog.h"
 #include "api/CTarvoselException.h"
 #include "app/CTarvoselApp.h"
 #include "cert/wincrypt/CAPIWincrypt.h"
@@ -51,7 +52,11 @@ int main(int argc, char** argv)
             PrintFigures();
             return 0;
         }
-        if (argc == 4 && strcmp(argv[1], "check") == 0) {
+        if ((argc == 4 || argc == 5) && strcmp(argv[1], "check") == 0) {
+            if (argc == 5) {
+                CLog::SetEnabled(1);
+                CLog::SetPath(argv[4]);
+            }
             CSignInfoList signers;
             GetTarvoselApp().CheckSignedFile_(argv[2], argv[3], signers);
             printf("signers=%u\n", static_cast<unsigned>(signers.size()));
@@ -67,6 +72,6 @@ int main(int argc, char** argv)
         delete e;
         return 1;
     }
-    fprintf(stderr, "usage: sessioncli sign file|c2|baner SIGN AUTH ALG IN OUT | check IN OUT\n");
+    fprintf(stderr, "usage: sessioncli sign file|c2|baner SIGN AUTH ALG IN OUT | check IN OUT [LOG]\n");
     return 2;
 }
