@@ -165,11 +165,12 @@ void PrintFile(const char* pszPath)
 
 void Usage()
 {
-    fprintf(stderr,
-            "usage: tvlhost [--show-log] [--dll PATH] COMMAND [ARGS] ...\n"
-            "commands: log PATH | init [FLAGS] | fin | temp DIR | login | logout | validated |\n"
-            "          info | sign SRC DST [--base64] [--gzip] | check SRC DST [--base64] [--gzip] |\n"
-            "          export [POLICY] | ssl [POLICY] | lasterror | error CODE\n");
+    fprintf(
+        stderr,
+        "usage: tvlhost [--show-log] [--dll PATH] COMMAND [ARGS] ...\n"
+        "commands: log PATH | init [FLAGS] | fin | temp DIR | login | logout | validated |\n"
+        "          info | sign SRC DST [--base64] [--gzip] | check SRC DST [--base64] [--gzip] |\n"
+        "          export [POLICY] | ssl [POLICY] | lasterror | error CODE\n");
 }
 }  // namespace
 
@@ -211,9 +212,19 @@ int main(int argc, char** argv)
         }
         return cmds[i++].c_str();
     };
+    static const char* const kCommands[] = {"log",    "init",      "fin",       "temp", "login",
+                                            "logout", "validated", "info",      "sign", "check",
+                                            "export", "ssl",       "lasterror", "error"};
+    auto isCommand = [](const std::string& s) {
+        for (const char* psz : kCommands) {
+            if (s == psz)
+                return true;
+        }
+        return false;
+    };
+    // An optional argument is any next word that is neither a flag nor a command.
     auto optional = [&]() -> const char* {
-        if (i < cmds.size() && cmds[i].compare(0, 2, "--") != 0 && cmds[i] != "log" &&
-            cmds[i] != "init" && cmds[i] != "fin" && cmds[i] != "error")
+        if (i < cmds.size() && cmds[i].compare(0, 2, "--") != 0 && !isCommand(cmds[i]))
             return cmds[i++].c_str();
         return nullptr;
     };
