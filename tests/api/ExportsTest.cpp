@@ -183,3 +183,33 @@ TEST_F(ExportsTest, InicializarWithoutIniFails)
     EXPECT_EQ(ERR_NOT_INITIALISED, UsuarioValidado());
     EXPECT_EQ(RESULT_OK, Inicializar(0));
 }
+
+// A host that unloads the library without Finalizar must not pull the code from
+// under the library's own thread: the thread keeps the library loaded. With
+// Finalizar first, the library really goes.
+TEST(ExportsUnload, LibraryStaysWhileItsThreadRuns)
+{
+    std::string strIni = tvltest::ExeFolder() + "tarvosel.ini";
+    tvltest::WriteAll(strIni, "[Configuracion tarvosel]\r\nLog=0\r\n");
+    std::string strDll = tvltest::ExeFolder() + "..\\tarvosel.dll";
+    typedef int(__stdcall * PFN_INIT)(int);
+    typedef int(__stdcall * PFN_FIN)();
+
+    HMODULE hDll = LoadLibraryA(strDll.c_str());
+    ASSERT_NE(nullptr, hDll);
+    auto pfnInit = reinterpret_cast<PFN_INIT>(reinterpret_cast<void*>(GetProcAddress(hDll, "_Inicializar@4")));
+    auto pfnFin = reinterpret_cast<PFN_FIN>(reinterpret_cast<void*>(GetProcAddress(hDll, "_Finalizar@0")));
+    ASSERT_EQ(RESULT_OK, pfnInit(0));
+    ASSERT_EQ(RESULT_OK, pfnFin());
+    FreeLibrary(hDll);
+    EXPECT_EQ(nullptr, GetModuleHandleA("tarvosel.dll"));
+
+    hDll = LoadLibraryA(strDll.c_str());
+    ASSERT_NE(nullptr, hDll);
+    pfnInit = reinterpret_cast<PFN_INIT>(reinterpret_cast<void*>(GetProcAddress(hDll, "_Inicializar@4")));
+    ASSERT_EQ(RESULT_OK, pfnInit(0));
+    FreeLibrary(hDll);
+    EXPECT_NE(nullptr, GetModuleHandleA("tarvosel.dll"));
+    Sleep(200);  // the thread keeps running its loop in mapped code
+    DeleteFileA(strIni.c_str());
+}
