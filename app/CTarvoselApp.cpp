@@ -26,7 +26,6 @@
 namespace {
 const char kIniSection[] = "Configuracion tarvosel";
 const DWORD kStopWaitMs = 500;
-
 }  // namespace
 
 // The interface thread's record; owned by the application object so that it
