@@ -748,10 +748,8 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
     if (!input.IsValid())
         throw new CTarvoselException(EXC_OWN, ERR_FILE_READ, pszContext);
     // Creating the output would empty the signed file before it is read.
-    if (CUtil::IsSameFile(strIn.c_str(), strOut.c_str())) {
-        LogInfo("Error al escribir en fichero '%s': es el fichero de origen", strOut.c_str());
-        throw new CTarvoselException(EXC_OWN, ERR_FILE_READ, pszContext);
-    }
+    if (CUtil::IsSameFile(strIn.c_str(), strOut.c_str()))
+        CUtil::ThrowSameFile(strOut.c_str(), ERR_FILE_READ, pszContext);
     CFileHandle output(CreateFileA(strOut.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output.IsValid())

@@ -65,6 +65,12 @@ bool CUtil::IsSameFile(const char* pszPath1, const char* pszPath2)
     return n1 && n1 < MAX_PATH && n2 && n2 < MAX_PATH && lstrcmpiA(szFull1, szFull2) == 0;
 }
 
+void CUtil::ThrowSameFile(const char* pszDest, int nCode, const char* pszContext)
+{
+    LogInfo("Error al escribir en fichero '%s': es el fichero de origen", pszDest);
+    Fail(nCode, pszContext);
+}
+
 void CUtil::ZipFile(const char* pszSource, const char* pszDest)
 {
     const char* const pszContext = "CUtil::ZipFile";
@@ -82,8 +88,7 @@ void CUtil::ZipFile(const char* pszSource, const char* pszDest)
             Fail(ERR_FILE_WRITE, pszContext);
         if (IsSameFile(pszSource, pszDest)) {
             bDeleteDest = false;
-            LogInfo("Error al escribir en fichero '%s': es el fichero de origen", pszDest);
-            Fail(ERR_FILE_WRITE, pszContext);
+            ThrowSameFile(pszDest, ERR_FILE_WRITE, pszContext);
         }
         GzFile gz(gzopen(pszDest, "wb"), gzclose);
         if (!gz) {
@@ -133,8 +138,7 @@ void CUtil::UnzipFile(const char* pszSource, const char* pszDest)
             Fail(ERR_FILE_WRITE, pszContext);
         if (IsSameFile(pszSource, pszDest)) {
             bDeleteDest = false;
-            LogInfo("Error al escribir en fichero '%s': es el fichero de origen", pszDest);
-            Fail(ERR_FILE_WRITE, pszContext);
+            ThrowSameFile(pszDest, ERR_FILE_WRITE, pszContext);
         }
         CrtFile dest(fopen(pszDest, "wb"), fclose);
         if (!dest) {
@@ -204,10 +208,8 @@ void CUtil::Base64EncodeFile(const char* pszSource, const char* pszDest)
         Fail(ERR_FILE_READ, pszContext);
     }
     // Creating the destination would truncate the source before it is read.
-    if (IsSameFile(pszSource, pszDest)) {
-        LogInfo("Error al escribir en fichero '%s': es el fichero de origen", pszDest);
-        Fail(ERR_FILE_WRITE, pszContext);
-    }
+    if (IsSameFile(pszSource, pszDest))
+        ThrowSameFile(pszDest, ERR_FILE_WRITE, pszContext);
     CBase64Encoder encoder;
     if (!encoder.OpenFile(pszDest, 0)) {
         LogInfo("Error al escribir en fichero '%s'", pszDest);

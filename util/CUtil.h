@@ -32,6 +32,9 @@ public:
 
     // True when both paths name one existing file (links and spellings included).
     static bool IsSameFile(const char* pszPath1, const char* pszPath2);
+    // Logs and throws nCode for a destination that is the source itself: creating
+    // it would empty the source before it is read.
+    [[noreturn]] static void ThrowSameFile(const char* pszDest, int nCode, const char* pszContext);
 
 private:
     CUtil();

@@ -341,10 +341,8 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
     }
     // Creating the output would empty the input first: the signature would
     // cover nothing and the document would be gone.
-    if (CUtil::IsSameFile(strIn.c_str(), strOut.c_str())) {
-        LogInfo("Error al escribir en fichero '%s': es el fichero de origen", strOut.c_str());
-        throw new CTarvoselException(EXC_OWN, ERR_FILE_WRITE, pszContext);
-    }
+    if (CUtil::IsSameFile(strIn.c_str(), strOut.c_str()))
+        CUtil::ThrowSameFile(strOut.c_str(), ERR_FILE_WRITE, pszContext);
     CFileHandle output(CreateFileA(strOut.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output.IsValid()) {
