@@ -11,20 +11,19 @@ tvl_log() { printf '[tarvosel] %s\n' "$*" >&2; }
 
 tvl_display_start() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return; fi
-  local n
-  for n in 99 98 97 96 95 94 93 92 91 90; do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
-  done
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  # Xvfb picks a free display itself: several runs on one machine never meet.
+  local fifo n
+  fifo=$(mktemp -u "${TMPDIR:-/tmp}/tvl-xvfb.XXXXXX")
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
   TVL_STARTED_XVFB=$!
+  n=$(timeout 10 head -n 1 "$fifo" || true)
+  rm -f "$fifo"
+  if [ -z "$n" ]; then
+    tvl_log "Xvfb did not come up"
+    return 1
+  fi
   export DISPLAY=":$n"
-  local i
-  for i in $(seq 1 100); do
-    [ -e "/tmp/.X11-unix/X$n" ] && return
-    sleep 0.05
-  done
-  tvl_log "Xvfb did not come up on :$n"
-  return 1
 }
 
 # The template is made once per machine (wineboot takes a few seconds); every

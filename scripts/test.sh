@@ -16,8 +16,12 @@ cleanup() {
 }
 trap cleanup EXIT
 tvl_env_start
-if [ -x "$PCSC_BENCH" ]; then
-  "$PCSC_BENCH" start
+# One PC/SC bench per machine (pcscd's socket, the readers' ports): runs of
+# several checkouts take turns. TVL_NO_PCSC=1 runs without it (card tests skip).
+if [ -x "$PCSC_BENCH" ] && [ -z "${TVL_NO_PCSC:-}" ]; then
+  exec 9>/tmp/tvl-pcsc-bench.lock
+  flock 9
+  "$PCSC_BENCH" start 9>&-
   export TVL_PCSC_REQUIRED=1
 fi
 
