@@ -67,6 +67,10 @@ def log(msg):
 def recv_exact(sock, n):
     buf = b""
     while len(buf) < n:
+        # vpcd writes a frame's length and payload apart: a delayed ACK of the
+        # first would hold the second back (Nagle) for some 40 ms per command.
+        if hasattr(socket, "TCP_QUICKACK"):
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_QUICKACK, 1)
         chunk = sock.recv(n - len(buf))
         if not chunk:
             raise ConnectionError("vpcd closed the connection")

@@ -1,5 +1,12 @@
 #include "CCardChannel.h"
 
+#include "CspTrace.h"
+
+namespace {
+// pcscd looks at its readers about every 400 ms.
+const DWORD kSettleMs = 1500;
+}  // namespace
+
 DWORD CCardChannel::Open(SCARDCONTEXT hContext, const std::string& strReader)
 {
     Close();
@@ -9,6 +16,7 @@ DWORD CCardChannel::Open(SCARDCONTEXT hContext, const std::string& strReader)
         m_hCard = 0;
         return static_cast<DWORD>(r);
     }
+    m_hContext = hContext;
     m_strReader = strReader;
     r = SCardBeginTransaction(m_hCard);
     if (r != SCARD_S_SUCCESS) {
@@ -33,19 +41,30 @@ void CCardChannel::Close()
 
 DWORD CCardChannel::FailureOfTheLine(LONG lResult)
 {
+    const DWORD kRemoved = static_cast<DWORD>(SCARD_W_REMOVED_CARD);
     if (lResult == static_cast<LONG>(SCARD_W_REMOVED_CARD) ||
         lResult == static_cast<LONG>(SCARD_E_NO_SMARTCARD))
-        return static_cast<DWORD>(SCARD_W_REMOVED_CARD);
-    // Whatever the transfer said, a card that is gone is the story.
-    char szName[256];
-    DWORD cchName = sizeof(szName), dwState = 0, dwProtocol = 0, cbAtr = 36;
-    BYTE atr[36];
-    LONG r = SCardStatusA(m_hCard, szName, &cchName, &dwState, &dwProtocol, atr, &cbAtr);
-    if (r == static_cast<LONG>(SCARD_W_REMOVED_CARD) ||
-        r == static_cast<LONG>(SCARD_E_NO_SMARTCARD) ||
-        (r == SCARD_S_SUCCESS && dwState <= SCARD_ABSENT))
-        return static_cast<DWORD>(SCARD_W_REMOVED_CARD);
-    return static_cast<DWORD>(SCARD_F_COMM_ERROR);
+        return kRemoved;
+    // Whatever the transfer said, a card that is gone is the story. A card
+    // pulled in the middle of a command breaks the line before the service
+    // has seen the reader empty: give the reader a moment to tell.
+    SCARD_READERSTATEA state = {};
+    state.szReader = m_strReader.c_str();
+    state.dwCurrentState = SCARD_STATE_UNAWARE;
+    DWORD dwStart = GetTickCount();
+    for (;;) {
+        DWORD dwWait = state.dwCurrentState == SCARD_STATE_UNAWARE ? 0 : 250;
+        LONG r = SCardGetStatusChangeA(m_hContext, dwWait, &state, 1);
+        if (r == SCARD_S_SUCCESS && (state.dwEventState & SCARD_STATE_EMPTY))
+            return kRemoved;
+        if ((r != SCARD_S_SUCCESS && r != static_cast<LONG>(SCARD_E_TIMEOUT)) ||
+            GetTickCount() - dwStart > kSettleMs) {
+            CspTrace("%s: line failure 0x%08lx, reader 0x%08lx", m_strReader.c_str(), lResult,
+                     state.dwEventState);
+            return static_cast<DWORD>(SCARD_F_COMM_ERROR);
+        }
+        state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
+    }
 }
 
 DWORD CCardChannel::Transmit(const std::vector<BYTE>& apdu, std::vector<BYTE>& data, WORD& wStatus)
@@ -59,6 +78,9 @@ DWORD CCardChannel::Transmit(const std::vector<BYTE>& apdu, std::vector<BYTE>& d
     DWORD cbResponse = sizeof(response);
     LONG r = SCardTransmit(m_hCard, &pci, apdu.data(), static_cast<DWORD>(apdu.size()), nullptr,
                            response, &cbResponse);
+    // A card that answered something is still there: the answer was garbled.
+    if (r == SCARD_S_SUCCESS && cbResponse == 1)
+        return static_cast<DWORD>(SCARD_F_COMM_ERROR);
     if (r != SCARD_S_SUCCESS || cbResponse < 2)
         return FailureOfTheLine(r);
     wStatus = static_cast<WORD>((response[cbResponse - 2] << 8) | response[cbResponse - 1]);

@@ -28,6 +28,7 @@ public:
 private:
     DWORD FailureOfTheLine(LONG lResult);
 
+    SCARDCONTEXT m_hContext = 0;
     SCARDHANDLE m_hCard = 0;
     DWORD m_dwProtocol = 0;
     bool m_bTransaction = false;
