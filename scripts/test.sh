@@ -10,8 +10,10 @@ bash scripts/setup.sh
 
 tvl_build
 PCSC_BENCH=tests/smartcard/bench/pcsc-bench.sh
+# Only a run that took the bench stops it: another checkout's bench is not ours.
+bench_taken=
 cleanup() {
-  [ -x "$PCSC_BENCH" ] && "$PCSC_BENCH" stop >/dev/null 2>&1 || true
+  [ -n "$bench_taken" ] && "$PCSC_BENCH" stop >/dev/null 2>&1 || true
   tvl_env_stop
 }
 trap cleanup EXIT
@@ -21,6 +23,7 @@ tvl_env_start
 if [ -x "$PCSC_BENCH" ] && [ -z "${TVL_NO_PCSC:-}" ]; then
   exec 9>/tmp/tvl-pcsc-bench.lock
   flock 9
+  bench_taken=1
   "$PCSC_BENCH" start 9>&-
   export TVL_PCSC_REQUIRED=1
 fi

@@ -50,6 +50,17 @@ bool Has(const std::vector<std::string>& v, const std::string& s)
     return std::find(v.begin(), v.end(), s) != v.end();
 }
 
+// How many journal entries are of the command (its name before the colon).
+int CountOf(const std::vector<std::string>& journal, const std::string& strCommand)
+{
+    return static_cast<int>(
+        std::count_if(journal.begin(), journal.end(), [&](const std::string& s) {
+            return s.compare(0, strCommand.size(), strCommand) == 0 &&
+                   (s.size() == strCommand.size() || s[strCommand.size()] == ':' ||
+                    s[strCommand.size()] == '(');
+        }));
+}
+
 std::string Joined(const std::vector<std::string>& v)
 {
     std::string s;
@@ -159,6 +170,19 @@ protected:
         GetTarvoselApp().SetTempDir(m_strDir);
         GetTarvoselApp().SetRetryWait([this](DWORD dwMs) { m_waits.push_back(dwMs); });
         ASSERT_EQ(2, CCardManager::GetReaderCount());
+    }
+
+    // The card of the "TEMD_CSP" provider in reader 0, the application started
+    // and a session on the card's certificate handed to it.
+    CWincryptSession* StartTemdSession()
+    {
+        InsertCard(0, ATR_TEMD_CARD, APP_TEMD);
+        if (HasFatalFailure())
+            return nullptr;
+        StartApp();
+        if (HasFatalFailure())
+            return nullptr;
+        return AdoptCardSession("card-temd", "card-temd", PIN_TEMD, 0, CARD_NAME_TEMD);
     }
 
     // A card session handed to the application, the PIN typed once.
@@ -338,9 +362,7 @@ TEST_F(SigningCardTest, WrongCancelledAndBlockedPinsFailTheOpening)
         EXPECT_EQ(c.nTriesAfter, Tries(APP_TEMD));
         std::vector<std::string> journal = Journal(APP_TEMD);
         // A cancelled prompt sends the card no PIN at all.
-        int nVerifies = static_cast<int>(
-            std::count_if(journal.begin(), journal.end(),
-                          [](const std::string& s) { return s.compare(0, 7, "VERIFY:") == 0; }));
+        int nVerifies = CountOf(journal, "VERIFY");
         EXPECT_EQ(c.pszPin != nullptr ? 2 : 1, nVerifies) << Joined(journal);
     }
 
@@ -427,10 +449,7 @@ TEST_F(SigningCardTest, FilesSignedOnTheCardsAreAccepted)
 // card that was put back) and signs.
 TEST_F(SigningCardTest, CardPulledDuringALongSigning)
 {
-    ASSERT_NO_FATAL_FAILURE(InsertCard(0, ATR_TEMD_CARD, APP_TEMD));
-    ASSERT_NO_FATAL_FAILURE(StartApp());
-    CWincryptSession* pSession =
-        AdoptCardSession("card-temd", "card-temd", PIN_TEMD, 0, CARD_NAME_TEMD);
+    CWincryptSession* pSession = StartTemdSession();
     ASSERT_TRUE(pSession);
     std::string strData(8 * 1024 * 1024, '\0');
     for (size_t i = 0; i < strData.size(); ++i)
@@ -497,10 +516,7 @@ TEST_F(SigningCardTest, CardPulledDuringALongSigning)
 // key provider really gives when the card answers so.
 TEST_F(SigningCardTest, RetryPolicyMeetsTheProvidersRealErrors)
 {
-    ASSERT_NO_FATAL_FAILURE(InsertCard(0, ATR_TEMD_CARD, APP_TEMD));
-    ASSERT_NO_FATAL_FAILURE(StartApp());
-    CWincryptSession* pSession =
-        AdoptCardSession("card-temd", "card-temd", PIN_TEMD, 0, CARD_NAME_TEMD);
+    CWincryptSession* pSession = StartTemdSession();
     ASSERT_TRUE(pSession);
     std::string strData(10000, 'r');
     tvltest::WriteAll(Path("doc.txt"), strData);
@@ -572,9 +588,7 @@ TEST_F(SigningCardTest, RetryPolicyMeetsTheProvidersRealErrors)
         EXPECT_EQ(c.nResult, f.nCode) << f.strDescription << "\n" << log.Text();
         std::vector<std::string> journal = Journal(APP_TEMD);
         EXPECT_TRUE(Has(journal, c.pszFailedCommand)) << Joined(journal);
-        int nSigns = static_cast<int>(
-            std::count_if(journal.begin(), journal.end(),
-                          [](const std::string& s) { return s.compare(0, 4, "SIGN") == 0; }));
+        int nSigns = CountOf(journal, "SIGN");
         EXPECT_EQ(c.nSigns, nSigns) << Joined(journal);
         EXPECT_EQ(c.waits, m_waits);
         int nRetryLines =
