@@ -125,6 +125,51 @@ TEST_F(Certificate, DatesAreTheLocalTimeOfTheUtcValidity)
     EXPECT_EQ(FormatTime64(0, "%d/%m/%Y"), "01/01/1970");
 }
 
+// Contexts the certificate code frees and duplicates, in order.
+std::vector<std::pair<char, PCCERT_CONTEXT>> g_contextCalls;
+decltype(CAPIWincrypt::CertFreeCertificateContext) g_pfnRealFree = nullptr;
+decltype(CAPIWincrypt::CertDuplicateCertificateContext) g_pfnRealDuplicate = nullptr;
+
+BOOL WINAPI RecordingFree(PCCERT_CONTEXT p)
+{
+    g_contextCalls.push_back({'F', p});
+    return g_pfnRealFree(p);
+}
+
+PCCERT_CONTEXT WINAPI RecordingDuplicate(PCCERT_CONTEXT p)
+{
+    g_contextCalls.push_back({'D', p});
+    return g_pfnRealDuplicate(p);
+}
+
+TEST_F(Certificate, RebuildingFromItsOwnContextNeverTouchesAFreedContext)
+{
+    // The object holds the only reference: freeing it first would free the context.
+    std::unique_ptr<CWincryptCertificate> c = PkiCertificate("soft-ds");
+    PCCERT_CONTEXT pOwn = c->GetContext();
+    g_contextCalls.clear();
+    g_pfnRealFree = CAPIWincrypt::CertFreeCertificateContext;
+    g_pfnRealDuplicate = CAPIWincrypt::CertDuplicateCertificateContext;
+    CAPIWincrypt::CertFreeCertificateContext = RecordingFree;
+    CAPIWincrypt::CertDuplicateCertificateContext = RecordingDuplicate;
+    c->Create2(pOwn);
+    CAPIWincrypt::CertFreeCertificateContext = g_pfnRealFree;
+    CAPIWincrypt::CertDuplicateCertificateContext = g_pfnRealDuplicate;
+
+    bool bFreed = false;
+    for (const auto& call : g_contextCalls)
+    {
+        if (call.second != pOwn)
+            continue;
+        if (call.first == 'F')
+            bFreed = true;
+        else
+            EXPECT_FALSE(bFreed) << "duplicated after it was freed";
+    }
+    EXPECT_EQ(c->GetThumbprint(), PkiRecord("soft-ds").pszThumbprint);
+    EXPECT_EQ(c->GetSubject(), PkiRecord("soft-ds").pszSubject);
+}
+
 TEST_F(Certificate, PemIsTheFixturePemByteForByte)
 {
     for (const TestPkiCert& rec : g_aTestPki)
