@@ -19,7 +19,16 @@ enum class EPkcs7Error : int {
     SignerMismatch,  // the certificate is not the one named by the signer
     MissingDigest,   // authenticated attributes without a messageDigest
     HashMismatch,    // messageDigest differs from the content's digest
-    BadSignature     // the RSA signature does not verify
+    BadSignature,    // the RSA signature does not verify
+    NotData,              // the signed content is not of type data
+    Detached,             // the message does not carry the signed content
+    SignerNotFound,       // no certificate of the message names the signer
+    AmbiguousSigner,      // different certificates carry the signer's issuer and serial
+    AmbiguousDigest,      // messageDigest repeated or with several values
+    ContentTypeMismatch,  // contentType attribute differs from the content's type
+    DigestNotAnnounced,   // the signer's digest is not among the message's digests
+    AlgorithmMismatch,    // the signature algorithm names another hash than the digest
+    UnsupportedSignature  // a signature algorithm other than RSA
 };
 
 // Short English text for logs.
