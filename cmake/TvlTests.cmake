@@ -5,19 +5,24 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 include(GoogleTest)
 
 # tvl_add_test(NAME SOURCES... [RESOURCES] [LABELS l...] [FIXTURES f...] [DIR subdir]
-#              [FILTER gtest-filter])
+#              [FILTER gtest-filter] [TRUST name])
 # One executable per area; each test case runs in its own Wine process.
 # RESOURCES links the library's resource script into the executable.
 # DIR puts the executable in bin/DIR (for areas that need files beside it).
 # FILTER limits the cases CTest discovers (cases run otherwise get their own add_test).
+# TRUST names the trust data (tvl_trust_data) instead of the test deployment's.
 function(tvl_add_test name)
-  cmake_parse_arguments(T "RESOURCES;SERIAL" "DIR;FILTER" "SOURCES;LABELS;FIXTURES" ${ARGN})
+  cmake_parse_arguments(T "RESOURCES;SERIAL" "DIR;FILTER;TRUST" "SOURCES;LABELS;FIXTURES" ${ARGN})
   set(srcs ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
   if(T_RESOURCES)
     list(APPEND srcs ${TVL_RC})
   endif()
   add_executable(${name} ${srcs})
   target_link_libraries(${name} PRIVATE tvlcore gtest_main gtest)
+  if(NOT T_TRUST)
+    set(T_TRUST test)
+  endif()
+  tvl_use_trust_data(${name} ${T_TRUST})
   target_link_options(${name} PRIVATE -static)
   set(outdir ${CMAKE_BINARY_DIR}/bin)
   if(T_DIR)

@@ -15,8 +15,6 @@
 
 namespace {
 
-const int s_anResourceIds[CAuthorityStore::AUTHORITY_COUNT] = {1036, 1039, 1041, 1038,
-                                                               1035, 1037, 1034};
 // Scrambled-table entry of the first authority's fingerprint; the rest follow.
 const int FINGERPRINT_ENTRY = 2;
 // Between the names of an issuer list (tools/trustdata writes them so).

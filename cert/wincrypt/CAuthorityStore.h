@@ -35,6 +35,10 @@ public:
 
 private:
     CAuthorityStore();
+
+    // Resource id of each authority, in table order: data of the deployment,
+    // generated with the rest of its trust data (tools/trustdata).
+    static const int s_anResourceIds[AUTHORITY_COUNT];
 };
 
 // Environment and generation of an authority index; "ca no incluida en almacen
