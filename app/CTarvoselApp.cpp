@@ -799,10 +799,14 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
         return output.WriteAll(pData, nSize, dwIoError);
     });
     auto fail = [&](EPkcs7Error e) {
-        DWORD dwError = e == EPkcs7Error::Output && dwIoError != 0 ? dwIoError
-                                                                   : CheckFailureCode(e);
+        if (e == EPkcs7Error::Output && dwIoError != 0) {
+            // The message may be sound: the content could not be written.
+            LogInfo("Error al escribir en fichero '%s': %s", strOut.c_str(),
+                    SystemErrorText(dwIoError).c_str());
+            throw new CTarvoselException(EXC_WINDOWS, dwIoError, pszContext);
+        }
         LogInfo("Mensaje firmado no v\xE1lido: %s", MessageErrorText(e));
-        throw new CTarvoselException(EXC_WINDOWS, dwError, pszContext);
+        throw new CTarvoselException(EXC_WINDOWS, CheckFailureCode(e), pszContext);
     };
     EPkcs7Error e = EPkcs7Error::Ok;
     DWORD dwReadError = 0;

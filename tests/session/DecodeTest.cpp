@@ -126,3 +126,15 @@ TEST_F(DecodeTest, ReadFailureIsLoggedAsOne)
     EXPECT_NE(std::string::npos, s.find(" - Error al leer fichero '" + strUnreadable + "': ")) << s;
     EXPECT_EQ(std::string::npos, s.find("error al escribir el contenido")) << s;
 }
+
+TEST_F(DecodeTest, WriteFailureOfTheContentIsLoggedAsOne)
+{
+    SignSample();
+    // Wine maps Z: to the Unix root; /dev/full takes the open and fails every write.
+    const std::string strFull = "Z:\\dev\\full";
+    tvltest::LogCapture log("writefailure");
+    EXPECT_LT(Decode(Path("signed"), strFull), 0);
+    std::string s = log.Text();
+    EXPECT_NE(std::string::npos, s.find(" - Error al escribir en fichero '" + strFull + "': ")) << s;
+    EXPECT_EQ(std::string::npos, s.find("Mensaje firmado no v\xE1lido")) << s;
+}
