@@ -191,7 +191,9 @@ TEST(BerReader, RejectsStructuralFaults)
         {"end mark with length", {0x30, 0x80, 0x00, 0x01}, EPkcs7Error::BadEncoding},
         // Only "00 00" ends contents: a longer way to write length 0 would give
         // one message several encodings that read the same.
-        {"end mark with a long-form length", {0x30, 0x80, 0x00, 0x81, 0x00}, EPkcs7Error::BadEncoding},
+        {"end mark with a long-form length",
+         {0x30, 0x80, 0x00, 0x81, 0x00},
+         EPkcs7Error::BadEncoding},
         {"end mark with a four-byte length",
          {0x30, 0x80, 0x00, 0x84, 0x00, 0x00, 0x00, 0x00},
          EPkcs7Error::BadEncoding},

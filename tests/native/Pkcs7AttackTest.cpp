@@ -56,8 +56,10 @@ const CS_ATTACK ATTACKS[] = {
     {"md5WithRSA signature algorithm", [](CS_FORGE& f) { f.strSignatureOid = OID_MD5_RSA; }, 1,
      EPkcs7Error::Ok, EPkcs7Error::Ok},
     {"certificate carried twice",
-     [](CS_FORGE& f) { f.certs = {f.signerCert, f.signerCert}; }, 1, EPkcs7Error::Ok,
-     EPkcs7Error::Ok},
+     [](CS_FORGE& f) {
+         f.certs = {f.signerCert, f.signerCert};
+     },
+     1, EPkcs7Error::Ok, EPkcs7Error::Ok},
     {"messageDigest missing",
      [](CS_FORGE& f) { f.edit = [](std::vector<CS_ATTRIBUTE>& a, const Bytes&) { a.pop_back(); }; },
      1, EPkcs7Error::Ok, EPkcs7Error::MissingDigest},
@@ -104,25 +106,32 @@ const CS_ATTACK ATTACKS[] = {
      EPkcs7Error::Ok, EPkcs7Error::UnsupportedSignature},
     {"ECDSA signature algorithm", [](CS_FORGE& f) { f.strSignatureOid = OID_ECDSA_SHA256; }, 1,
      EPkcs7Error::Ok, EPkcs7Error::UnsupportedSignature},
-    {"sha256WithRSA over an MD5 digest", [](CS_FORGE& f) { f.strSignatureOid = OID_SHA256_RSA; },
-     1, EPkcs7Error::Ok, EPkcs7Error::AlgorithmMismatch},
+    {"sha256WithRSA over an MD5 digest", [](CS_FORGE& f) { f.strSignatureOid = OID_SHA256_RSA; }, 1,
+     EPkcs7Error::Ok, EPkcs7Error::AlgorithmMismatch},
     {"digest not announced", [](CS_FORGE& f) { f.announced = {OID_SHA1}; }, 1, EPkcs7Error::Ok,
      EPkcs7Error::DigestNotAnnounced},
-    {"no certificate for the signer",
-     [](CS_FORGE& f) { f.certs = {CTestPki::Get().CertDer(2)}; }, 1, EPkcs7Error::Ok,
-     EPkcs7Error::SignerNotFound},
+    {"no certificate for the signer", [](CS_FORGE& f) { f.certs = {CTestPki::Get().CertDer(2)}; },
+     1, EPkcs7Error::Ok, EPkcs7Error::SignerNotFound},
     {"another key under the signer's name before the real certificate, real key",
-     [](CS_FORGE& f) { f.certs = {Impostor(), f.signerCert}; }, 1, EPkcs7Error::Ok,
-     EPkcs7Error::AmbiguousSigner},
+     [](CS_FORGE& f) {
+         f.certs = {Impostor(), f.signerCert};
+     },
+     1, EPkcs7Error::Ok, EPkcs7Error::AmbiguousSigner},
     {"another key under the signer's name after the real certificate, real key",
-     [](CS_FORGE& f) { f.certs = {f.signerCert, Impostor()}; }, 1, EPkcs7Error::Ok,
-     EPkcs7Error::AmbiguousSigner},
+     [](CS_FORGE& f) {
+         f.certs = {f.signerCert, Impostor()};
+     },
+     1, EPkcs7Error::Ok, EPkcs7Error::AmbiguousSigner},
     {"another key under the signer's name before the real certificate, that key",
-     [](CS_FORGE& f) { f.certs = {Impostor(), f.signerCert}; }, 2, EPkcs7Error::Ok,
-     EPkcs7Error::AmbiguousSigner},
+     [](CS_FORGE& f) {
+         f.certs = {Impostor(), f.signerCert};
+     },
+     2, EPkcs7Error::Ok, EPkcs7Error::AmbiguousSigner},
     {"another key under the signer's name after the real certificate, that key",
-     [](CS_FORGE& f) { f.certs = {f.signerCert, Impostor()}; }, 2, EPkcs7Error::Ok,
-     EPkcs7Error::AmbiguousSigner},
+     [](CS_FORGE& f) {
+         f.certs = {f.signerCert, Impostor()};
+     },
+     2, EPkcs7Error::Ok, EPkcs7Error::AmbiguousSigner},
 };
 
 class Attack : public ::testing::TestWithParam<CS_ATTACK> {};
@@ -155,7 +164,8 @@ TEST_P(Attack, RefusedForItsOwnReason)
         size_t nCert = 0;
         EPkcs7Error e = reader.FindSignerCertificate(0, nCert);
         if (e == EPkcs7Error::Ok)
-            e = reader.Verify(0, reader.Certificate(nCert).data(), reader.Certificate(nCert).size());
+            e = reader.Verify(0, reader.Certificate(nCert).data(),
+                              reader.Certificate(nCert).size());
         EXPECT_EQ(e, a.check);
     }
 }

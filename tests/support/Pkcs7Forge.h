@@ -49,8 +49,8 @@ struct CS_FORGE {
     std::string strDigestOid = OID_MD5;
     std::vector<std::string> announced;  // digestAlgorithms; empty: the signer's digest
     std::string strSignatureOid = OID_RSA;
-    Bytes signerCert;                    // names the signer (issuer and serial)
-    std::vector<Bytes> certs;            // carried, in order; empty: the signer's
+    Bytes signerCert;          // names the signer (issuer and serial)
+    std::vector<Bytes> certs;  // carried, in order; empty: the signer's
     bool bAttributes = true;
     // Indefinite lengths, ended by "00 00": for the message, the signed data,
     // the signer infos and the signer info; for the signed attributes, which are
@@ -121,15 +121,14 @@ inline Bytes Forge(const CS_FORGE& f, const FDigest& digest, const FSign& sign)
         return Bytes();
     const Bytes contentDigest = digest(f.strDigestOid, f.content);
 
-    Bytes signerInfo = Cat({Bytes{0x02, 0x01, 0x01},
-                            Tlv(0x30, Cat({id.Issuer(), id.SerialElement()})),
-                            Algorithm(f.strDigestOid)});
+    Bytes signerInfo =
+        Cat({Bytes{0x02, 0x01, 0x01}, Tlv(0x30, Cat({id.Issuer(), id.SerialElement()})),
+             Algorithm(f.strDigestOid)});
     Bytes signature;
     if (f.bAttributes) {
-        std::vector<CS_ATTRIBUTE> attrs = {
-            {OID_CONTENT_TYPE, {Oid(f.strContentType)}},
-            {OID_SIGNING_TIME, {SigningTime()}},
-            {OID_MESSAGE_DIGEST, {Tlv(0x04, contentDigest)}}};
+        std::vector<CS_ATTRIBUTE> attrs = {{OID_CONTENT_TYPE, {Oid(f.strContentType)}},
+                                           {OID_SIGNING_TIME, {SigningTime()}},
+                                           {OID_MESSAGE_DIGEST, {Tlv(0x04, contentDigest)}}};
         if (f.edit)
             f.edit(attrs, contentDigest);
         Bytes body = AttributeSet(attrs);
@@ -138,8 +137,8 @@ inline Bytes Forge(const CS_FORGE& f, const FDigest& digest, const FSign& sign)
     } else {
         signature = sign(f.strDigestOid, f.content);
     }
-    signerInfo = Element(0x30, Cat({signerInfo, Algorithm(f.strSignatureOid), Tlv(0x04, signature)}),
-                         f.bIndefinite);
+    signerInfo = Element(
+        0x30, Cat({signerInfo, Algorithm(f.strSignatureOid), Tlv(0x04, signature)}), f.bIndefinite);
 
     Bytes algs;
     for (const std::string& oid :
@@ -152,11 +151,10 @@ inline Bytes Forge(const CS_FORGE& f, const FDigest& digest, const FSign& sign)
     for (const Bytes& c : f.certs.empty() ? std::vector<Bytes>{f.signerCert} : f.certs)
         certs = Cat({certs, c});
     const bool bIndef = f.bIndefinite;
-    Bytes signedData =
-        Element(0x30,
-                Cat({Bytes{0x02, 0x01, 0x01}, Tlv(0x31, algs), Tlv(0x30, inner), Tlv(0xA0, certs),
-                     Element(0x31, signerInfo, bIndef)}),
-                bIndef);
+    Bytes signedData = Element(0x30,
+                               Cat({Bytes{0x02, 0x01, 0x01}, Tlv(0x31, algs), Tlv(0x30, inner),
+                                    Tlv(0xA0, certs), Element(0x31, signerInfo, bIndef)}),
+                               bIndef);
     return Element(0x30, Cat({Oid(OID_SIGNED_DATA), Element(0xA0, signedData, bIndef)}), bIndef);
 }
 
