@@ -254,7 +254,7 @@ void CWincryptSession::GetSessionData(CS_SESSIONINFO* pInfo)
     pInfo->pDetails = &m_CardInfo;
 }
 
-void CWincryptSession::GetCertificates(CCertificateList& lstCertificates)
+void CWincryptSession::GetCertificates(CCertificateArray& lstCertificates)
 {
     CCriticalSection::CGuard guard(m_csData);
     lstCertificates.assign(m_lstCertificates.begin(), m_lstCertificates.end());
