@@ -22,7 +22,8 @@ fi
 cmake --build "$TVL_BUILD" --target loadsoak loadcardsoak tvlkeepalive -j2 >/dev/null
 . bench/soak-card.sh
 CYCLES=${1:-1000}
-DLL="Z:$TVL_BUILD/bin/tarvosel.dll"
+# TVL_SOAK_DLL measures another build of the library (a Windows path).
+DLL=${TVL_SOAK_DLL:-"Z:$TVL_BUILD/bin/tarvosel.dll"}
 
 cleanup() {
   soak_card_out
