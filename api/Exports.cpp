@@ -62,12 +62,13 @@ void LogBannerLine(const char* pszExport)
 template <typename Op, typename OnFailure>
 bool RunFrame(const char* pszExport, FrameLog eLog, int& nResult, Op op, OnFailure onFailure)
 {
-    if (eLog == FRAME_LOGGED)
-        LogBannerLine(pszExport);
     nResult = RESULT_OK;
     SetLastResult(nResult);
     CTarvoselException* e = nullptr;
     try {
+        // The banner allocates too: nothing may leave the export.
+        if (eLog == FRAME_LOGGED)
+            LogBannerLine(pszExport);
         op();
         return true;
     } catch (CTarvoselException* pCaught) {
@@ -89,8 +90,13 @@ bool RunFrame(const char* pszExport, FrameLog eLog, int& nResult, Op op, OnFailu
     }
     nResult = e->GetResultCode();
     SetLastResult(nResult);
-    if (eLog == FRAME_LOGGED)
-        LogInfo("%s", e->GetDescription().c_str());
+    if (eLog == FRAME_LOGGED) {
+        // A description that cannot be built is not logged; the code stands.
+        try {
+            LogInfo("%s", e->GetDescription().c_str());
+        } catch (...) {
+        }
+    }
     bool bTurnedIntoSuccess = onFailure(*e);
     delete e;
     if (bTurnedIntoSuccess) {

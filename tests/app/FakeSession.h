@@ -74,8 +74,9 @@ public:
     int GetSSLHandle() override
     {
         Hook(m_fnOnSSL);
-        return 0;
+        return m_fnSSLHandle ? m_fnSSLHandle() : 0;
     }
+    std::function<int()> m_fnSSLHandle;
     // Run inside those slots before their work: a test makes them block.
     std::function<void()> m_fnOnData, m_fnOnInvalidate, m_fnOnExport, m_fnOnSSL;
     void ChangePolicyCertificate(std::string) override {}
