@@ -37,12 +37,13 @@ public:
     // Code of a signing algorithm name for the toolkit's protection options.
     static int AlgorithmCode(const std::string& strName);
     // nLength characters: a digit, a lower-case letter, an upper-case letter,
-    // then any of the 62.
+    // then any of the 62; drawn from the platform's random generator.
     static void MakeRandomPassword(int nLength, std::string& strPassword);
     // The policy certificate's path for a profile: its extension becomes ".pch".
     static std::string PolicyCertificatePath(const std::string& strProfilePath);
 
     int GetIssuerIndex() const { return m_nIssuerIndex; }
+    EntFile* GetEntFile() const { return m_pEntFile; }
     // The hidden HTTP/S window, once GetSSLHandle has made it.
     HWND GetHTTPSWindow() const;
 

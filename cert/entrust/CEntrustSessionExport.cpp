@@ -1,6 +1,9 @@
 // Signing, export and the SSL handle of an Entrust session.
 #include "cert/entrust/CEntrustSession.h"
 
+#include <windows.h>
+#include <ntsecapi.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -33,6 +36,16 @@ const CAlgorithm kAlgorithms[] = {
 const int kDefaultAlgorithm = 6;
 const int kExportIterations = 2000;
 
+// A number from 0 to 32767 like rand()'s, but from the platform's generator: a
+// password that protects private keys must not follow from the time of day.
+int Random15()
+{
+    unsigned short nValue = 0;
+    if (!RtlGenRandom(&nValue, sizeof(nValue)))
+        return rand();
+    return nValue & 0x7FFF;
+}
+
 void Wipe(std::string& str)
 {
     if (!str.empty())
@@ -55,13 +68,13 @@ void CEntrustSession::MakeRandomPassword(int nLength, std::string& strPassword)
     strPassword.clear();
     if (nLength < 1)
         return;
-    strPassword += kAlphabet[rand() * 9 / 32767];
+    strPassword += kAlphabet[Random15() * 9 / 32767];
     if (nLength > 1)
-        strPassword += kAlphabet[rand() * 25 / 32767 + 10];
+        strPassword += kAlphabet[Random15() * 25 / 32767 + 10];
     if (nLength > 2)
-        strPassword += kAlphabet[rand() * 25 / 32767 + 36];
+        strPassword += kAlphabet[Random15() * 25 / 32767 + 36];
     for (int i = 3; i < nLength; ++i)
-        strPassword += kAlphabet[rand() * 61 / 32767];
+        strPassword += kAlphabet[Random15() * 61 / 32767];
 }
 
 void CEntrustSession::SignFile(std::string strIn, std::string strOut, std::string strAlgorithm)

@@ -8,6 +8,9 @@
 #include "platform/pkcs12/CCryptoPrimitives.h"
 
 namespace {
+// The extended key usage that makes a certificate of the issuer a policy certificate.
+const char kPolicyUsage[] = POLICY_CERTIFICATE_USAGE;
+
 bool IsFile(const std::string& strPath)
 {
     DWORD dwAttributes = GetFileAttributesA(strPath.c_str());
@@ -90,6 +93,9 @@ short EntFile::OpenProfileFile(const std::string& strPath)
 {
     if (!IsFile(strPath))
         return ENT_ERR_PROFILE_OPEN;
+    // Told before opening: a privileged user could open it for writing anyway.
+    if (GetFileAttributesA(strPath.c_str()) & FILE_ATTRIBUTE_READONLY)
+        return ENT_ERR_READ_ONLY;
     // Write access keeps other programs from changing the profile under us.
     m_hProfile = CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -97,8 +103,6 @@ short EntFile::OpenProfileFile(const std::string& strPath)
         return ENT_OK;
     DWORD dwError = GetLastError();
     if (dwError == ERROR_ACCESS_DENIED) {
-        if (GetFileAttributesA(strPath.c_str()) & FILE_ATTRIBUTE_READONLY)
-            return ENT_ERR_READ_ONLY;
         HANDLE hRead = CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (hRead != INVALID_HANDLE_VALUE) {
@@ -120,9 +124,9 @@ short EntFile::Login(const char* pszProfile, const char* pszPassword, const char
     if (hIni == INVALID_HANDLE_VALUE)
         return ENT_ERR_INI_FILE;
     CloseHandle(hIni);
-    std::string strServer = IniText(pszIniFile, "Entrust Settings", "server", "");
-    std::string strProtocol =
-        IniText(pszIniFile, "Directory Connection Settings", "DirectoryProtocol", "LDAPv3");
+    m_strIniFile = pszIniFile;
+    m_strServer = IniText(pszIniFile, "Entrust Settings", "server", "");
+    m_strProtocol = IniText(pszIniFile, "Directory Connection Settings", "DirectoryProtocol", "LDAPv3");
 
     if (pszProfile == nullptr || *pszProfile == '\0')
         return ENT_ERR_PROFILE_OPEN;
@@ -170,7 +174,7 @@ short EntFile::Login(const char* pszProfile, const char* pszPassword, const char
 
     if (bOffline)
         return ENT_OK;
-    return CheckOnline(strServer, strProtocol);
+    return CheckOnline(m_strServer, m_strProtocol);
 }
 
 short EntFile::CheckOnline(const std::string& strServer, const std::string& strProtocol)
@@ -253,12 +257,13 @@ short EntFile::CheckPolicy(EntTime& tEnd)
     CloseHandle(hFile);
     if (!bRead)
         return bTooBig ? ENT_ERR_POLICY_INVALID : ENT_ERR_POLICY_MISSING;
-    // A certificate that the profile's issuer signed.
+    // A certificate for this use that the profile's issuer signed.
     std::shared_ptr<const EntX509> pPolicy = EntX509::Parse(data.data(), data.size());
     const std::shared_ptr<const EntX509>& pIssuer = m_pProfile->Issuer();
     CCryptoPrimitives crypto;
     CCryptoPrimitives::EHash eHash;
     if (!pPolicy || !pIssuer || !pPolicy->IsIssuedBy(*pIssuer) ||
+        !pPolicy->HasExtendedKeyUsage(kPolicyUsage) ||
         !CCryptoPrimitives::HashOfOid(pPolicy->SignatureDigestOid(), eHash) ||
         !crypto.RsaVerify(pIssuer->Modulus(), pIssuer->PublicExponent(), eHash,
                           pPolicy->Tbs().data(), pPolicy->Tbs().size(), pPolicy->Signature()))

@@ -15,8 +15,8 @@ class EntProfile;
 
 // An open profile: the user's keys and certificates, the policy certificate
 // and the address book beside the profile, and the directory of an online
-// login. Files beside "<folder>\<name>.epf": "<name>.pch" (policy certificate)
-// and "<name>.pab" (address book).
+// login. Files beside "<folder>\<name>.epf": "<name>.pch" (policy certificate,
+// see POLICY_CERTIFICATE_USAGE) and "<name>.pab" (address book).
 //
 // The constructor logs in; GetConstructorError tells how it went (a warning
 // leaves the profile open). While the object lives the profile file stays open
@@ -75,6 +75,10 @@ public:
 
     // Paths beside the profile.
     static std::string SiblingPath(const std::string& strProfile, const char* pszExtension);
+    // What the login read from the initialisation file.
+    const std::string& GetIniFile() const { return m_strIniFile; }
+    const std::string& GetDirectoryServer() const { return m_strServer; }
+    const std::string& GetDirectoryProtocol() const { return m_strProtocol; }
 
 private:
     EntFile(const EntFile&) = delete;
@@ -90,6 +94,9 @@ private:
     std::wstring WidePassword(const char* pszPassword) const;
 
     std::string m_strProfilePath;
+    std::string m_strIniFile;
+    std::string m_strServer;
+    std::string m_strProtocol;
     short m_nConstructorError;
     int m_bOnline;
     HANDLE m_hProfile;

@@ -12,6 +12,7 @@ namespace {
 const char kRsaEncryption[] = "1.2.840.113549.1.1.1";
 const char kKeyUsage[] = "2.5.29.15";
 const char kKeyPeriod[] = "2.5.29.16";
+const char kExtendedKeyUsage[] = "2.5.29.37";
 const char kCommonName[] = "2.5.4.3";
 // A certificate larger than this is no certificate of ours.
 const size_t kMaxCertificate = 64 * 1024;
@@ -351,6 +352,13 @@ bool EntX509::LoadExtensions(const CBerElement& extensions)
                 for (int b = 0; b < 8; ++b)
                     if (inner.Content()[k] & (0x80 >> b))
                         m_nKeyUsage |= 1u << ((k - 1) * 8 + b);
+        } else if (CAsn1Util::IsOid(parts[0], kExtendedKeyUsage)) {
+            std::vector<CBerElement> usages;
+            if (!CAsn1Util::ParseWhole(value.Content(), value.ContentSize(), 0x30, inner) ||
+                !CAsn1Util::Children(inner, 0x30, usages))
+                return false;
+            for (const CBerElement& u : usages)
+                m_extendedKeyUsages.push_back(CAsn1Util::Oid(u));
         } else if (CAsn1Util::IsOid(parts[0], kKeyPeriod)) {
             std::vector<CBerElement> period;
             if (!CAsn1Util::ParseWhole(value.Content(), value.ContentSize(), 0x30, inner) ||
@@ -375,6 +383,15 @@ bool EntX509::HasKeyUsage(int nBit) const
     if (nBit < 0 || nBit >= KU_BITS)
         return false;
     return !m_bKeyUsage || (m_nKeyUsage & (1u << nBit)) != 0;
+}
+
+bool EntX509::HasExtendedKeyUsage(const std::string& strOid) const
+{
+    for (const std::string& s : m_extendedKeyUsages) {
+        if (s == strOid)
+            return true;
+    }
+    return false;
 }
 
 std::string EntX509::Sha1Text() const

@@ -38,6 +38,8 @@ public:
     EntTime NotAfter() const { return m_tNotAfter; }
     // Without the extension every usage is allowed.
     bool HasKeyUsage(int nBit) const;
+    // Without the extension no extended usage is named.
+    bool HasExtendedKeyUsage(const std::string& strOid) const;
     // The private key usage period's end; 0 when the extension has none.
     bool HasKeyPeriod() const { return m_bKeyPeriod; }
     EntTime KeyPeriodEnd() const { return m_tKeyPeriodEnd; }
@@ -70,6 +72,7 @@ private:
     int m_nVersion = 0;
     std::string m_strIssuer, m_strSubject, m_strCommonName, m_strSignatureDigest;
     EntTime m_tNotBefore = 0, m_tNotAfter = 0, m_tKeyPeriodEnd = 0;
+    std::vector<std::string> m_extendedKeyUsages;
     bool m_bKeyUsage = false, m_bKeyPeriod = false;
     unsigned m_nKeyUsage = 0;
 };

@@ -65,6 +65,10 @@ struct PROTECT_OPTIONS {
 };
 const short PROTECT_FORMAT_SIGNED = 7;
 
+// The policy certificate beside a profile is a certificate of the profile's
+// issuer with this extended key usage; exports need one that is valid.
+#define POLICY_CERTIFICATE_USAGE "1.3.6.1.4.1.99999.7.2"
+
 // Selector of GetPolicyCertificateInformation: days of validity left.
 const int POLICY_INFO_DAYS_LEFT = 35;
 

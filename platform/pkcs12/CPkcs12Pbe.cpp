@@ -209,6 +209,38 @@ EPkcs12Error CPkcs12Pbe::DecryptPkcs12(const std::string& strOid, const CBerElem
 EPkcs12Error CPkcs12Pbe::Encrypt(const std::wstring& strPassword, unsigned nIterations,
                                  const Bytes& plain, Bytes& algorithm, Bytes& encrypted)
 {
+    for (wchar_t c : strPassword) {
+        if (c < 0x20 || c > 0x7E)
+            return EncryptPkcs12(strPassword, nIterations, plain, algorithm, encrypted);
+    }
+    return EncryptPbes2(strPassword, nIterations, plain, algorithm, encrypted);
+}
+
+EPkcs12Error CPkcs12Pbe::EncryptPkcs12(const std::wstring& strPassword, unsigned nIterations,
+                                       const Bytes& plain, Bytes& algorithm, Bytes& encrypted)
+{
+    Bytes salt(8);
+    if (!m_crypto.Random(salt.data(), salt.size()))
+        return EPkcs12Error::Crypto;
+    Bytes password = BmpPassword(strPassword), key, iv;
+    bool bOk = m_crypto.Pkcs12Kdf(CCryptoPrimitives::HASH_SHA1, password, salt, nIterations, 1, 24, key) &&
+               m_crypto.Pkcs12Kdf(CCryptoPrimitives::HASH_SHA1, password, salt, nIterations, 2, 8, iv) &&
+               m_crypto.Encrypt(CCryptoPrimitives::CIPHER_DES3, key, iv, plain, encrypted);
+    WipeBytes(password);
+    WipeBytes(key);
+    if (!bOk)
+        return EPkcs12Error::Crypto;
+    Bytes parameters;
+    CAsn1Util::AppendOctetString(parameters, salt);
+    CAsn1Util::AppendSmallInt(parameters, static_cast<long>(nIterations));
+    algorithm.clear();
+    CAsn1Util::AppendAlgorithm(algorithm, kPbeSha1Des3, CAsn1Util::Wrap(0x30, parameters));
+    return EPkcs12Error::Ok;
+}
+
+EPkcs12Error CPkcs12Pbe::EncryptPbes2(const std::wstring& strPassword, unsigned nIterations,
+                                      const Bytes& plain, Bytes& algorithm, Bytes& encrypted)
+{
     Bytes salt(16), iv(16);
     if (!m_crypto.Random(salt.data(), salt.size()) || !m_crypto.Random(iv.data(), iv.size()))
         return EPkcs12Error::Crypto;

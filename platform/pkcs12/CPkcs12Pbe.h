@@ -19,8 +19,12 @@ public:
     // Decrypts with the scheme named by the AlgorithmIdentifier element.
     EPkcs12Error Decrypt(const CBerElement& algorithm, const std::wstring& strPassword,
                          const Bytes& encrypted, Bytes& plain);
-    // PBES2 with PBKDF2-HMAC-SHA256 and AES-256-CBC; returns the
-    // AlgorithmIdentifier it used (DER) in algorithm.
+    // PBES2 with PBKDF2-HMAC-SHA256 and AES-256-CBC for a password in plain
+    // ASCII. PBES2 feeds the password's bytes to the key derivation, and readers
+    // disagree on the bytes of other characters (OpenSSL takes UTF-8, the
+    // platform's import its code page), so any other password gets the PKCS#12
+    // scheme with triple DES, whose derivation takes the password as Unicode.
+    // Returns the AlgorithmIdentifier used (DER) in algorithm.
     EPkcs12Error Encrypt(const std::wstring& strPassword, unsigned nIterations, const Bytes& plain,
                          Bytes& algorithm, Bytes& encrypted);
 
@@ -29,6 +33,10 @@ public:
     static Bytes BmpPassword(const std::wstring& strPassword);
 
 private:
+    EPkcs12Error EncryptPbes2(const std::wstring& strPassword, unsigned nIterations,
+                              const Bytes& plain, Bytes& algorithm, Bytes& encrypted);
+    EPkcs12Error EncryptPkcs12(const std::wstring& strPassword, unsigned nIterations,
+                               const Bytes& plain, Bytes& algorithm, Bytes& encrypted);
     EPkcs12Error DecryptPbes2(const CBerElement& parameters, const std::wstring& strPassword,
                               const Bytes& encrypted, Bytes& plain);
     EPkcs12Error DecryptPkcs12(const std::string& strOid, const CBerElement& parameters,

@@ -9,6 +9,8 @@
 // OpenSSL and the platform's import both read it: the certificates in one
 // PBES2-encrypted part, the keys as PBES2-shrouded key bags in a plain part
 // (PBKDF2 with HMAC-SHA-256, AES-256-CBC), an HMAC-SHA-256 integrity MAC.
+// A password beyond plain ASCII takes the PKCS#12 triple-DES scheme instead
+// (see CPkcs12Pbe::Encrypt).
 class CPkcs12Writer {
 public:
     explicit CPkcs12Writer(CCryptoPrimitives& crypto) : m_crypto(crypto) {}
