@@ -3,12 +3,13 @@
 #include <windows.h>
 
 #include "cert/pkcs7/CDerWriter.h"
+#include "platform/entrust/EntFileIo.h"
 #include "platform/entrust/EntrustToolkit.h"
 #include "platform/pkcs12/CAsn1Util.h"
 
 namespace {
 // An address book of a few thousand people stays far below this.
-const LONGLONG kMaxSize = 16 * 1024 * 1024;
+const size_t kMaxSize = 16 * 1024 * 1024;
 
 std::string Convert(const std::string& str, UINT nFrom, UINT nTo)
 {
@@ -113,23 +114,12 @@ short EntAddressBook::Create() const
 short EntAddressBook::Load(std::vector<EntrustName>& entries) const
 {
     entries.clear();
-    HANDLE hFile = CreateFileA(m_strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return Exists() ? ENT_ERR_FILE_READ : ENT_ERR_NO_PAB;
-    LARGE_INTEGER size;
     std::vector<uint8_t> data;
-    bool bRead = GetFileSizeEx(hFile, &size) && size.QuadPart <= kMaxSize;
-    if (bRead) {
-        data.resize(static_cast<size_t>(size.QuadPart));
-        DWORD dwRead = 0;
-        bRead = data.empty() || (ReadFile(hFile, data.data(), static_cast<DWORD>(data.size()), &dwRead,
-                                          nullptr) &&
-                                 dwRead == data.size());
+    switch (EntFileIo::ReadWhole(m_strPath, kMaxSize, data)) {
+    case EntFileIo::IO_OK: break;
+    case EntFileIo::IO_CANNOT_OPEN: return Exists() ? ENT_ERR_FILE_READ : ENT_ERR_NO_PAB;
+    default: return ENT_ERR_PAB_DAMAGED;
     }
-    CloseHandle(hFile);
-    if (!bRead)
-        return ENT_ERR_PAB_DAMAGED;
 
     CBerElement book;
     std::vector<CBerElement> fields, list;
@@ -205,16 +195,9 @@ short EntAddressBook::Save(const std::vector<EntrustName>& entries) const
     std::vector<uint8_t> data = CAsn1Util::Wrap(0x30, book);
 
     std::string strTemp = m_strPath + ".tmp";
-    HANDLE hFile = CreateFileA(strTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    if (!EntFileIo::WriteWhole(strTemp, data))
         return ENT_ERR_FILE_WRITE;
-    DWORD dwWritten = 0;
-    bool bOk = WriteFile(hFile, data.data(), static_cast<DWORD>(data.size()), &dwWritten, nullptr) &&
-               dwWritten == data.size() && FlushFileBuffers(hFile);
-    CloseHandle(hFile);
-    if (!bOk || !MoveFileExA(strTemp.c_str(), m_strPath.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExA(strTemp.c_str(), m_strPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileA(strTemp.c_str());
         return ENT_ERR_FILE_WRITE;
     }

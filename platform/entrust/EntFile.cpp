@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include "platform/entrust/EntDirectory.h"
+#include "platform/entrust/EntFileIo.h"
 #include "platform/entrust/EntProfile.h"
 #include "platform/pkcs12/CCryptoPrimitives.h"
 
@@ -25,23 +26,6 @@ std::string IniText(const char* pszIni, const char* pszSection, const char* pszK
     return szValue;
 }
 
-// Reads a whole small file from an open handle.
-bool ReadAll(HANDLE hFile, size_t nMax, std::vector<uint8_t>& data, bool& bTooBig)
-{
-    bTooBig = false;
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(hFile, &size))
-        return false;
-    if (size.QuadPart > static_cast<LONGLONG>(nMax)) {
-        bTooBig = true;
-        return false;
-    }
-    data.resize(static_cast<size_t>(size.QuadPart));
-    DWORD dwRead = 0;
-    return data.empty() ||
-           (ReadFile(hFile, data.data(), static_cast<DWORD>(data.size()), &dwRead, nullptr) &&
-            dwRead == data.size());
-}
 }  // namespace
 
 EntFile::EntFile(const char* pszProfile, const char* pszPassword, const char* pszIniFile,
@@ -137,9 +121,11 @@ short EntFile::Login(const char* pszProfile, const char* pszPassword, const char
     if (nCode != ENT_OK)
         return nCode;
     std::vector<uint8_t> data;
-    bool bTooBig = false;
-    if (!ReadAll(m_hProfile, EntProfile::MAX_SIZE, data, bTooBig))
-        return bTooBig ? ENT_ERR_PROFILE_FORMAT : ENT_ERR_PROFILE_OPEN;
+    switch (EntFileIo::ReadWhole(m_hProfile, EntProfile::MAX_SIZE, data)) {
+    case EntFileIo::IO_OK: break;
+    case EntFileIo::IO_TOO_BIG: return ENT_ERR_PROFILE_FORMAT;
+    default: return ENT_ERR_PROFILE_OPEN;
+    }
 
     CCryptoPrimitives crypto;
     if (!crypto.IsReady())
@@ -246,17 +232,12 @@ short EntFile::CheckPolicy(EntTime& tEnd)
     tEnd = 0;
     if (!m_pProfile)
         return ENT_ERR_NOT_LOGGED_IN;
-    std::string strPath = SiblingPath(m_strProfilePath, ".pch");
-    HANDLE hFile = CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return ENT_ERR_POLICY_MISSING;
     std::vector<uint8_t> data;
-    bool bTooBig = false;
-    bool bRead = ReadAll(hFile, 64 * 1024, data, bTooBig);
-    CloseHandle(hFile);
-    if (!bRead)
-        return bTooBig ? ENT_ERR_POLICY_INVALID : ENT_ERR_POLICY_MISSING;
+    switch (EntFileIo::ReadWhole(SiblingPath(m_strProfilePath, ".pch"), 64 * 1024, data)) {
+    case EntFileIo::IO_OK: break;
+    case EntFileIo::IO_TOO_BIG: return ENT_ERR_POLICY_INVALID;
+    default: return ENT_ERR_POLICY_MISSING;
+    }
     // A certificate for this use that the profile's issuer signed.
     std::shared_ptr<const EntX509> pPolicy = EntX509::Parse(data.data(), data.size());
     const std::shared_ptr<const EntX509>& pIssuer = m_pProfile->Issuer();

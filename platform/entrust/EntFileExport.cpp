@@ -1,29 +1,17 @@
 #include "platform/entrust/EntFile.h"
 
+#include "platform/entrust/EntFileIo.h"
 #include "platform/entrust/EntProfile.h"
 #include "platform/pkcs12/CCryptoPrimitives.h"
 #include "platform/pkcs12/CPkcs12Writer.h"
 #include "util/CBase64Encoder.h"
 
 namespace {
-// Writes the bytes to a new file; a file that could not be written whole is removed.
 short WriteNewFile(const char* pszPath, const std::vector<uint8_t>& data)
 {
     if (pszPath == nullptr || *pszPath == '\0')
         return ENT_ERR_INVALID_ARGUMENT;
-    HANDLE hFile = CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return ENT_ERR_FILE_WRITE;
-    DWORD dwWritten = 0;
-    bool bOk = WriteFile(hFile, data.data(), static_cast<DWORD>(data.size()), &dwWritten, nullptr) &&
-               dwWritten == data.size() && FlushFileBuffers(hFile);
-    CloseHandle(hFile);
-    if (!bOk) {
-        DeleteFileA(pszPath);
-        return ENT_ERR_FILE_WRITE;
-    }
-    return ENT_OK;
+    return EntFileIo::WriteWhole(pszPath, data) ? ENT_OK : ENT_ERR_FILE_WRITE;
 }
 
 void AppendPem(std::string& strText, const std::vector<uint8_t>& der)

@@ -1,6 +1,7 @@
 #include "platform/entrust/EntFile.h"
 
 #include "platform/entrust/EntAddressBook.h"
+#include "platform/entrust/EntFileIo.h"
 #include "platform/entrust/EntProfile.h"
 
 namespace {
@@ -68,25 +69,12 @@ short EntFile::ImportCertificate(const char* pszPath, EntrustName& name)
         return ENT_ERR_NOT_LOGGED_IN;
     if (pszPath == nullptr)
         return ENT_ERR_INVALID_ARGUMENT;
-    HANDLE hFile = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return ENT_ERR_FILE_READ;
-    LARGE_INTEGER size;
-    size.QuadPart = 0;
     std::vector<uint8_t> data;
-    bool bRead = GetFileSizeEx(hFile, &size) && size.QuadPart <= static_cast<LONGLONG>(kMaxCertificateFile);
-    if (bRead) {
-        data.resize(static_cast<size_t>(size.QuadPart));
-        DWORD dwRead = 0;
-        bRead = data.empty() || (ReadFile(hFile, data.data(), static_cast<DWORD>(data.size()),
-                                          &dwRead, nullptr) &&
-                                 dwRead == data.size());
+    switch (EntFileIo::ReadWhole(pszPath, kMaxCertificateFile, data)) {
+    case EntFileIo::IO_OK: break;
+    case EntFileIo::IO_TOO_BIG: return ENT_ERR_NOT_A_CERTIFICATE;
+    default: return ENT_ERR_FILE_READ;
     }
-    CloseHandle(hFile);
-    if (!bRead)
-        return size.QuadPart > static_cast<LONGLONG>(kMaxCertificateFile) ? ENT_ERR_NOT_A_CERTIFICATE
-                                                                          : ENT_ERR_FILE_READ;
     EntrustName entry;
     if (!EntAddressBook::MakeEntry(EntX509::ParseAll(data.data(), data.size()), entry))
         return ENT_ERR_NOT_A_CERTIFICATE;

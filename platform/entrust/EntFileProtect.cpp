@@ -6,6 +6,7 @@
 #include "cert/pkcs7/CPkcs7Crypto.h"
 #include "cert/pkcs7/CPkcs7Writer.h"
 #include "platform/entrust/EntProfile.h"
+#include "platform/framework/CFileHandle.h"
 #include "platform/pkcs12/CCryptoPrimitives.h"
 
 namespace {
@@ -88,24 +89,6 @@ std::vector<uint8_t> SigningTime()
     return element;
 }
 
-class CHandle {
-public:
-    explicit CHandle(HANDLE h) : m_h(h) {}
-    ~CHandle() { Close(); }
-    bool IsValid() const { return m_h != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_h; }
-    void Close()
-    {
-        if (m_h != INVALID_HANDLE_VALUE)
-            CloseHandle(m_h);
-        m_h = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    CHandle(const CHandle&) = delete;
-    CHandle& operator=(const CHandle&) = delete;
-    HANDLE m_h;
-};
 }  // namespace
 
 short EntFile::FileProtect(const PROTECT_OPTIONS& options, EntrustNameList& recipients,
@@ -128,22 +111,20 @@ short EntFile::FileProtect(const PROTECT_OPTIONS& options, EntrustNameList& reci
 
     // Others may read the input but not change it while it is signed; the
     // output is then refused when it names the same file.
-    CHandle input(CreateFileA(pszInput, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    CFileHandle input(CreateFileA(pszInput, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!input.IsValid())
         return ENT_ERR_FILE_READ;
-    CHandle output(CreateFileA(pszOutput, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    CFileHandle output(CreateFileA(pszOutput, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output.IsValid())
         return ENT_ERR_FILE_WRITE;
 
     EntPkcs7Crypto pkcs7Crypto(crypto);
     bool bWriteFailed = false;
+    DWORD dwIoError = 0;
     CPkcs7Writer writer(pkcs7Crypto, [&](const uint8_t* pData, size_t nSize) {
-        DWORD dwWritten = 0;
-        if (!WriteFile(output.Get(), pData, static_cast<DWORD>(nSize), &dwWritten, nullptr) ||
-            dwWritten != nSize)
-            bWriteFailed = true;
+        bWriteFailed = bWriteFailed || !output.WriteAll(pData, nSize, dwIoError);
         return !bWriteFailed;
     });
     CCryptoPrimitives::EHash eHash;
@@ -158,17 +139,11 @@ short EntFile::FileProtect(const PROTECT_OPTIONS& options, EntrustNameList& reci
     std::vector<uint8_t> signingTime = SigningTime();
     EPkcs7Error e = writer.Begin(pSigner->pCert->Der().data(), pSigner->pCert->Der().size(),
                                  strDigestOid, signingTime.data(), signingTime.size());
-    std::vector<uint8_t> block(kBlockSize);
-    while (e == EPkcs7Error::Ok) {
-        DWORD dwRead = 0;
-        if (!ReadFile(input.Get(), block.data(), kBlockSize, &dwRead, nullptr)) {
-            bReadFailed = true;
-            break;
-        }
-        if (dwRead == 0)
-            break;
-        e = writer.Update(block.data(), dwRead);
-    }
+    if (e == EPkcs7Error::Ok)
+        bReadFailed = !input.ReadBlocks(kBlockSize, [&](const BYTE* pData, DWORD dwRead) {
+            e = writer.Update(pData, dwRead);
+            return e == EPkcs7Error::Ok;
+        }, dwIoError);
     if (e == EPkcs7Error::Ok && !bReadFailed)
         e = writer.Finish(sign);
     if (bReadFailed)
