@@ -251,7 +251,7 @@ void CEntrustSession::GetSessionData(CS_SESSIONINFO* pInfo)
     }
 }
 
-void CEntrustSession::GetCertificates(CCertificateList& lstCertificates)
+void CEntrustSession::GetCertificates(CCertificateArray& lstCertificates)
 {
     lstCertificates.clear();
     if (m_pEncryptionCert != nullptr)

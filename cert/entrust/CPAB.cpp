@@ -30,7 +30,7 @@ void CPAB::Bind(EntFile* pEntFile)
         m_pEntFile->CreatePAB(nullptr);
 }
 
-void CPAB::GetCertificates(CCertificateList& lstCertificates)
+void CPAB::GetCertificates(CCertificateArray& lstCertificates)
 {
     lstCertificates.clear();
     if (m_pEntFile == nullptr)

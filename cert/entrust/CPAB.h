@@ -14,7 +14,7 @@ public:
     // Binds the book to the session's profile and asks the toolkit to create it.
     void Bind(EntFile* pEntFile);
 
-    void GetCertificates(CCertificateList& lstCertificates) override;
+    void GetCertificates(CCertificateArray& lstCertificates) override;
     std::string ImportCertificate(std::string strPath) override;
     void DeleteCertificate(std::string strName) override;
     int CheckCertificate(std::string strName) override;

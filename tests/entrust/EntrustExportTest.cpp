@@ -289,7 +289,7 @@ TEST_F(EntrustSessionTest, AddressBookStore)
     CCertStore* pStore = pSession->GetCertStore();
     ASSERT_NE(pStore, nullptr);
     EXPECT_TRUE(tvltest::Exists(m_strDir + "user.pab"));
-    CCertificateList list;
+    CCertificateArray list;
     pStore->GetCertificates(list);
     EXPECT_TRUE(list.empty());
 

@@ -165,7 +165,7 @@ TEST_F(EntrustSessionTest, RefusedLogins)
         EXPECT_EQ(m_lastFailure.strContext, "CEntrustSession::Login");
         EXPECT_EQ(pSession->GetState(), SESSION_CLOSED);
         EXPECT_EQ(pSession->GetEntFile(), nullptr);
-        CCertificateList certs;
+        CCertificateArray certs;
         pSession->GetCertificates(certs);
         EXPECT_TRUE(certs.empty());
         EXPECT_TRUE(epftest::FilesIn(m_strTemp).empty());
@@ -229,7 +229,7 @@ TEST_F(EntrustSessionTest, SessionDataAndCertificates)
     EXPECT_EQ(_stricmp(pProfile->strProfilePath.c_str(), strProfile.c_str()), 0);
     EXPECT_EQ(pProfile->bOnline, 0);
 
-    CCertificateList certs = {nullptr};
+    CCertificateArray certs = {nullptr};
     pSession->GetCertificates(certs);
     ASSERT_EQ(certs.size(), 2u);
     EXPECT_EQ(certs[0]->GetKeyUsage(), KU_KEY_ENCIPHERMENT | KU_DATA_ENCIPHERMENT);
