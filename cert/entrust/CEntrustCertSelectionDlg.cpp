@@ -1,0 +1,152 @@
+#include "cert/entrust/CEntrustCertSelectionDlg.h"
+
+#include <algorithm>
+
+#include "api/CLog.h"
+#include "api/CTarvoselException.h"
+#include "api/ResultCodes.h"
+#include "cert/entrust/CEntrustSession.h"
+#include "cert/entrust/ProfileBrowse.h"
+#include "platform/framework/CWaitCursor.h"
+#include "platform/framework/CWinApp.h"
+
+namespace {
+const char kCaption[] = "Selecci\xF3n de certificado";
+const char kExplanation[] =
+    "Seleccione el certificado KERVAL que se utilizar\xE1 para la autenticaci\xF3n y la firma de "
+    "los datos. Los certificados KERVAL se encuentran almacenados en archivos EPF.";
+}  // namespace
+
+CEntrustCertSelectionDlg::CEntrustCertSelectionDlg()
+    : CDialog(IDD_EPF_SELECTION), m_nLoginResult(0), m_pLoginError(nullptr), m_pSession(nullptr),
+      m_hExplanation(nullptr)
+{
+}
+
+void CEntrustCertSelectionDlg::DoDataExchange(CDataExchange* pDX)
+{
+    DDX_Control(pDX, IDC_EPF_PROFILE, m_Profiles);
+    DDX_Text(pDX, IDC_EPF_PASSWORD, m_strPassword);
+}
+
+BOOL CEntrustCertSelectionDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    m_Profiles.Init();
+    for (const std::string& strPath : m_RecentProfiles)
+        m_Profiles.AddString(strPath);
+    if (!m_RecentProfiles.empty())
+        m_Profiles.SetCurSel(0);
+    // The explanation over the banner, where a reader of the dialog looks first.
+    RECT rc = {0, 0, 0, 0};
+    HWND hBanner = GetDlgItem(IDC_EPF_BANNER);
+    if (hBanner != nullptr) {
+        ::GetWindowRect(hBanner, &rc);
+        ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rc), 2);
+        InflateRect(&rc, -8, -6);
+        rc.right = rc.left + (rc.right - rc.left) * 2 / 3;
+    }
+    m_hExplanation = CreateWindowExA(0, "STATIC", kExplanation, WS_CHILD | WS_VISIBLE | SS_LEFT,
+                                     rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, m_hWnd,
+                                     nullptr, CWinApp::GetInstanceHandle(), nullptr);
+    if (m_hExplanation != nullptr) {
+        ::SendMessageA(m_hExplanation, WM_SETFONT, reinterpret_cast<WPARAM>(GetFont()), FALSE);
+        ::SetWindowPos(m_hExplanation, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    }
+    ::SetFocus(GetDlgItem(IDC_EPF_PASSWORD));
+    UpdateOKButton();
+    return FALSE;  // the focus is set
+}
+
+LRESULT CEntrustCertSelectionDlg::OnCtlColorStatic(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
+{
+    // The explanation is written on the banner.
+    if (reinterpret_cast<HWND>(lParam) != m_hExplanation || m_hExplanation == nullptr) {
+        bHandled = FALSE;
+        return 0;
+    }
+    HDC hDC = reinterpret_cast<HDC>(wParam);
+    SetBkMode(hDC, TRANSPARENT);
+    SetTextColor(hDC, RGB(255, 255, 255));
+    return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+}
+
+std::string CEntrustCertSelectionDlg::SelectedPath() const
+{
+    int n = m_Profiles.GetCurSel();
+    return n >= 0 ? m_Profiles.GetLBText(n) : std::string();
+}
+
+void CEntrustCertSelectionDlg::UpdateOKButton()
+{
+    UpdateData(TRUE);
+    ::EnableWindow(GetDlgItem(IDOK), !m_strPassword.empty() && m_Profiles.GetCurSel() >= 0);
+}
+
+LRESULT CEntrustCertSelectionDlg::OnBrowse(WORD, WORD, HWND, BOOL&)
+{
+    if (BrowseForProfile(m_hWnd, m_Profiles)) {
+        ::SetFocus(GetDlgItem(IDC_EPF_PASSWORD));
+        UpdateOKButton();
+    }
+    return 0;
+}
+
+LRESULT CEntrustCertSelectionDlg::OnPasswordChange(WORD, WORD, HWND, BOOL&)
+{
+    UpdateOKButton();
+    return 0;
+}
+
+LRESULT CEntrustCertSelectionDlg::OnDropDown(WORD, WORD, HWND, BOOL&)
+{
+    m_Profiles.OnDropDown();
+    return 0;
+}
+
+void CEntrustCertSelectionDlg::OnOK()
+{
+    UpdateData(TRUE);
+    std::string strPath = SelectedPath();
+    CS_EPFLOGIN login;
+    login.strIniFile = m_strIniFile;
+    login.strProfilePath = strPath;
+    login.strPassword = m_strPassword;
+    login.bOnline = 1;
+    login.bLogDetails = 1;
+    CS_EPFREQUEST request;
+    request.pLogin = &login;
+
+    bool bClose = true;
+    {
+        CWaitCursor wait;
+        m_pLoginError = nullptr;
+        m_pSession = new CEntrustSession;
+        try {
+            m_nLoginResult = m_pSession->Open(&request);
+        } catch (CTarvoselException* e) {
+            delete m_pSession;
+            m_pSession = nullptr;
+            m_pLoginError = e;
+        }
+    }
+    if (!login.strPassword.empty())
+        SecureZeroMemory(&login.strPassword[0], login.strPassword.size());
+    if (m_pLoginError != nullptr && m_pLoginError->GetResultCode() == ERR_WRONG_PASSWORD) {
+        MessageBox(ResultCodeMessage(ERR_WRONG_PASSWORD), kCaption, MB_OK | MB_ICONERROR);
+        m_strPassword.clear();
+        SetDlgItemText(IDC_EPF_PASSWORD, m_strPassword);
+        UpdateOKButton();
+        ::SetFocus(GetDlgItem(IDC_EPF_PASSWORD));
+        LogInfo("%s", m_pLoginError->GetDescription().c_str());
+        delete m_pLoginError;
+        m_pLoginError = nullptr;
+        bClose = false;
+    }
+    m_RecentProfiles.erase(std::remove(m_RecentProfiles.begin(), m_RecentProfiles.end(), strPath),
+                           m_RecentProfiles.end());
+    m_RecentProfiles.insert(m_RecentProfiles.begin(), strPath);
+    UpdateOKButton();
+    if (bClose)
+        EndDialog(IDOK);
+}
