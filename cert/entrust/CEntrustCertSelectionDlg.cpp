@@ -7,6 +7,7 @@
 #include "api/ResultCodes.h"
 #include "cert/entrust/CEntrustSession.h"
 #include "cert/entrust/ProfileBrowse.h"
+#include "platform/framework/CDC.h"
 #include "platform/framework/CWaitCursor.h"
 #include "platform/framework/CWinApp.h"
 
@@ -19,7 +20,7 @@ const char kExplanation[] =
 
 CEntrustCertSelectionDlg::CEntrustCertSelectionDlg()
     : CDialog(IDD_EPF_SELECTION), m_nLoginResult(0), m_pLoginError(nullptr), m_pSession(nullptr),
-      m_hExplanation(nullptr)
+      m_hExplanation(nullptr), m_ptExplanation()
 {
 }
 
@@ -37,15 +38,21 @@ BOOL CEntrustCertSelectionDlg::OnInitDialog()
         m_Profiles.AddString(strPath);
     if (!m_RecentProfiles.empty())
         m_Profiles.SetCurSel(0);
-    // The explanation over the banner, where a reader of the dialog looks first.
+    // The explanation written on the banner (left of its seal), where a reader
+    // of the dialog looks first.
     RECT rc = {0, 0, 0, 0};
     HWND hBanner = GetDlgItem(IDC_EPF_BANNER);
     if (hBanner != nullptr) {
+        StretchBanner(hBanner);
         ::GetWindowRect(hBanner, &rc);
         ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rc), 2);
         InflateRect(&rc, -8, -6);
-        rc.right = rc.left + (rc.right - rc.left) * 2 / 3;
+        rc.right = rc.left + (rc.right - rc.left) * 3 / 4;
+        if (m_Banner)
+            m_BannerBrush.Attach(CreatePatternBrush(m_Banner));
     }
+    m_ptExplanation.x = rc.left;
+    m_ptExplanation.y = rc.top;
     m_hExplanation = CreateWindowExA(0, "STATIC", kExplanation, WS_CHILD | WS_VISIBLE | SS_LEFT,
                                      rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, m_hWnd,
                                      nullptr, CWinApp::GetInstanceHandle(), nullptr);
@@ -58,17 +65,47 @@ BOOL CEntrustCertSelectionDlg::OnInitDialog()
     return FALSE;  // the focus is set
 }
 
+void CEntrustCertSelectionDlg::StretchBanner(HWND hBanner)
+{
+    // The banner picture stretched over the dialog's whole width.
+    CBitmap picture(static_cast<HBITMAP>(LoadImageA(CWinApp::GetInstanceHandle(),
+                                                    MAKEINTRESOURCEA(IDB_LOGIN_BANNER), IMAGE_BITMAP,
+                                                    0, 0, 0)));
+    BITMAP bm = {};
+    RECT rcClient;
+    GetClientRect(&rcClient);
+    if (!picture || !GetObjectA(picture, sizeof(bm), &bm))
+        return;
+    CClientDC screen(nullptr);
+    m_Banner.Attach(CreateCompatibleBitmap(screen, rcClient.right, bm.bmHeight));
+    if (!m_Banner)
+        return;
+    {
+        CMemoryDC source(screen), target(screen);
+        CSelectObject keepSource(source, picture), keepTarget(target, m_Banner);
+        SetStretchBltMode(target, HALFTONE);
+        StretchBlt(target, 0, 0, rcClient.right, bm.bmHeight, source, 0, 0, bm.bmWidth, bm.bmHeight,
+                   SRCCOPY);
+    }
+    HBITMAP hOld = reinterpret_cast<HBITMAP>(::SendMessageA(
+        hBanner, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(m_Banner.Get())));
+    if (hOld != nullptr && hOld != m_Banner.Get())
+        DeleteObject(hOld);
+}
+
 LRESULT CEntrustCertSelectionDlg::OnCtlColorStatic(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
 {
-    // The explanation is written on the banner.
-    if (reinterpret_cast<HWND>(lParam) != m_hExplanation || m_hExplanation == nullptr) {
+    // The explanation shows the banner behind its text.
+    if (reinterpret_cast<HWND>(lParam) != m_hExplanation || m_hExplanation == nullptr ||
+        !m_BannerBrush) {
         bHandled = FALSE;
         return 0;
     }
     HDC hDC = reinterpret_cast<HDC>(wParam);
     SetBkMode(hDC, TRANSPARENT);
-    SetTextColor(hDC, RGB(255, 255, 255));
-    return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+    SetTextColor(hDC, RGB(0, 0, 0));
+    SetBrushOrgEx(hDC, -m_ptExplanation.x, -m_ptExplanation.y, nullptr);
+    return reinterpret_cast<LRESULT>(m_BannerBrush.Get());
 }
 
 std::string CEntrustCertSelectionDlg::SelectedPath() const

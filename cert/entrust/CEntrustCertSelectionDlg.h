@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cert/entrust/CIconComboBox.h"
+#include "platform/framework/CGdiObject.h"
 #include "platform/framework/CDialog.h"
 #include "res/resource.h"
 
@@ -48,10 +49,15 @@ private:
     LRESULT OnPasswordChange(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
     LRESULT OnDropDown(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
     LRESULT OnCtlColorStatic(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
+    void StretchBanner(HWND hBanner);
     void UpdateOKButton();
     std::string SelectedPath() const;
 
     CIconComboBox m_Profiles;
     std::string m_strPassword;
     HWND m_hExplanation;
+    POINT m_ptExplanation;
+    // The banner as the explanation's background.
+    CBitmap m_Banner;
+    CBrush m_BannerBrush;
 };

@@ -88,6 +88,20 @@ TEST_F(EntrustSessionTest, SelectionDialogWaitsForAFileAndAPassword)
         ASSERT_NE(hDlg, nullptr);
         EXPECT_EQ(ComboCount(hDlg), 0);
         EXPECT_EQ(ComboSelection(hDlg), -1);
+        // The explanation is written on the banner.
+        HWND hText = nullptr;
+        for (HWND h : ChildWindows(hDlg)) {
+            if (TextOf(h).rfind("Seleccione el certificado KERVAL que se utilizar\xE1", 0) == 0)
+                hText = h;
+        }
+        ASSERT_NE(hText, nullptr);
+        EXPECT_TRUE(IsWindowVisible(hText));
+        RECT rcText, rcBanner, rcCommon;
+        GetWindowRect(hText, &rcText);
+        GetWindowRect(GetDlgItem(hDlg, IDC_EPF_BANNER), &rcBanner);
+        EXPECT_TRUE(IntersectRect(&rcCommon, &rcText, &rcBanner) && EqualRect(&rcCommon, &rcText))
+            << rcText.left << "," << rcText.top << "," << rcText.right << "," << rcText.bottom << " in "
+            << rcBanner.left << "," << rcBanner.top << "," << rcBanner.right << "," << rcBanner.bottom;
         EXPECT_FALSE(IsEnabled(hDlg, IDOK));
         EXPECT_EQ(FocusOf(dwThread), GetDlgItem(hDlg, IDC_EPF_PASSWORD));
         Type(GetDlgItem(hDlg, IDC_EPF_PASSWORD), epftest::kPassword);
