@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cert/CSession.h"
+#include "cert/entrust/EntrustLogin.h"
 #include "cert/entrust/EntrustRecords.h"
 
 class CEntrustCertificate;
