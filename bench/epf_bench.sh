@@ -29,7 +29,7 @@ cp "$fx/user.epf" "$fx/user.pch" "$work/"
 profile=$(winpath "$work/user.epf")
 
 timed() { /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>&1; cat "$work/time"; }
-ratio() { echo "scale=2; $1 / $2" | bc -l; }
+ratio() { if [ "$(echo "$2 > 0" | bc -l)" = 1 ]; then echo "scale=2; $1 / $2" | bc -l; else echo -; fi; }
 field() { sed -n "s/.*$1=\\([0-9-]*\\).*/\\1/p" <<<"$2" | head -1; }
 
 echo "== signing (SHA-256)"
