@@ -34,10 +34,7 @@ BOOL CEntrustCertSelectionDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
     m_Profiles.Init();
-    for (const std::string& strPath : m_RecentProfiles)
-        m_Profiles.AddString(strPath);
-    if (!m_RecentProfiles.empty())
-        m_Profiles.SetCurSel(0);
+    m_Profiles.Fill(m_RecentProfiles);
     // The explanation written on the banner (left of its seal), where a reader
     // of the dialog looks first.
     RECT rc = {0, 0, 0, 0};

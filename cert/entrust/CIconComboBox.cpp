@@ -48,6 +48,15 @@ void CIconComboBox::Init()
     ::SendMessageA(m_hToolTip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
 }
 
+void CIconComboBox::Fill(const std::vector<std::string>& paths)
+{
+    ResetContent();
+    for (const std::string& strPath : paths)
+        AddString(strPath);
+    if (!paths.empty())
+        SetCurSel(0);
+}
+
 LRESULT CIconComboBox::OnDrawItem(UINT, WPARAM, LPARAM lParam, BOOL&)
 {
     const DRAWITEMSTRUCT* pDraw = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/framework/CComboBox.h"
 
@@ -28,6 +29,8 @@ public:
 
     // After binding: the item height and the tooltip window.
     void Init();
+    // The paths in order, the first one selected.
+    void Fill(const std::vector<std::string>& paths);
     // The list as wide as its widest entry.
     void OnDropDown();
     HWND GetToolTip() const { return m_hToolTip; }

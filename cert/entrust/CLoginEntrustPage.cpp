@@ -23,10 +23,7 @@ BOOL CLoginEntrustPage::OnInitDialog()
     m_bShowOffline = 0;
     CPropertyPage::OnInitDialog();
     m_Profiles.Init();
-    for (const std::string& strPath : m_RecentProfiles)
-        m_Profiles.AddString(strPath);
-    if (!m_RecentProfiles.empty())
-        m_Profiles.SetCurSel(0);
+    m_Profiles.Fill(m_RecentProfiles);
     if (!m_bShowOffline)
         ::ShowWindow(GetDlgItem(IDC_EPF_OFFLINE), SW_HIDE);
     UpdateSheetButtons();
