@@ -69,7 +69,6 @@ inline std::string Joined(const std::vector<std::string>& v)
 
 class SigningCardTest : public VirtualCardTest {
 protected:
-protected:
     void SetUp() override
     {
         VirtualCardTest::SetUp();
