@@ -6,8 +6,8 @@
 # reader 0, so that every cycle starts and stops the reader monitor and the
 # monitor's first pass posts a card event to the interface thread.
 #   bench/app_soak.sh [CYCLES]     (default 200)
-# Starts the PC/SC bench for the second run when it is not running, and stops
-# it again then.
+# Takes the PC/SC bench for the second run (waiting while another run has it),
+# and stops it again then.
 set -euo pipefail
 TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$TVL_ROOT"
@@ -15,13 +15,10 @@ bash scripts/setup.sh
 export TVL_BUILD=${TVL_BUILD:-$TVL_ROOT/build}
 export TVL_WINEPREFIX=${TVL_WINEPREFIX:-$TVL_BUILD/bench-prefix}
 . scripts/bench-env.sh
-tvl_build --target appsoak >/dev/null 2>&1 ||
-  cmake --build "$TVL_BUILD" --target appsoak appcardsoak -j2
-PCSC_BENCH=$TVL_ROOT/tests/smartcard/bench/pcsc-bench.sh
+tvl_build_targets appsoak appcardsoak tvlkeepalive >/dev/null
 CARD_ATR=3B7F380000006A54564C53454C01020304059000
 CYCLES=${1:-200}
 
-started_bench=
 card_in=
 # One command to the virtual-card controller (tests/smartcard/bench/vcard.py).
 vcard() {
@@ -34,7 +31,7 @@ vcard() {
 }
 cleanup() {
   if [ -n "$card_in" ]; then vcard remove 0 || true; fi
-  if [ -n "$started_bench" ]; then "$PCSC_BENCH" stop >/dev/null 2>&1 || true; fi
+  tvl_pcsc_stop
   tvl_env_stop
 }
 trap cleanup EXIT
@@ -44,10 +41,7 @@ echo "== Initialize/Finalize soak without card readers (Wine's winscard.dll)"
 "$TVL_ROOT/scripts/wine-run.sh" "$TVL_BUILD/bin/app/appsoak.exe" "$CYCLES" </dev/null
 
 echo "== the same with the card monitor running (pcscd, vpcd, a card in reader 0)"
-if ! "$PCSC_BENCH" status >/dev/null 2>&1; then
-  "$PCSC_BENCH" start >/dev/null
-  started_bench=1
-fi
+tvl_pcsc_start >/dev/null
 vcard remove 1
 vcard insert 0 "$CARD_ATR"
 card_in=1
