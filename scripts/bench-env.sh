@@ -88,12 +88,14 @@ tvl_total_time() { tvl_duration $(($(tvl_now_us) - TVL_RUN_T0)); }
 # ---- packages and build ----
 
 tvl_setup_phase() {
-  local missing
+  local missing n
   missing=$(bash "$TVL_ROOT/scripts/setup.sh" --missing) || return 1
   if [ -z "$missing" ]; then
     tvl_phase "checking packages (all there)" true
   else
-    tvl_phase "installing $(wc -l <<<"$missing") packages with apt-get (about a minute)" \
+    n=$(wc -l <<<"$missing")
+    [ "$n" -eq 1 ] && n="1 package" || n="$n packages"
+    tvl_phase "installing $n with apt-get (all of them: about a minute)" \
       bash "$TVL_ROOT/scripts/setup.sh"
   fi
 }
