@@ -3,11 +3,12 @@
 # wineserver, the PC/SC bench. tvl_env_stop undoes what tvl_env_start started.
 TVL_ROOT=${TVL_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 TVL_BUILD=${TVL_BUILD:-$TVL_ROOT/build}
-TVL_CACHE=${TVL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tarvosel}
+TVL_CACHE=${TVL_CACHE:-${XDG_CACHE_HOME:-${HOME:-$TVL_BUILD}/.cache}/tarvosel}
 TVL_STARTED_XVFB=
 TVL_KEEPALIVE_PID=
 TVL_LOG=${TVL_LOG:-}
 TVL_PHASE=
+TVL_PHASE_REPORT=
 
 tvl_log() { printf '[tarvosel] %s\n' "$*" >&2; }
 
@@ -33,7 +34,7 @@ tvl_duration() {  # microseconds
 tvl_shown() {
   case $1 in
     "$TVL_ROOT"/*) printf '%s' "${1#"$TVL_ROOT"/}" ;;
-    "$HOME"/*) printf '~/%s' "${1#"$HOME"/}" ;;
+    "${HOME:-/}"/*) printf '~/%s' "${1#"$HOME"/}" ;;
     *) printf '%s' "$1" ;;
   esac
 }
@@ -53,25 +54,37 @@ tvl_log_open() {
 tvl_phase_begin() {  # text
   TVL_PHASE=$1
   TVL_PHASE_T0=$(tvl_now_us)
-  printf '[tarvosel] %s ... ' "$1" >&2
+  if [ -n "${TVL_VERBOSE:-}" ]; then
+    printf '[tarvosel] %s\n' "$1" >&2  # the log follows on the terminal
+  else
+    printf '[tarvosel] %s ... ' "$1" >&2
+  fi
   printf '\n==== %s\n' "$1" >>"$TVL_LOG"
   TVL_PHASE_OFFSET=$(stat -c %s "$TVL_LOG")
 }
 
-# Ends the open phase with its time, or, on failure, with the end of its
-# part of the log and the log's name.
+# What a failed phase shows: the end of its part of the log. A phase may name
+# a function of its own in TVL_PHASE_REPORT.
+tvl_phase_tail() {
+  tail -c +$((TVL_PHASE_OFFSET + 1)) "$TVL_LOG" | tail -n 30 | sed 's/^/    /' >&2
+}
+
+# Ends the open phase with its time, or, on failure, with its report and the
+# log's name.
 tvl_phase_end() {  # [status] [note]
   local rc=${1:-0} took
   [ -n "$TVL_PHASE" ] || return "$rc"
   took=$(tvl_duration $(($(tvl_now_us) - TVL_PHASE_T0)))
+  [ -z "${TVL_VERBOSE:-}" ] || printf '[tarvosel] %s: ' "$TVL_PHASE" >&2
   if [ "$rc" -eq 0 ]; then
     printf '%s%s\n' "$took" "${2:+ ($2)}" >&2
   else
     printf 'failed after %s\n' "$took" >&2
-    tail -c +$((TVL_PHASE_OFFSET + 1)) "$TVL_LOG" | tail -n 30 | sed 's/^/    /' >&2
+    "${TVL_PHASE_REPORT:-tvl_phase_tail}"
     tvl_log "the whole output is in $(tvl_shown "$TVL_LOG")"
   fi
   TVL_PHASE=
+  TVL_PHASE_REPORT=
   return "$rc"
 }
 
@@ -251,6 +264,10 @@ tvl_prefix_prepare() {
   rm -rf "$p" "$p.new" && mkdir -p "$(dirname "$p")" || return 1
   # Built under another name: a half-made prefix (hard links to the template's
   # registry) must never be used.
+  if [ ! -f "$t/.tvl-private" ]; then
+    tvl_log "$t was not made by this script (no .tvl-private): unset TVL_TEMPLATE"
+    return 1
+  fi
   if cp -al "$t" "$p.new" 2>/dev/null; then
     mapfile -t private <"$t/.tvl-private"
     for f in "${private[@]}"; do

@@ -37,6 +37,7 @@ tvl_phase "$what" tvl_build_targets "${DEMO_TARGETS[@]}"
 tvl_env_phase
 
 # ---- the job ----
+# Its output goes to files while the phase line is open, and is shown after.
 tvl_phase_begin "running the demo: tvlhost.exe drives tarvosel.dll under Wine"
 rm -rf "$demo"
 mkdir -p "$demo"

@@ -9,24 +9,27 @@ TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$TVL_ROOT"
 . scripts/bench-env.sh
 
-# "N passed" for the phase line; on failure the failed tests and the log.
+# The failed tests, or the end of the log when CTest could not run them.
+ctest_report() {
+  local part
+  part=$(tail -c +$((TVL_PHASE_OFFSET + 1)) "$TVL_LOG")
+  if grep -q '^The following tests FAILED:' <<<"$part"; then
+    sed -n '/^The following tests FAILED:/,$p' <<<"$part" | sed 's/^/    /' >&2
+  else
+    tvl_phase_tail
+  fi
+}
+
+# A CTest run as a phase: "N passed" at the end of its line.
 ctest_phase() {  # text ctest-args...
-  local text=$1 rc=0 from summary
+  local text=$1 rc=0 passed
   shift
   tvl_phase_begin "$text"
-  from=$TVL_PHASE_OFFSET
   ctest "$@" >>"$TVL_LOG" 2>&1 </dev/null || rc=$?
-  summary=$(tail -c +$((from + 1)) "$TVL_LOG" | grep -E '^[0-9]+% tests passed' | tail -n 1)
-  if [ $rc -eq 0 ]; then
-    tvl_phase_end 0 "$(sed -E 's/.*out of ([0-9]+).*/\1 passed/' <<<"$summary")"
-    return 0
-  fi
-  TVL_PHASE=
-  printf 'failed after %s\n' "$(tvl_duration $(($(tvl_now_us) - TVL_PHASE_T0)))" >&2
-  tail -c +$((from + 1)) "$TVL_LOG" | sed -n '/^The following tests FAILED:/,$p' | sed 's/^/    /' >&2
-  [ -n "$summary" ] || tail -c +$((from + 1)) "$TVL_LOG" | tail -n 30 | sed 's/^/    /' >&2
-  tvl_log "their output is in $(tvl_shown "$TVL_LOG")"
-  return $rc
+  passed=$(tail -c +$((TVL_PHASE_OFFSET + 1)) "$TVL_LOG" |
+    sed -nE 's/^100% tests passed, 0 tests failed out of ([0-9]+)$/\1 passed/p')
+  TVL_PHASE_REPORT=ctest_report
+  tvl_phase_end $rc "$passed"
 }
 
 finish() {
@@ -57,8 +60,9 @@ fi
 
 status=0
 n=$(ctest --test-dir "$TVL_BUILD" -N "$@" | sed -n 's/^Total Tests: //p')
+[ "$n" = 1 ] && tests="1 test" || tests="${n:-the} tests"
 # Wine itself now and then dies at process exit after a passing test: one rerun.
-ctest_phase "running ${n:-the} tests under Wine (ctest -j4)" --test-dir "$TVL_BUILD" -j4 \
+ctest_phase "running $tests under Wine (ctest -j4)" --test-dir "$TVL_BUILD" -j4 \
   --timeout 180 --repeat until-pass:2 --output-on-failure "$@" || status=1
 if [ -x tests/native/run.sh ]; then
   tvl_phase "building the native codec tests in build-native/" tests/native/run.sh --build &&
