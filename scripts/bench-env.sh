@@ -261,13 +261,13 @@ tvl_prefix_prepare() {
   local p=$TVL_WINEPREFIX t=$TVL_TEMPLATE f
   local -a private=()
   tvl_wine_kill
-  rm -rf "$p" "$p.new" && mkdir -p "$(dirname "$p")" || return 1
-  # Built under another name: a half-made prefix (hard links to the template's
-  # registry) must never be used.
   if [ ! -f "$t/.tvl-private" ]; then
     tvl_log "$t was not made by this script (no .tvl-private): unset TVL_TEMPLATE"
     return 1
   fi
+  rm -rf "$p" "$p.new" && mkdir -p "$(dirname "$p")" || return 1
+  # Made under another name: a half-made prefix (with links to the template's
+  # registry, which Wine would write in place) must never be used.
   if cp -al "$t" "$p.new" 2>/dev/null; then
     mapfile -t private <"$t/.tvl-private"
     for f in "${private[@]}"; do
