@@ -16,7 +16,7 @@ public:
     virtual void GetSessionData(CS_SESSIONINFO* pInfo) = 0;
     virtual int GetState() = 0;
     // Empties the list and appends the session's own certificates (lent).
-    virtual void GetCertificates(CCertificateList& lstCertificates) = 0;
+    virtual void GetCertificates(CCertificateArray& lstCertificates) = 0;
     virtual void SignFile(std::string strIn, std::string strOut, std::string strAlgorithm) = 0;
     virtual void SignFileC2(std::string strIn, std::string strOut, std::string strAlgorithm) = 0;
     virtual void SignFileC2BANER(std::string strIn, std::string strOut,

@@ -9,9 +9,10 @@ class CCertificate;
 // when a certificate is built).
 typedef int64_t TIME64;
 
-// Ordered list of certificates. Who deletes the entries depends on the source:
+// Ordered list of certificates (CCertificateList is the list control that
+// shows one). Who deletes the entries depends on the source:
 // a session lends its own, a store hands out new ones.
-typedef std::vector<CCertificate*> CCertificateList;
+typedef std::vector<CCertificate*> CCertificateArray;
 
 // Program's own key-usage flags (not the X.509 bit order).
 enum KeyUsageFlag {

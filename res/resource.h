@@ -1,3 +1,32 @@
 #pragma once
 #define IDD_HTTPS 1000
 #define IDC_HTTPS_CONTROL 1001
+
+// Login sheet and its Windows-certificate page.
+#define IDD_LOGIN_WINCRYPT 106
+#define IDC_CERT_LIST 1037
+#define IDC_REFRESH 1023
+#define IDC_VIEW 1034
+#define IDB_LOGIN_BANNER 1010
+#define IDB_LOGIN_SEPARATOR 1016
+
+// Certificate list and properties dialog.
+#define IDD_CERT_PROPERTIES 1023
+#define IDC_PROP_LIST 1030
+#define IDC_PROP_PREVIOUS 1031
+#define IDC_PROP_NEXT 1032
+#define IDC_PROP_COUNTER 1033
+#define IDI_CERTIFICATE 143
+#define IDI_IDENTITY_CARD 1022
+#define IDI_PHOTO_CARD 164
+#define IDI_CERTIFICATE_PEN 144
+
+// Insert-card dialog.
+#define IDD_SCARD 1007
+#define IDC_SCARD_TEXT 1040
+#define IDC_SCARD_ANIMATION 1017
+#define IDR_AVI_CARD 1014
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif

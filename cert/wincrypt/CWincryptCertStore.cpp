@@ -24,7 +24,7 @@ void CWincryptCertStore::Open(HCRYPTPROV hProvider, std::string strStoreName)
     m_pStore.reset(hStore);
 }
 
-void CWincryptCertStore::GetCertificates(CCertificateList& lstCertificates)
+void CWincryptCertStore::GetCertificates(CCertificateArray& lstCertificates)
 {
     lstCertificates.clear();
     if (!m_pStore)
@@ -52,7 +52,7 @@ std::string CWincryptCertStore::ImportCertificate(std::string strPath)
 
 int CWincryptCertStore::CheckCertificate(std::string strName)
 {
-    CCertificateList lstCertificates;
+    CCertificateArray lstCertificates;
     GetCertificates(lstCertificates);
     int bFound = 0;
     for (CCertificate* pCertificate : lstCertificates) {

@@ -19,7 +19,7 @@ public:
 
     // One new CWincryptCertificate per certificate, in the store's order; a
     // certificate that cannot be read is logged and left out.
-    void GetCertificates(CCertificateList& lstCertificates) override;
+    void GetCertificates(CCertificateArray& lstCertificates) override;
     // Nothing is imported: returns "".
     std::string ImportCertificate(std::string strPath) override;
     void DeleteCertificate(std::string strName) override {}

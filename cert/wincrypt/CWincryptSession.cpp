@@ -195,7 +195,7 @@ void CWincryptSession::GetSessionData(CS_SESSIONINFO* pInfo)
     pInfo->pDetails = &m_CardInfo;
 }
 
-void CWincryptSession::GetCertificates(CCertificateList& lstCertificates)
+void CWincryptSession::GetCertificates(CCertificateArray& lstCertificates)
 {
     lstCertificates.assign(m_lstCertificates.begin(), m_lstCertificates.end());
 }

@@ -25,7 +25,7 @@ public:
     void Reopen() override;
     void GetSessionData(CS_SESSIONINFO* pInfo) override;
     int GetState() override { return m_nState; }
-    void GetCertificates(CCertificateList& lstCertificates) override;
+    void GetCertificates(CCertificateArray& lstCertificates) override;
     void SignFile(std::string strIn, std::string strOut, std::string strAlgorithm) override;
     void SignFileC2(std::string strIn, std::string strOut, std::string strAlgorithm) override;
     void SignFileC2BANER(std::string strIn, std::string strOut, std::string strAlgorithm) override;

@@ -44,7 +44,7 @@ public:
         pInfo->pDetails = &m_card;
     }
     int GetState() override { return m_nState; }
-    void GetCertificates(CCertificateList& l) override { l.clear(); }
+    void GetCertificates(CCertificateArray& l) override { l.clear(); }
     void SignFile(std::string strIn, std::string strOut, std::string) override
     {
         Sign("SignFile", strIn, strOut);

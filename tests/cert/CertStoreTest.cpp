@@ -14,7 +14,7 @@ class CertStore : public CertTest
 {
 };
 
-void DeleteAll(CCertificateList& list)
+void DeleteAll(CCertificateArray& list)
 {
     for (CCertificate* c : list)
         delete c;
@@ -26,7 +26,7 @@ TEST_F(CertStore, TrustStoreListsWhatTheFixturePutThere)
     CWincryptCertStore store;
     store.Open(0, "Trust");
     CWincryptCertificate notOwned;
-    CCertificateList list(1, &notOwned);  // emptied, not deleted
+    CCertificateArray list(1, &notOwned);  // emptied, not deleted
     store.GetCertificates(list);
     ASSERT_EQ(list.size(), 2u);
     std::set<std::string> thumbprints, subjects;
@@ -63,7 +63,7 @@ TEST_F(CertStore, EmptyAndUnopenedStores)
 {
     CWincryptCertStore unopened;
     CWincryptCertificate notOwned;
-    CCertificateList list(1, &notOwned);
+    CCertificateArray list(1, &notOwned);
     unopened.GetCertificates(list);
     EXPECT_TRUE(list.empty());
     EXPECT_EQ(unopened.CheckCertificate("CN=DIAZ MORA CARLOS; OU=Personal; O=Ormavia; C=ES"), 0);
@@ -85,7 +85,7 @@ TEST_F(CertStore, ImportAndDeleteChangeNothing)
     store.Open(0, "Trust");
     EXPECT_EQ(store.ImportCertificate(PkiPath("certs/serial.der")), "");
     store.DeleteCertificate("CN=DIAZ MORA CARLOS; OU=Personal; O=Ormavia; C=ES");
-    CCertificateList list;
+    CCertificateArray list;
     store.GetCertificates(list);
     EXPECT_EQ(list.size(), 2u);
     DeleteAll(list);
@@ -95,7 +95,7 @@ TEST_F(CertStore, MyStoreHoldsEveryPersonalCertificate)
 {
     CWincryptCertStore store;
     store.Open(0, "MY");
-    CCertificateList list;
+    CCertificateArray list;
     store.GetCertificates(list);
     std::set<std::string> thumbprints;
     for (CCertificate* c : list)
@@ -126,7 +126,7 @@ TEST_F(CertStore, UnreadableCertificateIsLeftOutAndLogged)
     LogCapture log;
     CWincryptCertStore store;
     store.Open(0, "TvlAlmacenRoto");
-    CCertificateList list;
+    CCertificateArray list;
     store.GetCertificates(list);
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0]->GetSerialNumber(), "030201");

@@ -78,7 +78,7 @@ TEST_F(SessionTest, OpenLogsTheChoiceAndFillsTheSessionData)
     EXPECT_EQ(sessiontest::FindPki("dni-auth")->pszSubject, pCard->strAuthSubject);
     session.GetSessionData(nullptr);
 
-    CCertificateList list;
+    CCertificateArray list;
     list.push_back(nullptr);
     session.GetCertificates(list);
     EXPECT_EQ(2u, list.size());
@@ -115,7 +115,7 @@ TEST_F(SessionTest, OpenWithoutSigningCertificateFails)
     EXPECT_EQ(ERR_USER_CERTIFICATES, ResultOf([&] { session.Open(&c.login); }));
     c.choice.lstCertificates.clear();  // taken over and deleted by the failed Open
     EXPECT_EQ(SESSION_CLOSED, session.GetState());
-    CCertificateList list;
+    CCertificateArray list;
     session.GetCertificates(list);
     EXPECT_TRUE(list.empty());
     EXPECT_EQ(ERR_USER_CERTIFICATES, ResultOf([&] { session.Open(nullptr); }));

@@ -28,7 +28,7 @@ inline CWincryptCertificate* LoadFromMy(const char* pszName)
         return nullptr;
     CWincryptCertStore store;
     store.Open(0, "MY");
-    CCertificateList list;
+    CCertificateArray list;
     store.GetCertificates(list);
     CWincryptCertificate* pFound = nullptr;
     for (CCertificate* p : list) {

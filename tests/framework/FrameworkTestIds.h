@@ -1,0 +1,12 @@
+#pragma once
+#define IDD_TEST_DIALOG 9001
+#define IDD_TEST_PAGE1 9002
+#define IDD_TEST_PAGE2 9003
+#define IDC_TEST_NAME 9101
+#define IDC_TEST_CHECK 9102
+#define IDC_TEST_COUNT 9103
+#define IDC_TEST_COMBO 9104
+#define IDC_TEST_LIST 9105
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
