@@ -75,6 +75,11 @@ tvl_phase_end() {  # [status] [note]
   local rc=${1:-0} took
   [ -n "$TVL_PHASE" ] || return "$rc"
   took=$(tvl_duration $(($(tvl_now_us) - TVL_PHASE_T0)))
+  if [ -n "$TVL_INTERRUPTED" ]; then
+    printf 'stopped by %s after %s\n' "$TVL_INTERRUPTED" "$took" >&2
+    TVL_PHASE=
+    exit "$TVL_INTERRUPT_STATUS"
+  fi
   [ -z "${TVL_VERBOSE:-}" ] || printf '[tarvosel] %s: ' "$TVL_PHASE" >&2
   if [ "$rc" -eq 0 ]; then
     printf '%s%s\n' "$took" "${2:+ ($2)}" >&2
@@ -88,11 +93,30 @@ tvl_phase_end() {  # [status] [note]
   return "$rc"
 }
 
+# A program run by a phase gets a process group of its own and the script
+# waits for it: a signal to the script stops the whole group (make and the
+# compilers, CTest and its tests), not just the program.
+TVL_RUN_PID=
+tvl_run() {  # program args...
+  local rc=0
+  setsid -w "$@" &
+  TVL_RUN_PID=$!
+  wait "$TVL_RUN_PID" || rc=$?
+  # a signal ends the wait at once: the group was asked to stop, wait for it
+  [ -z "$TVL_INTERRUPTED" ] || wait "$TVL_RUN_PID" 2>/dev/null
+  TVL_RUN_PID=
+  return $rc
+}
+
 tvl_phase() {  # text command...
   local text=$1 rc=0
   shift
   tvl_phase_begin "$text"
-  "$@" >>"$TVL_LOG" 2>&1 </dev/null || rc=$?
+  if [ "$(type -t "$1")" = file ]; then
+    tvl_run "$@" >>"$TVL_LOG" 2>&1 </dev/null || rc=$?
+  else
+    "$@" >>"$TVL_LOG" 2>&1 </dev/null || rc=$?
+  fi
   tvl_phase_end "$rc"
 }
 
@@ -115,18 +139,18 @@ tvl_setup_phase() {
 
 tvl_configure() {
   [ -f "$TVL_BUILD/CMakeCache.txt" ] && return 0
-  cmake -S "$TVL_ROOT" -B "$TVL_BUILD" -DCMAKE_TOOLCHAIN_FILE="$TVL_ROOT/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release "$@"
+  tvl_run cmake -S "$TVL_ROOT" -B "$TVL_BUILD" \
+    -DCMAKE_TOOLCHAIN_FILE="$TVL_ROOT/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release "$@"
 }
 
 # Everything, tests included.
 tvl_build() {
-  tvl_configure "$@" && cmake --build "$TVL_BUILD" -j2
+  tvl_configure "$@" && tvl_run cmake --build "$TVL_BUILD" -j2
 }
 
 # Only the named targets (and what they depend on).
 tvl_build_targets() {  # target...
-  tvl_configure && cmake --build "$TVL_BUILD" -j2 --target "$@"
+  tvl_configure && tvl_run cmake --build "$TVL_BUILD" -j2 --target "$@"
 }
 
 # ---- display ----
@@ -354,7 +378,8 @@ TVL_PCSC_STARTED=
 tvl_pcsc_busy() { ! flock -n "$TVL_PCSC_LOCK" true 2>/dev/null; }
 
 tvl_pcsc_start() {
-  exec 9>"$TVL_PCSC_LOCK" && flock 9 || return 1
+  # the lock taken on fd 9 by a child stays with the script's fd 9
+  exec 9>"$TVL_PCSC_LOCK" && tvl_run flock 9 || return 1
   export TVL_PCSC_BENCH_DIR=$TVL_BUILD/pcsc-bench
   TVL_PCSC_STARTED=1
   "$TVL_PCSC_BENCH" start 9>&-
@@ -383,14 +408,46 @@ tvl_stop_all() {
   return $rc
 }
 
+# Ctrl-C, a closed terminal, a kill, or a reader of the output that went away
+# (demo.sh | head) end the run through the EXIT trap too, so that Xvfb, Wine
+# and the card bench it started are stopped. Inside a phase the signal stops
+# the phase's program and the phase ends the script; the trap must not exit
+# there, while the phase's output still goes to the log.
+TVL_INTERRUPTED=
+TVL_INTERRUPT_STATUS=0
+tvl_interrupt() {  # signal status
+  local sig=TERM
+  [ -z "$TVL_INTERRUPTED" ] || sig=KILL  # asked twice
+  TVL_INTERRUPTED=$1
+  TVL_INTERRUPT_STATUS=$2
+  [ -z "$TVL_RUN_PID" ] || kill -"$sig" -- "-$TVL_RUN_PID" 2>/dev/null
+  [ -n "$TVL_PHASE" ] || exit "$2"
+}
+
+tvl_trap_exit() {  # function
+  trap "$1" EXIT
+  trap 'tvl_interrupt SIGHUP 129' HUP
+  trap 'tvl_interrupt SIGINT 130' INT
+  trap 'tvl_interrupt SIGTERM 143' TERM
+  trap 'exec >>"$TVL_LOG" 2>&1; tvl_interrupt SIGPIPE 141' PIPE
+}
+
 # EXIT trap of the demo and the test command: closes a phase that did not end
 # (a failure or Ctrl-C), stops what the run started, and returns the status.
 tvl_finish() {  # status
   set +e
-  local rc=$1
-  if [ -n "$TVL_PHASE" ]; then
+  local rc=$1 sig=$TVL_INTERRUPTED open=$TVL_PHASE
+  # from here on a signal only stops the program of the cleanup phase
+  TVL_INTERRUPTED=
+  if [ -n "$open" ] && [ -n "$sig" ]; then
+    printf 'stopped by %s after %s\n' "$sig" "$(tvl_duration $(($(tvl_now_us) - TVL_PHASE_T0)))" >&2
+    TVL_PHASE=
+  elif [ -n "$open" ]; then
     tvl_phase_end 1
-    [ "$rc" -ne 0 ] || rc=1
+  fi
+  if [ -n "$sig$open" ] && [ "$rc" -eq 0 ]; then
+    rc=1
+    [ -z "$sig" ] || rc=$TVL_INTERRUPT_STATUS
   fi
   if [ -n "${TVL_ENV_STARTED:-}$TVL_PCSC_STARTED" ]; then
     tvl_phase "stopping what this run started" tvl_stop_all || rc=1

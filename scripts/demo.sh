@@ -29,7 +29,7 @@ finish() {
 bin=$TVL_BUILD/bin
 demo=$TVL_BUILD/demo
 tvl_log_open demo
-trap finish EXIT
+tvl_trap_exit finish
 tvl_setup_phase
 what="building ${DEMO_TARGETS[*]} in $(tvl_shown "$TVL_BUILD")/"
 [ -f "$TVL_BUILD/CMakeCache.txt" ] || what="configuring and $what"

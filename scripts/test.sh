@@ -25,7 +25,7 @@ ctest_phase() {  # text ctest-args...
   local text=$1 rc=0 passed
   shift
   tvl_phase_begin "$text"
-  ctest "$@" >>"$TVL_LOG" 2>&1 </dev/null || rc=$?
+  tvl_run ctest "$@" >>"$TVL_LOG" 2>&1 </dev/null || rc=$?
   passed=$(tail -c +$((TVL_PHASE_OFFSET + 1)) "$TVL_LOG" |
     sed -nE 's/^100% tests passed, 0 tests failed out of ([0-9]+)$/\1 passed/p')
   TVL_PHASE_REPORT=ctest_report
@@ -45,7 +45,7 @@ finish() {
 }
 
 tvl_log_open test
-trap finish EXIT
+tvl_trap_exit finish
 tvl_setup_phase
 what="building the library and the tests in $(tvl_shown "$TVL_BUILD")/"
 [ -f "$TVL_BUILD/CMakeCache.txt" ] || what="configuring and $what"
