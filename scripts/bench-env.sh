@@ -311,7 +311,8 @@ tvl_prefix_prepare() {
 # A persistent server and one process that keeps a window open make every
 # later Wine process start in a tenth of a second.
 tvl_wine_start() {
-  export WINEPREFIX="$TVL_WINEPREFIX" WINEDEBUG=-all
+  # The users' time zone for every Wine process of the run (see wine-run.sh).
+  export WINEPREFIX="$TVL_WINEPREFIX" WINEDEBUG=-all TZ=Europe/Madrid
   # Wine keeps its server's socket in a folder under TMPDIR and names that
   # folder in the prefix: every process of the run must see the same TMPDIR.
   export TVL_WINE_TMPDIR TMPDIR

@@ -9,4 +9,6 @@ mkdir -p "$TMPDIR"
 export WINEDEBUG=${WINEDEBUG:--all}
 export DISPLAY=${DISPLAY:-:99}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# The users' time zone, daylight saving included, whatever the machine's.
+export TZ=Europe/Madrid
 exec wine "$@"
