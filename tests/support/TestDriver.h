@@ -9,15 +9,22 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "tests/support/TestWait.h"
 
 namespace tvltest {
 
+void CloseThreadDialogs(DWORD dwThreadId);
+
 // Runs fn on a thread of its own from construction; Join waits for it (the
 // destructor too, with a bound: a driver stuck for a minute is abandoned).
+// With dwRescueThread, a driver whose test failed closes the dialogs that it
+// left on that thread, so that the thread's modal loop ends.
 class CDriver {
 public:
-    explicit CDriver(std::function<void()> fn) : m_fn(std::move(fn))
+    explicit CDriver(std::function<void()> fn, DWORD dwRescueThread = 0)
+        : m_fn(std::move(fn)), m_dwRescueThread(dwRescueThread)
     {
         m_hThread = CreateThread(nullptr, 0, Proc, this, 0, nullptr);
     }
@@ -39,10 +46,14 @@ private:
     CDriver& operator=(const CDriver&) = delete;
     static DWORD WINAPI Proc(LPVOID p)
     {
-        static_cast<CDriver*>(p)->m_fn();
+        CDriver* pThis = static_cast<CDriver*>(p);
+        pThis->m_fn();
+        if (pThis->m_dwRescueThread != 0 && ::testing::Test::HasFailure())
+            CloseThreadDialogs(pThis->m_dwRescueThread);
         return 0;
     }
     std::function<void()> m_fn;
+    DWORD m_dwRescueThread;
     HANDLE m_hThread = nullptr;
 };
 
@@ -189,6 +200,29 @@ inline int ListFind(HWND hList, const std::string& strText)
             return i;
     }
     return -1;
+}
+
+// Ends every dialog of the thread as Escape would, message boxes and property
+// sheets included, until none is left (or five seconds have passed).
+inline void CloseThreadDialogs(DWORD dwThreadId)
+{
+    WaitFor(
+        [&] {
+            bool bAny = false;
+            for (HWND h : ThreadWindows(dwThreadId)) {
+                if (!IsWindowVisible(h) || ClassOf(h) != "#32770")
+                    continue;
+                bAny = true;
+                if (SendMessageA(h, PSM_GETTABCONTROL, 0, 0) != 0)
+                    PostMessageA(GetDlgItem(h, IDCANCEL), BM_CLICK, 0, 0);
+                else
+                    PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
+            }
+            if (bAny)
+                Sleep(200);
+            return !bAny;
+        },
+        5000);
 }
 
 inline std::string ListColumnHeading(HWND hList, int nCol)
