@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/SignInfo.h"
 #include "cert/CertTypes.h"
@@ -12,6 +13,7 @@
 
 class CPkcs7Reader;
 class CSession;
+class CWincryptSession;
 
 // The library's single application object: configuration, temporary directory,
 // interface thread and the current session.
@@ -36,6 +38,17 @@ public:
     // Takes over a session opened by the login flow (replaces none: the caller
     // has checked that no session exists).
     void AdoptSession(CSession* pSession);
+    // Makes the session object of each login attempt (a plain CWincryptSession
+    // unless set; tests put a stand-in here).
+    void SetSessionFactory(std::function<CWincryptSession*()> fnNewSession);
+
+    // The recent profile paths of the configuration file: "UltimoEPF", then
+    // "UltimoEPF1" to "UltimoEPF4"; read keeps the paths of existing files,
+    // once each.
+    static void ReadRecentProfiles(const std::string& strIniFile,
+                                   std::vector<std::string>& lstProfiles);
+    static void WriteRecentProfiles(const std::string& strIniFile,
+                                    const std::vector<std::string>& lstProfiles);
 
     // Pipelines.
     void SignFile(std::string strSource, std::string strDestination, std::string strAlgorithm,
@@ -62,6 +75,7 @@ public:
     DWORD GetInterfaceThreadId() const;
     HWND GetTrayWindow() const { return m_hWndTray; }
     void SetCardDialog(HWND hWnd) { m_hWndCardDialog = hWnd; }
+    HWND GetCardDialog() const { return m_hWndCardDialog; }
 
     static std::string GetTempDir() { return m_strTempDir; }
     static std::string MakeTempFileName(std::string strExtension);
@@ -93,6 +107,7 @@ private:
     // must not overlap.
     std::recursive_mutex m_mtxSession;
     std::function<void(DWORD)> m_fnRetryWait;
+    std::function<CWincryptSession*()> m_fnNewSession;
 
     static std::string m_strTempDir;
 };
