@@ -145,7 +145,7 @@ void CUnattendedLogin::WorkSheet(HWND hSheet)
         },
         30000);
     int nRows = static_cast<int>(SendMessageA(hList, LVM_GETITEMCOUNT, 0, 0));
-    printf("  [unattended] the login sheet lists %d certificate rows:\n", nRows);
+    printf("  [unattended] the login sheet shows %d row(s):\n", nRows);
     int nPick = -1;
     for (int i = 0; i < nRows; ++i) {
         std::string strLabel = RowText(hList, i, 0);
