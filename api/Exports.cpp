@@ -54,11 +54,12 @@ void LogBannerLine(const char* pszExport)
 template <typename Op, typename OnFailure>
 bool RunFrame(const char* pszExport, FrameLog eLog, Op op, OnFailure onFailure)
 {
-    if (eLog == FRAME_LOGGED)
-        LogBannerLine(pszExport);
     g_nLastError = RESULT_OK;
     CTarvoselException* e = nullptr;
     try {
+        // The banner allocates too: nothing may leave the export.
+        if (eLog == FRAME_LOGGED)
+            LogBannerLine(pszExport);
         op();
         return true;
     } catch (CTarvoselException* pCaught) {
@@ -77,8 +78,13 @@ bool RunFrame(const char* pszExport, FrameLog eLog, Op op, OnFailure onFailure)
         }
     }
     g_nLastError = e->GetResultCode();
-    if (eLog == FRAME_LOGGED)
-        LogInfo("%s", e->GetDescription().c_str());
+    if (eLog == FRAME_LOGGED) {
+        // A description that cannot be built is not logged; the code stands.
+        try {
+            LogInfo("%s", e->GetDescription().c_str());
+        } catch (...) {
+        }
+    }
     bool bTurnedIntoSuccess = onFailure(*e);
     delete e;
     if (bTurnedIntoSuccess) {

@@ -846,8 +846,43 @@ const char* MessageErrorText(EPkcs7Error e)
     case EPkcs7Error::MissingDigest: return "falta el resumen del contenido";
     case EPkcs7Error::HashMismatch: return "el contenido no coincide con el resumen firmado";
     case EPkcs7Error::BadSignature: return "la firma no es correcta";
+    case EPkcs7Error::NotData: return "el contenido firmado no es de tipo datos";
+    case EPkcs7Error::Detached: return "el mensaje no contiene los datos firmados";
+    case EPkcs7Error::SignerNotFound: return "el mensaje no contiene el certificado del firmante";
+    case EPkcs7Error::AmbiguousSigner:
+        return "el mensaje contiene varios certificados distintos con el emisor y el número de "
+               "serie del firmante";
+    case EPkcs7Error::AmbiguousDigest:
+        return "el resumen del contenido aparece más de una vez en los atributos firmados";
+    case EPkcs7Error::ContentTypeMismatch:
+        return "el tipo de contenido de los atributos firmados no coincide con el del mensaje";
+    case EPkcs7Error::DigestNotAnnounced:
+        return "el algoritmo de resumen de la firma no figura entre los del mensaje";
+    case EPkcs7Error::AlgorithmMismatch:
+        return "el algoritmo de firma no corresponde al algoritmo de resumen";
+    case EPkcs7Error::UnsupportedSignature: return "algoritmo de firma no soportado";
     }
     return "error desconocido";
+}
+
+// The error a refused message is reported with. A message the checker cannot
+// take is not correctly signed; the codec's "unknown algorithm" would read as a
+// failure to sign.
+DWORD CheckFailureCode(EPkcs7Error e)
+{
+    return e == EPkcs7Error::Unsupported ? static_cast<DWORD>(CRYPT_E_MSG_ERROR)
+                                         : Pkcs7ErrorToWinError(e);
+}
+
+// The system's text for an error, without its line end.
+std::string SystemErrorText(DWORD dwError)
+{
+    char szText[512] = {0};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             dwError, 0, szText, sizeof(szText), nullptr);
+    while (n > 0 && (szText[n - 1] == '\r' || szText[n - 1] == '\n'))
+        szText[--n] = '\0';
+    return n > 0 ? std::string(szText) : std::to_string(dwError);
 }
 const char kDateFormat[] = "%d/%m/%Y, a las %H:%M";
 }  // namespace
@@ -877,18 +912,26 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
         return output.WriteAll(pData, nSize, dwIoError);
     });
     auto fail = [&](EPkcs7Error e) {
-        DWORD dwError = e == EPkcs7Error::Output && dwIoError != 0 ? dwIoError
-                                                                   : Pkcs7ErrorToWinError(e);
+        if (e == EPkcs7Error::Output && dwIoError != 0) {
+            // The message may be sound: the content could not be written.
+            LogInfo("Error al escribir en fichero '%s': %s", strOut.c_str(),
+                    SystemErrorText(dwIoError).c_str());
+            throw new CTarvoselException(EXC_WINDOWS, dwIoError, pszContext);
+        }
         LogInfo("Mensaje firmado no v\xE1lido: %s", MessageErrorText(e));
-        throw new CTarvoselException(EXC_WINDOWS, dwError, pszContext);
+        throw new CTarvoselException(EXC_WINDOWS, CheckFailureCode(e), pszContext);
     };
     EPkcs7Error e = EPkcs7Error::Ok;
+    DWORD dwReadError = 0;
     bool bRead = input.ReadBlocks(4096, [&](const BYTE* pData, DWORD dwRead) {
         e = reader.Update(pData, dwRead);
         return e == EPkcs7Error::Ok;
-    }, dwIoError);
-    if (!bRead)
-        fail(EPkcs7Error::Output);
+    }, dwReadError);
+    if (!bRead) {
+        // The signed file itself could not be read: nothing is known of the message.
+        LogInfo("Error al leer fichero '%s': %s", strIn.c_str(), SystemErrorText(dwReadError).c_str());
+        throw new CTarvoselException(EXC_OWN, ERR_FILE_READ, pszContext);
+    }
     if (e != EPkcs7Error::Ok)
         fail(e);
     e = reader.Finish();
@@ -918,10 +961,13 @@ void CTarvoselApp::VerifySign(const CPkcs7Reader& message, CSignInfoList& lstSig
 
             // The signer's certificate is the one its issuer and serial name, not the
             // one at its position: a message may carry them in any order.
-            int nCert = message.FindSignerCertificate(i);
-            if (nCert < 0)
-                throw new CTarvoselException(EXC_WINDOWS, CRYPT_E_SIGNER_NOT_FOUND, pszContext);
-            const std::vector<uint8_t>& der = message.Certificate(static_cast<size_t>(nCert));
+            size_t nCert = 0;
+            EPkcs7Error eFound = message.FindSignerCertificate(i, nCert);
+            if (eFound != EPkcs7Error::Ok) {
+                LogInfo("%s", MessageErrorText(eFound));
+                throw new CTarvoselException(EXC_WINDOWS, CheckFailureCode(eFound), pszContext);
+            }
+            const std::vector<uint8_t>& der = message.Certificate(nCert);
             pRecord->pCertificate = new CWincryptCertificate;
             pRecord->pCertificate->Create2(der.data(), static_cast<DWORD>(der.size()));
             LogInfo("Certificado:");
@@ -951,7 +997,7 @@ void CTarvoselApp::VerifySign(const CPkcs7Reader& message, CSignInfoList& lstSig
             EPkcs7Error e = message.Verify(i, der.data(), der.size());
             if (e != EPkcs7Error::Ok) {
                 LogInfo("%s", MessageErrorText(e));
-                throw new CTarvoselException(EXC_WINDOWS, Pkcs7ErrorToWinError(e), pszContext);
+                throw new CTarvoselException(EXC_WINDOWS, CheckFailureCode(e), pszContext);
             }
             LogInfo("...OK");
 

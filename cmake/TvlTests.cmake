@@ -4,18 +4,25 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
 
-# tvl_add_test(NAME SOURCES... [RESOURCES] [LABELS l...] [FIXTURES f...] [DIR subdir])
+# tvl_add_test(NAME SOURCES... [RESOURCES] [LABELS l...] [FIXTURES f...] [DIR subdir]
+#              [FILTER gtest-filter] [TRUST name])
 # One executable per area; each test case runs in its own Wine process.
 # RESOURCES links the library's resource script into the executable.
 # DIR puts the executable in bin/DIR (for areas that need files beside it).
+# FILTER limits the cases CTest discovers (cases run otherwise get their own add_test).
+# TRUST names the trust data (tvl_trust_data) instead of the test deployment's.
 function(tvl_add_test name)
-  cmake_parse_arguments(T "RESOURCES;SERIAL" "DIR" "SOURCES;LABELS;FIXTURES" ${ARGN})
+  cmake_parse_arguments(T "RESOURCES;SERIAL" "DIR;FILTER;TRUST" "SOURCES;LABELS;FIXTURES" ${ARGN})
   set(srcs ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
   if(T_RESOURCES)
     list(APPEND srcs ${TVL_RC})
   endif()
   add_executable(${name} ${srcs})
   target_link_libraries(${name} PRIVATE tvlcore gtest_main gtest)
+  if(NOT T_TRUST)
+    set(T_TRUST test)
+  endif()
+  tvl_use_trust_data(${name} ${T_TRUST})
   target_link_options(${name} PRIVATE -static)
   set(outdir ${CMAKE_BINARY_DIR}/bin)
   if(T_DIR)
@@ -32,6 +39,10 @@ function(tvl_add_test name)
   if(T_SERIAL)
     list(APPEND props RUN_SERIAL TRUE)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+  set(filter)
+  if(T_FILTER)
+    set(filter TEST_FILTER ${T_FILTER})
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 ${filter}
                        WORKING_DIRECTORY ${outdir} PROPERTIES ${props})
 endfunction()

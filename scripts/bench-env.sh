@@ -52,7 +52,8 @@ tvl_prefix_prepare() {
 # A persistent server and one process that keeps a window open make every
 # later Wine process start in a tenth of a second.
 tvl_wine_start() {
-  export WINEPREFIX="$TVL_WINEPREFIX" WINEDEBUG=-all
+  # The users' time zone for every Wine process of the run (see wine-run.sh).
+  export WINEPREFIX="$TVL_WINEPREFIX" WINEDEBUG=-all TZ=Europe/Madrid
   wineserver -p </dev/null >/dev/null 2>&1
   # The first Wine process starts the services, which inherit its stdio: keep
   # them off any pipe a caller may read to the end.

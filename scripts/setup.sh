@@ -6,7 +6,7 @@ set -euo pipefail
 PKGS=(wine wine32:i386 wine32-tools:i386 g++-mingw-w64-i686 libz-mingw-w64-dev
       googletest cmake make xvfb x11-utils openssl python3 xauth
       pcscd vsmartcard-vpcd libpcsclite1:i386 libpcsclite-dev gcc-multilib
-      imagemagick icoutils libssl-dev zlib1g-dev time bc clang libclang-rt-14-dev)
+      imagemagick icoutils libssl-dev zlib1g-dev time bc clang libclang-rt-14-dev tzdata)
 
 missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -5,4 +5,6 @@ export WINEPREFIX=${TVL_WINEPREFIX:-$here/../build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export DISPLAY=${DISPLAY:-:99}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# The users' time zone, daylight saving included, whatever the machine's.
+export TZ=Europe/Madrid
 exec wine "$@"

@@ -26,13 +26,17 @@ void CBase64Decoder::Reset()
 {
     m_nQuad = 0;
     m_nOutput = 0;
+    m_bFinished = false;
 }
 
 bool CBase64Decoder::Put(char c)
 {
-    // A full buffer was returned to the caller by the previous Put.
-    if (m_nOutput >= BUFFER_SIZE)
+    // A full buffer was returned to the caller by the previous Put, or what Finish
+    // left was: either way the caller has it, and a quad must fit whole.
+    if (m_nOutput >= BUFFER_SIZE || m_bFinished) {
         m_nOutput = 0;
+        m_bFinished = false;
+    }
     const int nValue = Base64Value(static_cast<unsigned char>(c));
     if (nValue >= 0) {
         m_abQuad[m_nQuad++] = static_cast<unsigned char>(nValue);
@@ -51,6 +55,7 @@ void CBase64Decoder::Finish()
             m_abQuad[i] = 0;
         DecodeQuad(m_nQuad);
     }
+    m_bFinished = true;
 }
 
 void CBase64Decoder::DecodeQuad(int nValues)

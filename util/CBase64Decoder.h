@@ -14,7 +14,8 @@ public:
     void Reset();
     bool Put(char c);
     // Decodes a last, incomplete quad. Bytes of a full buffer already
-    // reported by Put are not counted again.
+    // reported by Put are not counted again. The caller takes what is left;
+    // a later Put starts an empty buffer.
     void Finish();
 
     const unsigned char* Data() const { return m_abOutput; }
@@ -27,4 +28,5 @@ private:
     int m_nQuad;
     unsigned char m_abOutput[BUFFER_SIZE];
     int m_nOutput;
+    bool m_bFinished;  // the buffer was handed over by Finish
 };

@@ -292,12 +292,13 @@ void CUtil::Base64EncodeBuffer(const BYTE* pData, DWORD cbData, int nLineLength,
         encoder.Put(pData[i]);
     encoder.Finish();
     const std::string& strText = encoder.Text();
-    if (pszOut) {
-        memcpy(pszOut, strText.data(), strText.size());
-        pszOut[strText.size()] = '\0';
+    if (!pszOut || !pcchOut || *pcchOut < strText.size() + 1) {
+        LogInfo("Error al codificar en base64: el texto no cabe en el buffer");
+        Fail(ERR_BASE64_ENCODE, "CUtil::Base64EncodeBuffer");
     }
-    if (pcchOut)
-        *pcchOut = (DWORD)strText.size();
+    memcpy(pszOut, strText.data(), strText.size());
+    pszOut[strText.size()] = '\0';
+    *pcchOut = (DWORD)strText.size();
 }
 
 DWORD CUtil::Base64EncodedSize(DWORD cbData, int nLineLength)

@@ -19,8 +19,9 @@ public:
     // Skips anything outside the Base64 alphabet.
     static void Base64DecodeFile(const char* pszSource, const char* pszDest);
     // Zero-terminated Base64 text in pszOut, lines of nLineLength characters
-    // separated by LF (no breaks when 0 or less). *pcchOut gets the length
-    // without the zero. Size pszOut with Base64EncodedSize.
+    // separated by LF (no breaks when 0 or less). *pcchOut is the size of pszOut
+    // in (size it with Base64EncodedSize) and the text's length without the zero
+    // out. A buffer too small is left untouched: ERR_BASE64_ENCODE.
     static void Base64EncodeBuffer(const BYTE* pData, DWORD cbData, int nLineLength,
                                    char* pszOut, DWORD* pcchOut);
     // Characters Base64EncodeBuffer writes, the terminating zero included.

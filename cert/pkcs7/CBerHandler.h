@@ -23,6 +23,7 @@ public:
     virtual EPkcs7Error OnBegin(const CS_BERHEADER& header) = 0;
     // A piece of the content of the current primitive element.
     virtual EPkcs7Error OnData(const uint8_t* pData, size_t nSize) = 0;
-    // The current element ends (for an indefinite one, after its end mark).
-    virtual EPkcs7Error OnEnd() = 0;
+    // The current element ends. For an indefinite one, pEndMark holds its
+    // end-of-contents bytes as received; for a definite one it is null.
+    virtual EPkcs7Error OnEnd(const uint8_t* pEndMark, size_t nEndMark) = 0;
 };

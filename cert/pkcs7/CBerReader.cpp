@@ -100,11 +100,13 @@ EPkcs7Error CBerReader::StartElement()
         return EPkcs7Error::BadEncoding;  // header runs past the enclosing element
 
     if (h.nTag == 0x00) {
-        // End mark: only "00 00", only to close an indefinite element.
-        if (h.bIndefinite || h.nLength != 0 || m_stack.empty() || !m_stack.back().bIndefinite)
+        // End mark: only the two bytes "00 00" (a longer form of length 0 would
+        // let one message be written several ways), only to close an indefinite
+        // element.
+        if (h.nRawSize != 2 || h.raw[1] != 0x00 || m_stack.empty() || !m_stack.back().bIndefinite)
             return EPkcs7Error::BadEncoding;
         m_stack.pop_back();
-        EPkcs7Error e = m_handler.OnEnd();
+        EPkcs7Error e = m_handler.OnEnd(h.raw, h.nRawSize);
         if (e != EPkcs7Error::Ok)
             return e;
         if (m_stack.empty()) {
@@ -140,7 +142,7 @@ EPkcs7Error CBerReader::CloseFinished()
     // Closes every definite element whose content has been read in full.
     while (!m_stack.empty() && !m_stack.back().bIndefinite && m_stack.back().nEnd == m_nOffset) {
         m_stack.pop_back();
-        EPkcs7Error e = m_handler.OnEnd();
+        EPkcs7Error e = m_handler.OnEnd(nullptr, 0);
         if (e != EPkcs7Error::Ok)
             return e;
     }

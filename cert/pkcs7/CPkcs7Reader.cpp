@@ -9,6 +9,8 @@
 namespace {
 
 const char OID_SIGNED_DATA[] = "1.2.840.113549.1.7.2";
+const char OID_DATA[] = "1.2.840.113549.1.7.1";
+const char OID_RSA_ENCRYPTION[] = "1.2.840.113549.1.1.1";
 const char OID_CONTENT_TYPE[] = "1.2.840.113549.1.9.3";
 const char OID_MESSAGE_DIGEST[] = "1.2.840.113549.1.9.4";
 const size_t MAX_SMALL_CAPTURE = 256;  // OIDs and the version
@@ -250,16 +252,15 @@ EPkcs7Error CPkcs7Reader::Content(const uint8_t* pData, size_t nSize)
     return EPkcs7Error::Ok;
 }
 
-EPkcs7Error CPkcs7Reader::OnEnd()
+EPkcs7Error CPkcs7Reader::OnEnd(const uint8_t* pEndMark, size_t nEndMark)
 {
     CS_NODE node = m_nodes.back();
     m_nodes.pop_back();
     EPkcs7Error e = EPkcs7Error::Ok;
     if (node.role == R_CAPTURED || IsCaptureRoot(node.role)) {
-        if (node.bIndefinite) {
-            static const uint8_t endMark[2] = {0, 0};
-            e = Capture(endMark, 2);
-        }
+        // What is kept, and later hashed, is what arrived.
+        if (nEndMark > 0)
+            e = Capture(pEndMark, nEndMark);
         if (e == EPkcs7Error::Ok && IsCaptureRoot(node.role))
             e = EndCapture(node.role);
         return e;
@@ -273,6 +274,8 @@ EPkcs7Error CPkcs7Reader::OnEnd()
         case R_INNER_INFO:
             if (node.nChildren < 1)
                 return EPkcs7Error::BadEncoding;
+            if (node.nChildren < 2)
+                return EPkcs7Error::Detached;  // the checker has nothing to check against
             break;
         case R_CONTENT_INFO:
             if (!m_bSignedDataSeen)
@@ -308,6 +311,10 @@ EPkcs7Error CPkcs7Reader::EndCapture(ERole role)
             m_strContentType = CAsn1Oid::Decode(el.Content(), el.ContentSize());
             if (m_strContentType.empty())
                 return EPkcs7Error::BadEncoding;
+            // Nothing is signed here but data: other content is refused before a
+            // byte of it reaches the output.
+            if (m_strContentType != OID_DATA)
+                return EPkcs7Error::NotData;
             break;
         case R_DIGEST_ALGS: {
             std::vector<CBerElement> algs;
@@ -382,31 +389,79 @@ const CPkcs7SignerInfo& CPkcs7Reader::Signer(size_t nIndex) const
     return nIndex < m_signers.size() ? m_signers[nIndex] : none;
 }
 
-int CPkcs7Reader::FindSignerCertificate(size_t nSigner) const
+EPkcs7Error CPkcs7Reader::FindSignerCertificate(size_t nSigner, size_t& nCert) const
 {
     if (nSigner >= m_signers.size())
-        return -1;
+        return EPkcs7Error::BadIndex;
     const CPkcs7SignerInfo& si = m_signers[nSigner];
+    bool bFound = false;
     for (size_t i = 0; i < m_certs.size(); ++i) {
         CPkcs7CertId id;
-        if (id.FromCertificate(m_certs[i].data(), m_certs[i].size()) == EPkcs7Error::Ok &&
-            id.Matches(si.Issuer(), si.Serial()))
-            return static_cast<int>(i);
+        if (id.FromCertificate(m_certs[i].data(), m_certs[i].size()) != EPkcs7Error::Ok ||
+            !id.Matches(si.Issuer(), si.Serial()))
+            continue;
+        if (!bFound) {
+            nCert = i;
+            bFound = true;
+        } else if (m_certs[i] != m_certs[nCert]) {
+            // Which key signed would then depend on the order of the certificates.
+            return EPkcs7Error::AmbiguousSigner;
+        }
     }
-    return -1;
+    return bFound ? EPkcs7Error::Ok : EPkcs7Error::SignerNotFound;
 }
 
-bool CPkcs7Reader::IsRsaSignature(const std::string& strOid)
+EPkcs7Error CPkcs7Reader::CheckSignatureAlgorithm(const std::string& strSignatureOid,
+                                                  const std::string& strDigestOid)
 {
-    // rsaEncryption and the md2/md5/sha*WithRSAEncryption identifiers
-    static const char* const known[] = {"1.2.840.113549.1.1.1",  "1.2.840.113549.1.1.2",
-                                        "1.2.840.113549.1.1.4",  "1.2.840.113549.1.1.5",
-                                        "1.2.840.113549.1.1.11", "1.2.840.113549.1.1.12",
-                                        "1.2.840.113549.1.1.13", "1.2.840.113549.1.1.14"};
-    for (const char* k : known)
-        if (strOid == k)
-            return true;
-    return false;
+    if (strSignatureOid == OID_RSA_ENCRYPTION)
+        return EPkcs7Error::Ok;
+    // The hash-with-RSA identifiers, each with the digest it names.
+    static const struct {
+        const char* pszSignature;
+        const char* pszDigest;
+    } kRsa[] = {{"1.2.840.113549.1.1.2", "1.2.840.113549.2.2"},
+                {"1.2.840.113549.1.1.4", "1.2.840.113549.2.5"},
+                {"1.2.840.113549.1.1.5", "1.3.14.3.2.26"},
+                {"1.2.840.113549.1.1.11", "2.16.840.1.101.3.4.2.1"},
+                {"1.2.840.113549.1.1.12", "2.16.840.1.101.3.4.2.2"},
+                {"1.2.840.113549.1.1.13", "2.16.840.1.101.3.4.2.3"},
+                {"1.2.840.113549.1.1.14", "2.16.840.1.101.3.4.2.4"}};
+    for (const auto& k : kRsa) {
+        if (strSignatureOid == k.pszSignature)
+            return strDigestOid == k.pszDigest ? EPkcs7Error::Ok : EPkcs7Error::AlgorithmMismatch;
+    }
+    return EPkcs7Error::UnsupportedSignature;
+}
+
+EPkcs7Error CPkcs7Reader::CheckAttributes(const CPkcs7SignerInfo& si,
+                                          const std::vector<uint8_t>& contentDigest) const
+{
+    const CPkcs7SignerInfo::CS_ATTRIBUTE* md = nullptr;
+    for (const CPkcs7SignerInfo::CS_ATTRIBUTE& a : si.AuthAttributes()) {
+        if (a.strOid == OID_MESSAGE_DIGEST) {
+            // One value only: with two, which one was meant is anyone's guess.
+            if (md || a.values.size() != 1)
+                return EPkcs7Error::AmbiguousDigest;
+            md = &a;
+        } else if (a.strOid == OID_CONTENT_TYPE) {
+            // Outside the signature but named by an attribute: every value must agree.
+            CBerElement value;
+            if (a.values.size() != 1 ||
+                value.ParseAll(a.values[0].data(), a.values[0].size()) != EPkcs7Error::Ok ||
+                value.Tag() != 0x06 ||
+                CAsn1Oid::Decode(value.Content(), value.ContentSize()) != m_strContentType)
+                return EPkcs7Error::ContentTypeMismatch;
+        }
+    }
+    if (!md)
+        return EPkcs7Error::MissingDigest;
+    CBerElement value;
+    if (value.ParseAll(md->values[0].data(), md->values[0].size()) != EPkcs7Error::Ok ||
+        value.Tag() != 0x04 || value.ContentSize() != contentDigest.size() ||
+        !std::equal(contentDigest.begin(), contentDigest.end(), value.Content()))
+        return EPkcs7Error::HashMismatch;
+    return EPkcs7Error::Ok;
 }
 
 EPkcs7Error CPkcs7Reader::Verify(size_t nSigner, const uint8_t* pCert, size_t nCert) const
@@ -422,39 +477,21 @@ EPkcs7Error CPkcs7Reader::Verify(size_t nSigner, const uint8_t* pCert, size_t nC
         return e;
     if (!id.Matches(si.Issuer(), si.Serial()))
         return EPkcs7Error::SignerMismatch;
-    if (!IsRsaSignature(si.SignatureOid()))
-        return EPkcs7Error::Unsupported;
+    e = CheckSignatureAlgorithm(si.SignatureOid(), si.DigestOid());
+    if (e != EPkcs7Error::Ok)
+        return e;
+    const std::vector<std::string> announced = DigestAlgorithms();
+    if (std::find(announced.begin(), announced.end(), si.DigestOid()) == announced.end())
+        return EPkcs7Error::DigestNotAnnounced;
     const std::vector<uint8_t>* contentDigest = ContentDigest(si.DigestOid());
     if (!contentDigest)
         return EPkcs7Error::Unsupported;
 
     std::vector<uint8_t> signedDigest;
     if (si.HasAuthAttributes()) {
-        const CPkcs7SignerInfo::CS_ATTRIBUTE* md = nullptr;
-        for (const CPkcs7SignerInfo::CS_ATTRIBUTE& a : si.AuthAttributes()) {
-            if (a.strOid != OID_MESSAGE_DIGEST)
-                continue;
-            if (md)
-                return EPkcs7Error::HashMismatch;  // two of them: ambiguous
-            md = &a;
-        }
-        if (!md)
-            return EPkcs7Error::MissingDigest;
-        CBerElement value;
-        if (md->values.size() != 1 ||
-            value.ParseAll(md->values[0].data(), md->values[0].size()) != EPkcs7Error::Ok ||
-            value.Tag() != 0x04 || value.ContentSize() != contentDigest->size() ||
-            !std::equal(contentDigest->begin(), contentDigest->end(), value.Content()))
-            return EPkcs7Error::HashMismatch;
-        // The content type is outside the signature but named by an attribute.
-        const CPkcs7SignerInfo::CS_ATTRIBUTE* ct = si.FindAttribute(OID_CONTENT_TYPE);
-        if (ct) {
-            if (ct->values.size() != 1 ||
-                value.ParseAll(ct->values[0].data(), ct->values[0].size()) != EPkcs7Error::Ok ||
-                value.Tag() != 0x06 ||
-                CAsn1Oid::Decode(value.Content(), value.ContentSize()) != m_strContentType)
-                return EPkcs7Error::BadSignature;
-        }
+        e = CheckAttributes(si, *contentDigest);
+        if (e != EPkcs7Error::Ok)
+            return e;
         // The signature covers the attributes encoded as a SET.
         std::vector<uint8_t> toBeSigned(si.AuthAttributesRaw());
         toBeSigned[0] = 0x31;

@@ -1,7 +1,8 @@
 // Streaming reader of a PKCS#7 signed-data message (BER or DER, any block
-// sizes). The content goes to a callback as it arrives and is digested on the
-// fly with every algorithm the message announces; certificates and signer
-// infos are kept (bounded); CRLs are skipped.
+// sizes) whose content, of type data, is carried inside. The content goes to a
+// callback as it arrives and is digested on the fly with every algorithm the
+// message announces; certificates and signer infos are kept (bounded); CRLs
+// are skipped.
 //
 // Use: Update for each block, Finish once; when Finish returns Ok, read the
 // signers and certificates and check each signer with Verify. Callbacks may
@@ -54,16 +55,18 @@ public:
     size_t SignerCount() const { return m_signers.size(); }
     const CPkcs7SignerInfo& Signer(size_t nIndex) const;
 
-    // Index of the message certificate whose issuer and serial number are the
-    // signer's, or -1.
-    int FindSignerCertificate(size_t nSigner) const;
+    // The message certificate whose issuer and serial number are the signer's:
+    // SignerNotFound when there is none, AmbiguousSigner when different
+    // certificates carry them (copies of one certificate are one certificate).
+    EPkcs7Error FindSignerCertificate(size_t nSigner, size_t& nCert) const;
 
     // Checks signer nSigner against a certificate (DER): the certificate must be
-    // the one the signer names; with authenticated attributes the messageDigest
-    // must equal the content's digest (and a contentType attribute the message's
-    // content type) and the signature covers the attributes, else it covers the
-    // content's digest; the RSA signature must verify. Only after Finish
-    // returned Ok.
+    // the one the signer names; the signature algorithm must be rsaEncryption or
+    // RSA with the signer's own digest, and that digest one the message
+    // announces; with authenticated attributes exactly one messageDigest, equal
+    // to the content's digest (and every contentType attribute naming data), and
+    // the signature covers the attributes, else it covers the content's digest;
+    // the RSA signature must verify. Only after Finish returned Ok.
     EPkcs7Error Verify(size_t nSigner, const uint8_t* pCert, size_t nCert) const;
 
 private:
@@ -101,7 +104,7 @@ private:
 
     EPkcs7Error OnBegin(const CS_BERHEADER& header) override;
     EPkcs7Error OnData(const uint8_t* pData, size_t nSize) override;
-    EPkcs7Error OnEnd() override;
+    EPkcs7Error OnEnd(const uint8_t* pEndMark, size_t nEndMark) override;
 
     EPkcs7Error ChildRole(CS_NODE& parent, const CS_BERHEADER& h, ERole& role);
     EPkcs7Error StartCapture(const CS_BERHEADER& h, size_t nLimit);
@@ -109,7 +112,10 @@ private:
     EPkcs7Error EndCapture(ERole role);
     EPkcs7Error Content(const uint8_t* pData, size_t nSize);
     static bool IsCaptureRoot(ERole role);
-    static bool IsRsaSignature(const std::string& strOid);
+    static EPkcs7Error CheckSignatureAlgorithm(const std::string& strSignatureOid,
+                                               const std::string& strDigestOid);
+    EPkcs7Error CheckAttributes(const CPkcs7SignerInfo& si,
+                                const std::vector<uint8_t>& contentDigest) const;
 
     CPkcs7Crypto& m_crypto;
     FContent m_content;

@@ -33,6 +33,24 @@ const char* Pkcs7ErrorText(EPkcs7Error e)
             return "content digest mismatch";
         case EPkcs7Error::BadSignature:
             return "bad signature";
+        case EPkcs7Error::NotData:
+            return "signed content is not data";
+        case EPkcs7Error::Detached:
+            return "signed content missing";
+        case EPkcs7Error::SignerNotFound:
+            return "signer certificate missing";
+        case EPkcs7Error::AmbiguousSigner:
+            return "several certificates name the signer";
+        case EPkcs7Error::AmbiguousDigest:
+            return "messageDigest attribute not unique";
+        case EPkcs7Error::ContentTypeMismatch:
+            return "contentType attribute mismatch";
+        case EPkcs7Error::DigestNotAnnounced:
+            return "digest algorithm not announced";
+        case EPkcs7Error::AlgorithmMismatch:
+            return "signature and digest algorithms disagree";
+        case EPkcs7Error::UnsupportedSignature:
+            return "unsupported signature algorithm";
     }
     return "unknown error";
 }
@@ -70,6 +88,18 @@ uint32_t Pkcs7ErrorToWinError(EPkcs7Error e)
             return 0x80091007u;  // CRYPT_E_HASH_VALUE
         case EPkcs7Error::BadSignature:
             return 0x80090006u;  // NTE_BAD_SIGNATURE
+        case EPkcs7Error::NotData:
+            return 0x80091004u;  // CRYPT_E_INVALID_MSG_TYPE
+        case EPkcs7Error::SignerNotFound:
+            return 0x8009100Eu;  // CRYPT_E_SIGNER_NOT_FOUND
+        case EPkcs7Error::Detached:
+        case EPkcs7Error::AmbiguousSigner:
+        case EPkcs7Error::AmbiguousDigest:
+        case EPkcs7Error::ContentTypeMismatch:
+        case EPkcs7Error::DigestNotAnnounced:
+        case EPkcs7Error::AlgorithmMismatch:
+        case EPkcs7Error::UnsupportedSignature:
+            return 0x80091001u;  // CRYPT_E_MSG_ERROR: a message that is not signed as it must be
     }
     return 0x80091001u;
 }

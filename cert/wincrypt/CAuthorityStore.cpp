@@ -15,10 +15,10 @@
 
 namespace {
 
-const int s_anResourceIds[CAuthorityStore::AUTHORITY_COUNT] = {1036, 1039, 1041, 1038,
-                                                               1035, 1037, 1034};
 // Scrambled-table entry of the first authority's fingerprint; the rest follow.
 const int FINGERPRINT_ENTRY = 2;
+// Between the names of an issuer list (tools/trustdata writes them so).
+const char ISSUER_SEPARATOR = '|';
 
 const char* const s_apszLabels[CAuthorityStore::AUTHORITY_COUNT] = {
     "prod - raiz primera generacion",
@@ -122,23 +122,42 @@ bool CAuthorityStore::IsRecognisedIssuer(CWincryptCertificate* pSigner, int nEnv
     LogInfo("...OK");
     LogInfo("Comprobando emisor...");
 
-    const std::string astrLists[4] = {Upper(CHiddenStrings::GetString(1)),
-                                      Upper(CHiddenStrings::GetString(EnvironmentListEntry(nEnvironment))),
-                                      Upper(CHiddenStrings::GetString(12)),
-                                      Upper(CHiddenStrings::GetString(13))};
-    std::string strIssuer = Upper(pSigner->GetIssuer());
-    // An empty issuer would be found in any list.
-    if (!strIssuer.empty()) {
-        for (const std::string& strList : astrLists) {
-            if (strList.find(strIssuer) != std::string::npos) {
-                LogInfo("Emisor reconocido");
-                LogInfo("...OK");
-                return true;
-            }
+    const std::string astrLists[4] = {CHiddenStrings::GetString(1),
+                                      CHiddenStrings::GetString(EnvironmentListEntry(nEnvironment)),
+                                      CHiddenStrings::GetString(12), CHiddenStrings::GetString(13)};
+    const std::string strIssuer = pSigner->GetIssuer();
+    for (const std::string& strList : astrLists) {
+        if (IssuerListHasEntry(strList, strIssuer)) {
+            LogInfo("Emisor reconocido");
+            LogInfo("...OK");
+            return true;
         }
     }
     LogInfo("...emisor no reconocido");
     return false;
+}
+
+bool IssuerListHasEntry(const std::string& strList, const std::string& strIssuer)
+{
+    // Only a whole name will do: a piece of one ("C=ES", "O=Ormavia, C=ES") would
+    // let in any authority the platform trusts under such a short name.
+    const std::string strWanted = Upper(strIssuer);
+    if (strWanted.empty())
+        return false;
+    const std::string strUpper = Upper(strList);
+    size_t nStart = 0;
+    for (;;) {
+        size_t nEnd = strUpper.find(ISSUER_SEPARATOR, nStart);
+        std::string strEntry =
+            strUpper.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart);
+        size_t nFirst = strEntry.find_first_not_of(" \t");
+        if (nFirst != std::string::npos &&
+            strEntry.substr(nFirst, strEntry.find_last_not_of(" \t") + 1 - nFirst) == strWanted)
+            return true;
+        if (nEnd == std::string::npos)
+            return false;
+        nStart = nEnd + 1;
+    }
 }
 
 std::string AuthorityLabel(int nIndex)

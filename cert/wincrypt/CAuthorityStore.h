@@ -35,8 +35,16 @@ public:
 
 private:
     CAuthorityStore();
+
+    // Resource id of each authority, in table order: data of the deployment,
+    // generated with the rest of its trust data (tools/trustdata).
+    static const int s_anResourceIds[AUTHORITY_COUNT];
 };
 
 // Environment and generation of an authority index; "ca no incluida en almacen
 // interno" outside 0-6. Only the production labels contain "prod".
 std::string AuthorityLabel(int nIndex);
+
+// True when an issuer name is one whole entry of an issuer list: the entries are
+// separated by "|" with blanks around them, letter case does not count.
+bool IssuerListHasEntry(const std::string& strList, const std::string& strIssuer);

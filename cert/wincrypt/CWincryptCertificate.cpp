@@ -125,11 +125,15 @@ void CWincryptCertificate::Create2(const BYTE* pbEncoded, DWORD cbEncoded)
 
 void CWincryptCertificate::Create2(PCCERT_CONTEXT pContext)
 {
+    // The new reference comes first: pContext may be the context held now, which
+    // Clear would free.
+    CCertContextPtr pNew(pContext != nullptr ? CAPIWincrypt::CertDuplicateCertificateContext(pContext)
+                                             : nullptr);
     // A rebuilt object must not keep anything of what it held before.
     Clear();
-    if (pContext == nullptr)
+    if (!pNew)
         return;
-    m_pContext.reset(CAPIWincrypt::CertDuplicateCertificateContext(pContext));
+    m_pContext = std::move(pNew);
     PCERT_INFO pInfo = m_pContext->pCertInfo;
 
     const DWORD dwSubjectFlags = CERT_NAME_STR_REVERSE_FLAG | CERT_NAME_STR_SEMICOLON_FLAG;
@@ -329,7 +333,7 @@ std::string CWincryptCertificate::GetPEM() const
     const BYTE* pbData = m_pContext->pbCertEncoded;
     DWORD cbData = m_pContext->cbCertEncoded;
     std::vector<char> text(CUtil::Base64EncodedSize(cbData, 64), '\0');
-    DWORD cchText = 0;
+    DWORD cchText = static_cast<DWORD>(text.size());
     CUtil::Base64EncodeBuffer(pbData, cbData, 64, text.data(), &cchText);
     return "-----BEGIN CERTIFICATE-----\n" + std::string(text.data(), cchText) +
            "\n-----END CERTIFICATE-----\n";

@@ -12,7 +12,6 @@
 #endif
 
 namespace {
-const char kAesProvider[] = "Microsoft Enhanced RSA and AES Cryptographic Provider";
 const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 // Hash object, destroyed with its owner.
@@ -86,9 +85,14 @@ private:
 
 CWincryptPkcs7Crypto::CWincryptPkcs7Crypto()
 {
-    if (!CAPIWincrypt::CryptAcquireContextA(&m_hProv, nullptr, kAesProvider, PROV_RSA_AES,
-                                            CRYPT_VERIFYCONTEXT))
+    // By type, not by name: the AES provider's name differs between systems. Where
+    // there is none, the plain RSA type still hashes MD5, MD2 and SHA-1.
+    for (DWORD dwType : {DWORD(PROV_RSA_AES), DWORD(PROV_RSA_FULL)}) {
+        if (CAPIWincrypt::CryptAcquireContextA(&m_hProv, nullptr, nullptr, dwType,
+                                                CRYPT_VERIFYCONTEXT))
+            return;
         m_hProv = 0;
+    }
 }
 
 CWincryptPkcs7Crypto::~CWincryptPkcs7Crypto()

@@ -9,8 +9,10 @@
 #include "cert/pkcs7/CPkcs7Crypto.h"
 
 // The signed-message codec's cryptography on CryptoAPI: digests and signature
-// checks in a verification-only context of the AES provider (which knows MD2,
-// MD5, SHA-1 and the SHA-2 family), and signing with the caller's key.
+// checks in a verification-only context of the default provider of the AES type
+// (which knows MD2, MD5, SHA-1 and the SHA-2 family) or, on systems without
+// one, of the plain RSA type (MD2, MD5 and SHA-1), and signing with the
+// caller's key.
 class CWincryptPkcs7Crypto : public CPkcs7Crypto {
 public:
     CWincryptPkcs7Crypto();

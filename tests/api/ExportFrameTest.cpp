@@ -3,12 +3,42 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
+#include <new>
+
 #include "api/Exports.h"
 #include "api/ResultCodes.h"
 #include "app/CTarvoselApp.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeSession.h"
 #include "tests/support/TestFiles.h"
+
+// Allocation failures on demand, on the thread that asks for them only (the
+// library's interface thread goes on as usual).
+namespace {
+thread_local bool t_bFailAllocations = false;
+}  // namespace
+
+void* operator new(size_t nSize)
+{
+    if (t_bFailAllocations)
+        throw std::bad_alloc();
+    void* p = malloc(nSize != 0 ? nSize : 1);
+    if (p == nullptr)
+        throw std::bad_alloc();
+    return p;
+}
+
+void operator delete(void* p) noexcept
+{
+    free(p);
+}
+
+void operator delete(void* p, size_t) noexcept
+{
+    free(p);
+}
 
 namespace {
 class ExportFrameTest : public ::testing::Test {
@@ -116,4 +146,36 @@ TEST_F(ExportFrameTest, ExportSslAndLogout)
     EXPECT_EQ(RESULT_OK, Logout());
     EXPECT_EQ(0, UsuarioValidado());
     EXPECT_EQ(ERR_NO_SESSION, ObtenerHandleSSL(nullptr));
+}
+
+TEST_F(ExportFrameTest, AllocationFailuresAroundTheOperationStayInside)
+{
+    // The banner cannot be built: the export fails with -1032 and the operation
+    // does not run.
+    int nResult = 1;
+    t_bFailAllocations = true;
+    try {
+        nResult = Logout();
+    } catch (...) {
+        nResult = 1;
+    }
+    t_bFailAllocations = false;
+    EXPECT_EQ(ERR_NO_MEMORY, nResult);
+    EXPECT_EQ(ERR_NO_MEMORY, ObtenerUltimoError());
+    EXPECT_EQ(1, UsuarioValidado());
+
+    // The failure's description cannot be built: the failure keeps its code.
+    m_pSession->m_fnSSLHandle = []() -> int {
+        CTarvoselException* e = new CTarvoselException(EXC_OWN, ERR_FILE_READ, "FakeSession::SSL");
+        t_bFailAllocations = true;
+        throw e;
+    };
+    try {
+        nResult = ObtenerHandleSSL(nullptr);
+    } catch (...) {
+        nResult = 1;
+    }
+    t_bFailAllocations = false;
+    EXPECT_EQ(ERR_FILE_READ, nResult);
+    EXPECT_EQ(ERR_FILE_READ, ObtenerUltimoError());
 }

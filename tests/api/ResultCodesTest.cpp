@@ -36,6 +36,67 @@ TEST(ResultCodeMessage, EveryAssignedCodeHasItsOwnText)
         EXPECT_NE(strUnknown, ResultCodeMessage(nCode)) << nCode;
 }
 
+// The messages are what the host shows its users: every code's text, byte for
+// byte (cp1252), and every other value in and around the ranges is unknown.
+TEST(ResultCodeMessage, EveryCodeHasItsPublishedText)
+{
+    struct Row {
+        int nValue;
+        int nCode;
+        const char* pszText;
+    } rows[] = {
+        {0, RESULT_OK, "OK"},
+        {-1001, ERR_SESSION_ALREADY_OPEN, "Ya existe una sesi\xF3n de usuario abierta"},
+        {-1002, ERR_NO_SESSION, "No existe una sesi\xF3n de usuario abierta"},
+        {-1003, ERR_WRONG_PASSWORD, "Contrase\xF1" "a incorrecta"},
+        {-1004, ERR_EPF_OPEN, "No se ha podido abrir el fichero EPF"},
+        {-1006, ERR_SIGNING_KEY_EXPIRED, "Clave de firma expirada"},
+        {-1007, ERR_ENCRYPTION_KEY_EXPIRED, "Clave de cifrado expirada"},
+        {-1008, ERR_KEYS_EXPIRED, "Claves de firma y cifrado expiradas"},
+        {-1009, ERR_SIGN, "Error al firmar el fichero"},
+        {-1010, ERR_BAD_SIGNATURE, "Error al comprobar la firma del fichero (no est\xE1 firmado correctamente)"},
+        {-1012, ERR_UNTRUSTED_SIGNER, "El fichero no est\xE1 firmado por la Ormavia"},
+        {-1017, ERR_DECOMPRESS, "Error al descomprimir el fichero"},
+        {-1018, ERR_COMPRESS, "Error al comprimir el fichero"},
+        {-1019, ERR_BASE64_ENCODE, "Error al codificar el fichero a base64"},
+        {-1020, ERR_BASE64_DECODE, "Error al decodificar el fichero desde base64"},
+        {-1021, ERR_SSL_OBJECT, "Error al instanciar el objeto SSL"},
+        {-1022, ERR_INI_FILE, "No se ha podido abrir el fichero de inicializaci\xF3n"},
+        {-1023, ERR_ENTRUST_UNKNOWN, "Error Entrust desconocido"},
+        {-1024, ERR_WINDOWS_UNKNOWN, "Error Windows desconocido"},
+        {-1025, ERR_USER_CERTIFICATES, "Error al acceder a los certificados del usuario"},
+        {-1026, ERR_PRIVATE_KEY, "No se ha podido acceder a la clave privada de los certificados de usuario"},
+        {-1027, ERR_NOT_INITIALISED, "Tarvosel no ha sido inicializado"},
+        {-1028, ERR_CERT_REVOKED, "El certificado de usuario est\xE1 revocado"},
+        {-1029, ERR_CERT_EXPIRED, "El certificado de usuario ha expirado"},
+        {-1030, ERR_FILE_READ, "Error al leer fichero"},
+        {-1031, ERR_FILE_WRITE, "Error al escribir en fichero"},
+        {-1032, ERR_NO_MEMORY, "No hay suficiente memoria"},
+        {-1034, ERR_POLICY_CERT_COPY, "Error al copiar el certificado de pol\xEDticas"},
+        {-1036, ERR_CANCELLED, "El usuario ha cancelado la operaci\xF3n"},
+        {-1037, ERR_EPF_READ_ONLY, "El fichero .EPF est\xE1 protegido contra escritura"},
+        {-1038, ERR_EXPORT_CERT, "Error al exportar el certificado del usuario. Comprobar que el certificado de pol\xEDticas (pch) est\xE1 actualizado"},
+        {10001, WARN_SIGNING_CERT_RENEWAL, "Aviso: El certificado de firma est\xE1 en periodo de renovaci\xF3n"},
+        {10002, WARN_ENCRYPTION_CERT_RENEWAL, "Aviso: El certificado de cifrado est\xE1 en periodo de renovaci\xF3n"},
+        {10003, WARN_BOTH_CERTS_RENEWAL, "Aviso: Los certificados de firma y de cifrado est\xE1n en periodo de renovaci\xF3n"},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(r.nValue, r.nCode) << r.pszText;
+        EXPECT_STREQ(r.pszText, ResultCodeMessage(r.nCode)) << r.nValue;
+    }
+    auto assigned = [&](int nCode) {
+        for (const Row& r : rows)
+            if (r.nValue == nCode)
+                return true;
+        return false;
+    };
+    for (int nCode = -1100; nCode <= 10100; ++nCode) {
+        if (!assigned(nCode))
+            EXPECT_STREQ("Error desconocido", ResultCodeMessage(nCode)) << nCode;
+    }
+    EXPECT_EQ(34u, sizeof(rows) / sizeof(rows[0]));
+}
+
 TEST(CTarvoselException, EntrustCodesMapToResultCodes)
 {
     struct Case {

@@ -63,7 +63,8 @@ public:
     std::function<void(const std::string& strIn, const std::string& strOut)> m_fnSign;
     CCertStore* GetCertStore() override { return nullptr; }
     void ExportCertificates(std::string&, int, std::string& p) override { p.clear(); }
-    int GetSSLHandle() override { return 0; }
+    int GetSSLHandle() override { return m_fnSSLHandle ? m_fnSSLHandle() : 0; }
+    std::function<int()> m_fnSSLHandle;
     void ChangePolicyCertificate(std::string) override {}
 
     int m_nType = 1;  // 0 Entrust (details: m_profile), 1 CryptoAPI (m_card)

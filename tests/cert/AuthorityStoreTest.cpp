@@ -115,6 +115,9 @@ TEST_F(AuthorityStore, FallbackSearchesTheListsOfTheEnvironment)
         {"fallback-preprod", {false, false, true,  false}},  // list 10
         {"fallback-comun",   {true,  true,  true,  true}},   // list 12, upper case
         {"dni-auth",         {false, false, false, false}},  // trusted, on no list
+        // Trusted chains whose issuer is only a piece of a list text, never a whole entry.
+        {"short-issuer-c",   {false, false, false, false}},  // "C=ES"
+        {"short-issuer-o",   {false, false, false, false}},  // "O=Ormavia, C=ES"
     };
     const int envs[4] = {0, 1, 2, 7};
     for (const auto& t : cases)
@@ -139,6 +142,29 @@ TEST_F(AuthorityStore, FallbackSearchesTheListsOfTheEnvironment)
             EXPECT_EQ(log.Lines(), expected);
         }
     }
+}
+
+TEST(IssuerList, OnlyWholeEntriesMatchWhateverTheirCase)
+{
+    static const struct { const char* list; const char* issuer; bool listed; } cases[] = {
+        {"CN=CA Uno, O=Ormavia, C=ES", "CN=CA Uno, O=Ormavia, C=ES", true},
+        {"CN=CA Uno, O=Ormavia, C=ES", "cn=ca uno, o=ORMAVIA, c=es", true},
+        {"CN=CA Uno, O=Ormavia, C=ES", "C=ES", false},
+        {"CN=CA Uno, O=Ormavia, C=ES", "O=Ormavia, C=ES", false},
+        {"CN=CA Uno, O=Ormavia, C=ES", "CN=CA Uno, O=Ormavia", false},
+        {"CN=CA Uno, O=Ormavia, C=ES", "CN=CA Uno, O=Ormavia, C=ESP", false},
+        {"CN=CA Uno, C=ES | CN=CA Dos, C=ES", "CN=CA Dos, C=ES", true},
+        {"CN=CA Uno, C=ES | CN=CA Dos, C=ES", "CN=CA Uno, C=ES", true},
+        {"CN=CA Uno, C=ES | CN=CA Dos, C=ES", "CN=CA Uno, C=ES | CN=CA Dos, C=ES", false},
+        {"CN=CA Uno, C=ES | CN=CA Dos, C=ES", "C=ES | CN=CA Dos", false},
+        {"  CN=CA Uno, C=ES  |CN=CA Dos, C=ES", "CN=CA Uno, C=ES", true},
+        {"CN=Autoridad José, C=ES", "CN=AUTORIDAD JOSÉ, C=ES", true},
+        {"CN=CA Uno, C=ES", "", false},
+        {"", "", false},
+        {" | ", "", false},
+    };
+    for (const auto& t : cases)
+        EXPECT_EQ(IssuerListHasEntry(t.list, t.issuer), t.listed) << "'" << t.issuer << "' in '" << t.list << "'";
 }
 
 TEST_F(AuthorityStore, FallbackRefusesAnUntrustedChainEvenWhenListed)

@@ -91,38 +91,90 @@ TEST_F(Certificate, EnhancedKeyUsageKeepsAnEmptyNameForAnUnknownOid)
     EXPECT_EQ(PkiCertificate("dni-sign")->GetEnhancedKeyUsage(), "");
 }
 
-TEST_F(Certificate, DatesAreTheLocalTimeOfTheUtcValidity)
+// The suite runs in the users' zone, Europe/Madrid: an hour ahead of UTC in
+// winter, two in summer. Expected texts are written out, not converted here.
+TEST_F(Certificate, DatesAreTheMadridTimeOfTheUtcValidity)
 {
-    for (const char* name : {"dni-auth", "expired", "notyet"})
+    static const struct { const char* name; const char* notBefore; const char* notAfter; } cases[] = {
+        {"dni-auth", "01/01/2024, a las 01:00", "01/01/2047, a las 00:59"},
+        {"expired", "01/01/2020, a las 01:00", "01/01/2023, a las 00:59"},
+        {"notyet", "01/01/2040, a las 01:00", "01/01/2046, a las 00:59"},
+    };
+    for (const auto& t : cases)
     {
-        SCOPED_TRACE(name);
-        const TestPkiCert& rec = PkiRecord(name);
-        std::unique_ptr<CWincryptCertificate> c = PkiCertificate(name);
-        TIME64 before = Seconds(rec.pszNotBefore), after = Seconds(rec.pszNotAfter);
-        // Whatever the zone, local time is within a day of UTC, in whole quarter hours.
-        EXPECT_LE(std::llabs(c->GetNotBefore() - before), 86400);
-        EXPECT_EQ((c->GetNotBefore() - before) % 900, 0);
-        EXPECT_EQ((c->GetNotAfter() - after) % 900, 0);
-
-        // The offsets are the zone's own for each date.
-        TIME_ZONE_INFORMATION tz;
-        GetTimeZoneInformation(&tz);
-        for (const char* when : {rec.pszNotBefore, rec.pszNotAfter})
-        {
-            SYSTEMTIME utc = {}, local = {};
-            sscanf(when, "%4hu%2hu%2hu%2hu%2hu%2hu", &utc.wYear, &utc.wMonth, &utc.wDay, &utc.wHour,
-                   &utc.wMinute, &utc.wSecond);
-            ASSERT_TRUE(SystemTimeToTzSpecificLocalTime(&tz, &utc, &local));
-            char expected[32];
-            snprintf(expected, sizeof(expected), "%02u/%02u/%04u, a las %02u:%02u", local.wDay,
-                     local.wMonth, local.wYear, local.wHour, local.wMinute);
-            TIME64 t = when == rec.pszNotBefore ? c->GetNotBefore() : c->GetNotAfter();
-            EXPECT_EQ(FormatTime64(t, "%d/%m/%Y, a las %H:%M"), expected);
-        }
+        SCOPED_TRACE(t.name);
+        std::unique_ptr<CWincryptCertificate> c = PkiCertificate(t.name);
+        EXPECT_EQ(FormatTime64(c->GetNotBefore(), "%d/%m/%Y, a las %H:%M"), t.notBefore);
+        EXPECT_EQ(FormatTime64(c->GetNotAfter(), "%d/%m/%Y, a las %H:%M"), t.notAfter);
     }
-    // With no offset the texts are the certificate's own.
+    // With no conversion the texts are the certificate's own.
     EXPECT_EQ(FormatTime64(Seconds("20461231235959Z"), "%d/%m/%Y, a las %H:%M"), "31/12/2046, a las 23:59");
     EXPECT_EQ(FormatTime64(0, "%d/%m/%Y"), "01/01/1970");
+}
+
+TEST_F(Certificate, UtcTimesBecomeMadridTimeInWinterAndSummer)
+{
+    static const struct { const char* utc; const char* local; } cases[] = {
+        {"20260115103000Z", "15/01/2026, a las 11:30"},  // winter, UTC+1
+        {"20260715103000Z", "15/07/2026, a las 12:30"},  // summer, UTC+2
+        {"20260329005900Z", "29/03/2026, a las 01:59"},  // last minute of winter time
+        {"20260329010000Z", "29/03/2026, a las 03:00"},  // clocks go forward
+        {"20261025005900Z", "25/10/2026, a las 02:59"},  // last minute of summer time
+        {"20261025010000Z", "25/10/2026, a las 02:00"},  // clocks go back
+    };
+    for (const auto& t : cases)
+    {
+        SCOPED_TRACE(t.utc);
+        ULARGE_INTEGER u;
+        u.QuadPart = (ULONGLONG)Seconds(t.utc) * 10000000ULL + 116444736000000000ULL;
+        FILETIME ft = {u.LowPart, u.HighPart};
+        EXPECT_EQ(FormatTime64(FileTimeToLocalTime64(ft), "%d/%m/%Y, a las %H:%M"), t.local);
+    }
+}
+
+// Contexts the certificate code frees and duplicates, in order.
+std::vector<std::pair<char, PCCERT_CONTEXT>> g_contextCalls;
+decltype(CAPIWincrypt::CertFreeCertificateContext) g_pfnRealFree = nullptr;
+decltype(CAPIWincrypt::CertDuplicateCertificateContext) g_pfnRealDuplicate = nullptr;
+
+BOOL WINAPI RecordingFree(PCCERT_CONTEXT p)
+{
+    g_contextCalls.push_back({'F', p});
+    return g_pfnRealFree(p);
+}
+
+PCCERT_CONTEXT WINAPI RecordingDuplicate(PCCERT_CONTEXT p)
+{
+    g_contextCalls.push_back({'D', p});
+    return g_pfnRealDuplicate(p);
+}
+
+TEST_F(Certificate, RebuildingFromItsOwnContextNeverTouchesAFreedContext)
+{
+    // The object holds the only reference: freeing it first would free the context.
+    std::unique_ptr<CWincryptCertificate> c = PkiCertificate("soft-ds");
+    PCCERT_CONTEXT pOwn = c->GetContext();
+    g_contextCalls.clear();
+    g_pfnRealFree = CAPIWincrypt::CertFreeCertificateContext;
+    g_pfnRealDuplicate = CAPIWincrypt::CertDuplicateCertificateContext;
+    CAPIWincrypt::CertFreeCertificateContext = RecordingFree;
+    CAPIWincrypt::CertDuplicateCertificateContext = RecordingDuplicate;
+    c->Create2(pOwn);
+    CAPIWincrypt::CertFreeCertificateContext = g_pfnRealFree;
+    CAPIWincrypt::CertDuplicateCertificateContext = g_pfnRealDuplicate;
+
+    bool bFreed = false;
+    for (const auto& call : g_contextCalls)
+    {
+        if (call.second != pOwn)
+            continue;
+        if (call.first == 'F')
+            bFreed = true;
+        else
+            EXPECT_FALSE(bFreed) << "duplicated after it was freed";
+    }
+    EXPECT_EQ(c->GetThumbprint(), PkiRecord("soft-ds").pszThumbprint);
+    EXPECT_EQ(c->GetSubject(), PkiRecord("soft-ds").pszSubject);
 }
 
 TEST_F(Certificate, PemIsTheFixturePemByteForByte)
@@ -362,11 +414,8 @@ TEST_F(Certificate, LogDetailsWritesFiveLines)
     EXPECT_EQ(lines[0], "DN: CN=CIFRADO Y FIRMA; OU=Personal; O=Ormavia; C=ES");
     EXPECT_EQ(lines[1], "N. serie: 54560000000503");
     EXPECT_EQ(lines[2], "Uso: Firma digital; Cifrado de clave\tUso mejorado: ");
-    const char* format = "%d/%m/%Y, a las %H:%M";
-    EXPECT_EQ(lines[3], "Válido desde " + FormatTime64(c->GetNotBefore(), format) + ", hasta " +
-                            FormatTime64(c->GetNotAfter(), format));
-    EXPECT_EQ(lines[3].find("Válido desde "), 0u);
-    EXPECT_NE(lines[3].find("/2046, a las "), std::string::npos);
+    // 2024-01-01 00:00 and 2046-12-31 23:59 UTC, in Madrid's winter time.
+    EXPECT_EQ(lines[3], "Válido desde 01/01/2024, a las 01:00, hasta 01/01/2047, a las 00:59");
     EXPECT_EQ(lines[4], "Emitido por: CN=Ormavia CA Subordinada Produccion G2, "
                         "OU=Servicios de Certificacion, O=Ormavia, C=ES");
 }

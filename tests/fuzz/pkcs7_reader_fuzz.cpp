@@ -83,8 +83,8 @@ CS_RUN Read(const uint8_t* data, size_t size, size_t block, bool inspect)
         for (const CPkcs7SignerInfo::CS_ATTRIBUTE& a : si.AuthAttributes())
             for (const std::vector<uint8_t>& v : a.values)
                 sink += v.size();
-        int c = reader.FindSignerCertificate(i);
-        if (c >= 0 && static_cast<size_t>(c) >= reader.CertificateCount())
+        size_t c = 0;
+        if (reader.FindSignerCertificate(i, c) == EPkcs7Error::Ok && c >= reader.CertificateCount())
             __builtin_trap();
         for (size_t k = 0; k < reader.CertificateCount(); ++k) {
             const std::vector<uint8_t>& cert = reader.Certificate(k);

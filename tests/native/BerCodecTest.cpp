@@ -117,6 +117,7 @@ TEST(BerElement, RejectsBrokenInput)
         {{0x1f, 0x81, 0x01, 0x00}, EPkcs7Error::Unsupported},
         {{0x00, 0x00}, EPkcs7Error::BadEncoding},
         {{0x30, 0x80, 0x00, 0x01}, EPkcs7Error::BadEncoding},
+        {{0x30, 0x80, 0x00, 0x81, 0x00}, EPkcs7Error::BadEncoding},
     };
     for (const auto& c : cases) {
         CBerElement el;
@@ -144,8 +145,10 @@ public:
         data.insert(data.end(), p, p + n);
         return EPkcs7Error::Ok;
     }
-    EPkcs7Error OnEnd() override
+    EPkcs7Error OnEnd(const uint8_t* pEndMark, size_t nEndMark) override
     {
+        if (pEndMark)
+            log += "[" + Hex(Bytes(pEndMark, pEndMark + nEndMark)) + "]";
         if (!data.empty())
             log += Hex(data);
         data.clear();
@@ -172,7 +175,8 @@ TEST(BerReader, SameEventsWhateverTheBlockSize)
         EXPECT_EQ(events.log, expected) << "block " << block;
     }
     EXPECT_EQ(expected.substr(0, 30), "<30*><02>01</><30></><04>" + Hex(Pattern(300)).substr(0, 5));
-    EXPECT_NE(expected.find("<a0*><24*><04>0708</></></>"), std::string::npos);
+    // An indefinite element's end comes with its end-of-contents bytes.
+    EXPECT_NE(expected.find("<a0*><24*><04>0708</>[0000]</>[0000]</>"), std::string::npos);
 }
 
 TEST(BerReader, RejectsStructuralFaults)
@@ -185,6 +189,14 @@ TEST(BerReader, RejectsStructuralFaults)
         {"child longer than parent", {0x30, 0x03, 0x04, 0x05, 1, 2, 3}, EPkcs7Error::BadEncoding},
         {"end mark in definite", {0x30, 0x02, 0x00, 0x00}, EPkcs7Error::BadEncoding},
         {"end mark with length", {0x30, 0x80, 0x00, 0x01}, EPkcs7Error::BadEncoding},
+        // Only "00 00" ends contents: a longer way to write length 0 would give
+        // one message several encodings that read the same.
+        {"end mark with a long-form length",
+         {0x30, 0x80, 0x00, 0x81, 0x00},
+         EPkcs7Error::BadEncoding},
+        {"end mark with a four-byte length",
+         {0x30, 0x80, 0x00, 0x84, 0x00, 0x00, 0x00, 0x00},
+         EPkcs7Error::BadEncoding},
         {"primitive indefinite", {0x04, 0x80, 1, 0, 0}, EPkcs7Error::BadEncoding},
         {"five length bytes", {0x30, 0x85, 0, 0, 0, 0, 1}, EPkcs7Error::LimitExceeded},
         {"reserved length", {0x30, 0xff}, EPkcs7Error::BadEncoding},
@@ -250,6 +262,15 @@ TEST(Pkcs7Error, WindowsErrorMapping)
         {EPkcs7Error::MissingDigest, 0x80091006u},
         {EPkcs7Error::HashMismatch, 0x80091007u},
         {EPkcs7Error::BadSignature, 0x80090006u},
+        {EPkcs7Error::NotData, 0x80091004u},
+        {EPkcs7Error::Detached, 0x80091001u},
+        {EPkcs7Error::SignerNotFound, 0x8009100Eu},
+        {EPkcs7Error::AmbiguousSigner, 0x80091001u},
+        {EPkcs7Error::AmbiguousDigest, 0x80091001u},
+        {EPkcs7Error::ContentTypeMismatch, 0x80091001u},
+        {EPkcs7Error::DigestNotAnnounced, 0x80091001u},
+        {EPkcs7Error::AlgorithmMismatch, 0x80091001u},
+        {EPkcs7Error::UnsupportedSignature, 0x80091001u},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Pkcs7ErrorToWinError(c.e), c.win) << Pkcs7ErrorText(c.e);

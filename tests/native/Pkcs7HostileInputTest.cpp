@@ -36,7 +36,8 @@ EPkcs7Error ReadAnyway(const Bytes& msg, Bytes* content = nullptr)
             // Everything a caller may ask must be answerable.
             for (size_t i = 0; i < reader.SignerCount(); ++i) {
                 reader.Signer(i).SigningTime();
-                reader.FindSignerCertificate(i);
+                size_t c = 0;
+                reader.FindSignerCertificate(i, c);
                 for (size_t c = 0; c < reader.CertificateCount(); ++c)
                     reader.Verify(i, reader.Certificate(c).data(), reader.Certificate(c).size());
             }
@@ -94,6 +95,10 @@ std::vector<CS_HOSTILE> HostileCases()
                          {0xA0, 0x80}});
     Bytes trailing = SignedDataMessage({1, 2}, signer);
     trailing.push_back(0);
+    COpenSslTestCrypto crypto;
+    Bytes longEnd = SignWithWriter(crypto, 1, tm_oid::MD5, {1, 2, 3});
+    longEnd.pop_back();
+    longEnd.insert(longEnd.end(), {0x81, 0x00});  // the message's own end mark: 00 81 00
     return {
         {"empty", {}, EPkcs7Error::Truncated},
         {"text", Bytes{'h', 'e', 'l', 'l', 'o'}, EPkcs7Error::NotPkcs7},
@@ -145,6 +150,7 @@ std::vector<CS_HOSTILE> HostileCases()
         {"members out of order", SignedDataMessage({1}, Cat({signer, Tlv(0xA0, {})})),
          EPkcs7Error::BadEncoding},
         {"bytes after the message", trailing, EPkcs7Error::BadEncoding},
+        {"end mark with a long-form length", longEnd, EPkcs7Error::BadEncoding},
         {"multi-byte tag", {0x30, 0x80, 0x1f, 0x81, 0x01, 0x00}, EPkcs7Error::Unsupported},
     };
 }
@@ -176,7 +182,8 @@ TEST(HostileInput, NestedChunksAndUnknownCertificateFormsAreRead)
     CPkcs7Reader reader(crypto, nullptr);
     ASSERT_EQ(ReadInBlocks(reader, msg, 3), EPkcs7Error::Ok);
     EXPECT_EQ(reader.CertificateCount(), 1u);
-    EXPECT_EQ(reader.FindSignerCertificate(0), -1);
+    size_t c = 0;
+    EXPECT_EQ(reader.FindSignerCertificate(0, c), EPkcs7Error::SignerNotFound);
     const Bytes& cert = CTestPki::Get().CertDer(1);
     EXPECT_EQ(reader.Verify(0, cert.data(), cert.size()), EPkcs7Error::SignerMismatch);
 }
@@ -238,6 +245,8 @@ TEST(HostileInput, FuzzRegressionCases)
     }
     closedir(dir);
     RecordProperty("cases", static_cast<int>(count));
+    // An emptied or moved folder must not pass for a clean run.
+    EXPECT_GT(count, 0u) << "no regression cases in " << TVL_CASES_DIR;
 }
 
 }  // namespace

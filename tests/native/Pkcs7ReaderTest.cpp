@@ -93,16 +93,17 @@ TEST_P(ReaderInterop, ContentAndSignersInAnyBlockSize)
             EXPECT_EQ(si.DigestOid(), v.digestOid);
             EXPECT_EQ(si.HasAuthAttributes(), v.attributes);
             EXPECT_EQ(si.SigningTime().empty(), !v.attributes);
-            int c = reader.FindSignerCertificate(i);
-            ASSERT_GE(c, 0);
-            const Bytes& cert = reader.Certificate(static_cast<size_t>(c));
+            size_t c = 0;
+            ASSERT_EQ(reader.FindSignerCertificate(i, c), EPkcs7Error::Ok);
+            const Bytes& cert = reader.Certificate(c);
             EXPECT_EQ(reader.Verify(i, cert.data(), cert.size()), EPkcs7Error::Ok)
                 << "signer " << i;
         }
         EXPECT_EQ(reader.Verify(v.signers, msg.data(), 1), EPkcs7Error::BadIndex);
         EXPECT_TRUE(reader.Signer(v.signers).Signature().empty());
         EXPECT_TRUE(reader.Certificate(v.signers).empty());
-        EXPECT_EQ(reader.FindSignerCertificate(v.signers), -1);
+        size_t c = 0;
+        EXPECT_EQ(reader.FindSignerCertificate(v.signers, c), EPkcs7Error::BadIndex);
     }
 }
 
@@ -133,9 +134,9 @@ TEST(Reader, SignersAreFoundByIssuerAndSerialNotPosition)
     ASSERT_EQ(reader.SignerCount(), 2u);
     const Bytes& c1 = CTestPki::Get().CertDer(1);
     const Bytes& c2 = CTestPki::Get().CertDer(2);
-    int i1 = reader.FindSignerCertificate(0), i2 = reader.FindSignerCertificate(1);
-    ASSERT_GE(i1, 0);
-    ASSERT_GE(i2, 0);
+    size_t i1 = 0, i2 = 0;
+    ASSERT_EQ(reader.FindSignerCertificate(0, i1), EPkcs7Error::Ok);
+    ASSERT_EQ(reader.FindSignerCertificate(1, i2), EPkcs7Error::Ok);
     EXPECT_NE(i1, i2);
     // Each signer against the other's certificate: the signer's own issuer and
     // serial decide, and the RSA check is never reached.
@@ -226,9 +227,9 @@ TEST_P(ReaderTamper, ChangedByteFailsVerification)
     CPkcs7Reader reader(crypto, nullptr);
     ASSERT_EQ(ReadInBlocks(reader, msg, 4096), EPkcs7Error::Ok);
     ASSERT_EQ(reader.SignerCount(), 1u);
-    int c = reader.FindSignerCertificate(0);
-    ASSERT_GE(c, 0);
-    const Bytes& cert = reader.Certificate(static_cast<size_t>(c));
+    size_t c = 0;
+    ASSERT_EQ(reader.FindSignerCertificate(0, c), EPkcs7Error::Ok);
+    const Bytes& cert = reader.Certificate(c);
     EXPECT_EQ(reader.Verify(0, cert.data(), cert.size()), t.expected);
 }
 

@@ -134,7 +134,9 @@ TEST(Writer, ExactLayout)
     set[0] = 0x31;
     EXPECT_TRUE(set == signedBytes);
     EXPECT_EQ(reader.CertificateCount(), 1u);
-    EXPECT_EQ(reader.FindSignerCertificate(0), 0);
+    size_t c = 1;
+    EXPECT_EQ(reader.FindSignerCertificate(0, c), EPkcs7Error::Ok);
+    EXPECT_EQ(c, 0u);
     EXPECT_EQ(reader.ContentSize(), 203u);
 }
 

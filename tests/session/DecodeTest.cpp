@@ -59,38 +59,82 @@ TEST_F(DecodeTest, DamagedMessagesAreRejected)
     size_t nContent = strSigned.find("contenido firmado");
     ASSERT_NE(std::string::npos, nContent);
 
+    // Everything of the message up to its certificates is sound: what follows
+    // decides.
+    const std::string strCertificates("\0\0\0\0\0\0\xA0\x82", 8);
+    size_t nCertificates = strSigned.find(strCertificates);
+    ASSERT_NE(std::string::npos, nCertificates);
+    const std::string strPrefix = strSigned.substr(0, nCertificates + 6);
+
     struct Case {
         const char* pszWhat;
         std::string strData;
+        const char* pszCause;  // what the log says is wrong
     };
+    std::string strDeep;
+    for (int i = 0; i < 40; ++i)
+        strDeep += "\x30\x80";
+    const char* const kLimit = "se ha superado un l\xEDmite de tama\xF1o";
     std::vector<Case> cases = {
-        {"empty", ""},
-        {"garbage", std::string(5000, '\x5A')},
-        {"text", "esto no es un mensaje firmado\r\n"},
-        {"truncated", strSigned.substr(0, strSigned.size() - 7)},
-        {"half", strSigned.substr(0, strSigned.size() / 2)},
-        {"absurd length", std::string("\x30\x84\x7F\xFF\xFF\xFF\x06\x09", 8)},
-        {"deep nesting", std::string(4000, '\x30') + std::string(4000, '\x80')},
+        {"empty", "", "mensaje incompleto"},
+        {"garbage", std::string(5000, '\x5A'), "no es un mensaje PKCS#7"},
+        {"text", "esto no es un mensaje firmado\r\n", "no es un mensaje PKCS#7"},
+        {"truncated", strSigned.substr(0, strSigned.size() - 7), "mensaje incompleto"},
+        {"half", strSigned.substr(0, strSigned.size() / 2), "mensaje incompleto"},
+        {"length beyond the data", std::string("\x30\x84\x7F\xFF\xFF\xFF\x06\x09", 8),
+         "mensaje incompleto"},
+        // Refused when declared, not after a gigabyte has been read.
+        {"absurd length: a certificate of 1 GiB",
+         strPrefix + std::string("\xA0\x84\x40\x00\x00\x06\x30\x84\x40\x00\x00\x00", 12),
+         kLimit},
+        {"deep nesting: 40 levels in the certificates", strPrefix + "\xA0\x80" + strDeep, kLimit},
     };
     std::string strContent = strSigned;
     strContent[nContent] ^= 0x01;
-    cases.push_back({"content byte", strContent});
+    cases.push_back({"content byte", strContent, "el contenido no coincide con el resumen firmado"});
     std::string strSignature = strSigned;
     // The signature's last byte: the writer ends with three end-of-contents marks.
     ASSERT_EQ(std::string(6, '\0'), strSigned.substr(strSigned.size() - 6));
     strSignature[strSigned.size() - 7] ^= 0x01;
-    cases.push_back({"signature byte", strSignature});
+    cases.push_back({"signature byte", strSignature, "la firma no es correcta"});
 
     for (const Case& c : cases) {
         tvltest::WriteAll(Path("bad"), c.strData);
+        tvltest::LogCapture log("damaged");
         DWORD dwStart = GetTickCount();
         int nResult = Decode(Path("bad"), Path("content"));
         EXPECT_LT(nResult, 0) << c.pszWhat;
         EXPECT_NE(ERR_FILE_READ, nResult) << c.pszWhat;
         EXPECT_LT(GetTickCount() - dwStart, 5000u) << c.pszWhat;
+        EXPECT_NE(std::string::npos, log.Text().find(std::string(c.pszCause) + "\r\n"))
+            << c.pszWhat << ": " << log.Text();
     }
     tvltest::WriteAll(Path("bad"), strSigned);
     size_t nSigners = 0;
     EXPECT_EQ(0, Decode(Path("bad"), Path("content"), &nSigners));
     EXPECT_EQ(1u, nSigners);
+}
+
+TEST_F(DecodeTest, ReadFailureIsLoggedAsOne)
+{
+    // Wine maps Z: to the Unix root; the process's own memory file opens, and
+    // reading it from offset 0 (never mapped) fails.
+    const std::string strUnreadable = "Z:\\proc\\self\\mem";
+    tvltest::LogCapture log("readfailure");
+    EXPECT_EQ(ERR_FILE_READ, Decode(strUnreadable, Path("content")));
+    std::string s = log.Text();
+    EXPECT_NE(std::string::npos, s.find(" - Error al leer fichero '" + strUnreadable + "': ")) << s;
+    EXPECT_EQ(std::string::npos, s.find("error al escribir el contenido")) << s;
+}
+
+TEST_F(DecodeTest, WriteFailureOfTheContentIsLoggedAsOne)
+{
+    SignSample();
+    // Wine maps Z: to the Unix root; /dev/full takes the open and fails every write.
+    const std::string strFull = "Z:\\dev\\full";
+    tvltest::LogCapture log("writefailure");
+    EXPECT_LT(Decode(Path("signed"), strFull), 0);
+    std::string s = log.Text();
+    EXPECT_NE(std::string::npos, s.find(" - Error al escribir en fichero '" + strFull + "': ")) << s;
+    EXPECT_EQ(std::string::npos, s.find("Mensaje firmado no v\xE1lido")) << s;
 }

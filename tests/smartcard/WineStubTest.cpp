@@ -42,14 +42,27 @@ TEST(WineStubWinSCard, StartFailsCleanlyAndTheLibraryRunsWithoutMonitor)
     EXPECT_EQ(log.Count("API WinSCard cargada correctamente"), 2);
 }
 
+namespace {
+LONG WINAPI MarkerCancel(SCARDCONTEXT)
+{
+    return static_cast<LONG>(SCARD_E_NO_SERVICE);
+}
+}  // namespace
+
 TEST(WineStubWinSCard, LoadFunctionOptionalAndRequired)
 {
     tvltest::LogCapture log("smartcard");
     ASSERT_FALSE(Capture([] { CAPIWinSCard::Load(); }).bThrown);
-    // A second Load while loaded changes nothing.
-    CAPIWinSCard::PFN_SCardCancel pfnBefore = CAPIWinSCard::SCardCancel;
+    // A second Load while loaded changes nothing: an entry replaced in between
+    // stays replaced (resolving it again would give the same address and prove
+    // nothing).
+    CAPIWinSCard::PFN_SCardCancel pfnLoaded = CAPIWinSCard::SCardCancel;
+    ASSERT_TRUE(pfnLoaded != nullptr);
+    CAPIWinSCard::PFN_SCardCancel pfnMarker = MarkerCancel;
+    CAPIWinSCard::SCardCancel = pfnMarker;
     ASSERT_FALSE(Capture([] { CAPIWinSCard::Load(); }).bThrown);
-    EXPECT_TRUE(CAPIWinSCard::SCardCancel == pfnBefore);
+    EXPECT_TRUE(CAPIWinSCard::SCardCancel == pfnMarker);
+    CAPIWinSCard::SCardCancel = pfnLoaded;
     EXPECT_EQ(log.Count("API WinSCard cargada correctamente"), 1);
 
     EXPECT_TRUE(CAPIWinSCard::LoadFunction("SCardEstablishContext", true) != nullptr);

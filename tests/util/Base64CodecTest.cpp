@@ -205,3 +205,21 @@ TEST(Base64Decoder, ResetDropsPendingInput)
     ASSERT_EQ(decoder.Count(), 3);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(decoder.Data()), 3), "abc");
 }
+
+TEST(Base64Decoder, FeedingAfterFinishStartsAnEmptyBuffer)
+{
+    // 2997 bytes in whole quads and an incomplete quad of two: Finish leaves 2999
+    // bytes, one short of a full buffer. What the caller feeds next goes into an
+    // empty buffer, as after a full one, and never past the end.
+    CBase64Decoder decoder;
+    for (char c : Encode(Pattern(2999), 0))
+        ASSERT_TRUE(decoder.Put(c));
+    decoder.Finish();
+    ASSERT_EQ(decoder.Count(), 2999);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(decoder.Data()), 2999), Pattern(2999));
+    for (char c : std::string("YWJj"))
+        EXPECT_TRUE(decoder.Put(c));
+    decoder.Finish();
+    ASSERT_EQ(decoder.Count(), 3);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(decoder.Data()), 3), "abc");
+}

@@ -77,7 +77,7 @@ TEST_F(UtilBuffers, Base64EncodeBufferFitsTheAnnouncedSize)
         const std::string strData = Binary(c.nBytes);
         const DWORD cbNeeded = CUtil::Base64EncodedSize((DWORD)c.nBytes, c.nLineLength);
         std::string strBuffer(cbNeeded + 8, '#');
-        DWORD cch = 12345;
+        DWORD cch = cbNeeded;
         CUtil::Base64EncodeBuffer(reinterpret_cast<const BYTE*>(strData.data()), (DWORD)c.nBytes,
                                   c.nLineLength, &strBuffer[0], &cch);
         // Text, zero, and nothing touched behind it.
@@ -104,8 +104,36 @@ TEST_F(UtilBuffers, Base64EncodeBufferFitsTheAnnouncedSize)
 TEST_F(UtilBuffers, Base64EncodeBufferKnownText)
 {
     char sz[16];
-    DWORD cch = 0;
+    DWORD cch = sizeof(sz);
     CUtil::Base64EncodeBuffer(reinterpret_cast<const BYTE*>("abcd"), 4, 64, sz, &cch);
     EXPECT_EQ(cch, 8u);
     EXPECT_STREQ(sz, "YWJjZA==");
+}
+
+TEST_F(UtilBuffers, Base64EncodeBufferNeverWritesPastTheBuffer)
+{
+    // The length in is the buffer's size: a buffer one character short of the
+    // text and its zero is refused, and nothing is written into it or behind it.
+    const std::string strData = Binary(30);
+    const DWORD cbNeeded = CUtil::Base64EncodedSize(30, 64);
+    ASSERT_EQ(cbNeeded, 41u);
+    for (DWORD cbBuffer : {cbNeeded - 1, DWORD(10), DWORD(0)}) {
+        SCOPED_TRACE(cbBuffer);
+        std::string strBuffer(cbBuffer + 16, '#');
+        DWORD cch = cbBuffer;
+        CaughtFailure r = Capture([&] {
+            CUtil::Base64EncodeBuffer(reinterpret_cast<const BYTE*>(strData.data()), 30, 64,
+                                      &strBuffer[0], &cch);
+        });
+        EXPECT_TRUE(r.bThrown);
+        EXPECT_EQ(r.nCode, ERR_BASE64_ENCODE);
+        EXPECT_EQ(r.strContext, "CUtil::Base64EncodeBuffer");
+        EXPECT_EQ(strBuffer, std::string(cbBuffer + 16, '#'));
+    }
+    std::string strBuffer(cbNeeded, '#');
+    DWORD cch = cbNeeded;
+    CUtil::Base64EncodeBuffer(reinterpret_cast<const BYTE*>(strData.data()), 30, 64, &strBuffer[0],
+                              &cch);
+    EXPECT_EQ(cch, 40u);
+    EXPECT_EQ(strBuffer[40], '\0');
 }

@@ -27,7 +27,7 @@ const NamedFunction g_functions[] = {
 std::string Base64(const std::string& strData, int nLineLength)
 {
     std::string strOut(CUtil::Base64EncodedSize((DWORD)strData.size(), nLineLength), '\0');
-    DWORD cch = 0;
+    DWORD cch = static_cast<DWORD>(strOut.size());
     CUtil::Base64EncodeBuffer(reinterpret_cast<const BYTE*>(strData.data()), (DWORD)strData.size(),
                               nLineLength, &strOut[0], &cch);
     strOut.resize(cch);

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Builds app/HiddenStringsTable.cpp, the scrambled table of trust texts.
+"""Builds HiddenStringsTable.cpp, the scrambled table of trust texts (the
+trust-data tool, tools/trustdata/mktrustdata.sh, runs it at build time).
 
 Input: a UTF-8 text file with one entry per line, "N<TAB>text" (N from 0 to 14;
 every entry exactly once). Blank lines and lines starting with "#" are skipped.
@@ -8,7 +9,7 @@ The text runs to the end of the line; it is stored in cp1252.
 Each entry becomes a 256-byte slot: the cp1252 bytes, a terminating zero and
 zero padding, every byte XOR-ed with the key.
 
-Usage: mkhidden.py --key 0xNN [--out app/HiddenStringsTable.cpp] ENTRIES
+Usage: mkhidden.py --key 0xNN --out HiddenStringsTable.cpp ENTRIES
 """
 import argparse
 import os
@@ -101,7 +102,7 @@ def render(entries, key, command):
 def main():
     ap = argparse.ArgumentParser(description="Build the scrambled string table source.")
     ap.add_argument("--key", required=True, help="key byte, e.g. 0x5C")
-    ap.add_argument("--out", default="app/HiddenStringsTable.cpp", help="output C++ file")
+    ap.add_argument("--out", required=True, help="output C++ file")
     ap.add_argument("entries", help="entries file (N<TAB>text lines, UTF-8)")
     args = ap.parse_args()
 
