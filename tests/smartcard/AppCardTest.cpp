@@ -257,6 +257,9 @@ namespace {
 // fam2 of the test PKI: a software certificate with both signature usages,
 // which the login page binds to the reader that holds a card.
 const char kCardRowLabel[] = "FERNANDEZ RUIZ MARIA";
+// A removal reaches the session through the monitor and the interface thread;
+// on a loaded machine that takes longer than one event.
+const DWORD INVALIDATION_TIMEOUT_MS = 15000;
 }  // namespace
 
 class AppCardLoginTest : public AppCardTest {
@@ -321,7 +324,8 @@ TEST_F(AppCardLoginTest, CardBackBeforeSigningReopensWithoutAsking)
     EXPECT_EQ(0u, pCard->strCardName.find("Tarvosel Prueba")) << pCard->strCardName;
 
     ASSERT_NO_FATAL_FAILURE(Remove(0));
-    ASSERT_TRUE(WaitFor([&] { return m_log.Contains("Sesi\xF3n invalidada"); }, EVENT_TIMEOUT_MS));
+    ASSERT_TRUE(
+        WaitFor([&] { return m_log.Contains("Sesi\xF3n invalidada"); }, INVALIDATION_TIMEOUT_MS));
     ASSERT_NO_FATAL_FAILURE(Insert(0, ATR_BOTH_TYPES));
     ASSERT_TRUE(Recorded(0, true));
 
@@ -347,7 +351,8 @@ TEST_F(AppCardLoginTest, NoCardAsksForItUntilOneIsInsertedThenSigns)
     CS_SESSIONINFO info;
     ASSERT_NO_FATAL_FAILURE(LogIn(info));
     ASSERT_NO_FATAL_FAILURE(Remove(0));
-    ASSERT_TRUE(WaitFor([&] { return m_log.Contains("Sesi\xF3n invalidada"); }, EVENT_TIMEOUT_MS));
+    ASSERT_TRUE(
+        WaitFor([&] { return m_log.Contains("Sesi\xF3n invalidada"); }, INVALIDATION_TIMEOUT_MS));
     ASSERT_TRUE(Recorded(0, false));
 
     std::string strFolder = tvltest::MakeScratchFolder("nocard");

@@ -13,11 +13,6 @@ namespace tvltest {
 
 const char kLoginCaption[] = "Selecci\xF3n de certificado";
 
-inline bool IsPropertySheet(HWND hWnd)
-{
-    return reinterpret_cast<HWND>(SendMessageA(hWnd, PSM_GETTABCONTROL, 0, 0)) != nullptr;
-}
-
 struct LoginSheet {
     HWND hSheet = nullptr;
     HWND hPage = nullptr;
@@ -88,6 +83,30 @@ inline bool IsCardDialog(HWND hWnd)
 inline HWND WaitForCardDialog(DWORD dwThreadId, DWORD dwMs = 10000)
 {
     return WaitForWindow(dwThreadId, IsCardDialog, dwMs);
+}
+
+}  // namespace tvltest
+
+namespace tvltest {
+
+// Cancels the login sheet as a person would once it shows ("Cancelar" is
+// pressed again until the sheet goes: a press during its first listing is
+// not taken). False when no sheet showed or it stayed.
+inline bool CancelLoginSheet(DWORD dwThreadId, DWORD dwMs = 20000)
+{
+    LoginSheet sheet = WaitForLoginSheet(dwThreadId, dwMs);
+    if (!sheet.IsOpen())
+        return false;
+    return WaitFor(
+        [&] {
+            if (!sheet.IsOpen())
+                return true;
+            if (IsWindowEnabled(sheet.Cancel()))
+                Click(sheet.Cancel());
+            Sleep(200);
+            return !sheet.IsOpen();
+        },
+        dwMs);
 }
 
 }  // namespace tvltest

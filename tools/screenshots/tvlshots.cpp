@@ -24,10 +24,13 @@
 #include "cert/wincrypt/CWincryptCertificate.h"
 #include "res/resource.h"
 #include "smartcard/CSCardDlg.h"
+#include "tools/shared/WindowDriving.h"
 #include "tools/shared/WindowShot.h"
 #include "ui/CCertificatePropDlg.h"
 #include "ui/CLoginSheet.h"
 #include "ui/CLoginWincryptPage.h"
+
+using namespace tvldrive;
 
 namespace {
 
@@ -39,68 +42,25 @@ struct Shot {
     std::function<bool(HWND)> fnPrepare;
 };
 
-BOOL CALLBACK Collect(HWND hWnd, LPARAM lParam)
-{
-    reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(hWnd);
-    return TRUE;
-}
-
 HWND WaitForDialog(DWORD dwThread, DWORD dwMs)
 {
-    DWORD dwStart = GetTickCount();
-    while (GetTickCount() - dwStart < dwMs) {
-        std::vector<HWND> windows;
-        EnumThreadWindows(dwThread, Collect, reinterpret_cast<LPARAM>(&windows));
-        for (HWND h : windows) {
-            char sz[32] = {0};
-            GetClassNameA(h, sz, sizeof(sz));
-            if (IsWindowVisible(h) && strcmp(sz, "#32770") == 0)
-                return h;
-        }
-        Sleep(50);
-    }
-    return nullptr;
-}
-
-template <typename F>
-bool WaitUntil(F cond, DWORD dwMs)
-{
-    DWORD dwStart = GetTickCount();
-    while (!cond()) {
-        if (GetTickCount() - dwStart > dwMs)
-            return false;
-        Sleep(50);
-    }
-    return true;
+    HWND hFound = nullptr;
+    WaitUntil(
+        [&] {
+            for (HWND h : ThreadWindows(dwThread)) {
+                if (IsWindowVisible(h) && ClassOf(h) == "#32770")
+                    hFound = h;
+            }
+            return hFound != nullptr;
+        },
+        dwMs);
+    return hFound;
 }
 
 std::vector<BYTE> ReadFileBytes(const std::string& strPath)
 {
     std::ifstream f(strPath, std::ios::binary);
     return std::vector<BYTE>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-void SelectRow(HWND hList, const char* pszLabel)
-{
-    int nCount = static_cast<int>(SendMessageA(hList, LVM_GETITEMCOUNT, 0, 0));
-    for (int i = 0; i < nCount; ++i) {
-        char sz[256] = {0};
-        LVITEMA item = {};
-        item.pszText = sz;
-        item.cchTextMax = sizeof(sz);
-        SendMessageA(hList, LVM_GETITEMTEXTA, static_cast<WPARAM>(i),
-                     reinterpret_cast<LPARAM>(&item));
-        if (strstr(sz, pszLabel) == nullptr)
-            continue;
-        LVITEMA state = {};
-        state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
-        SendMessageA(hList, LVM_SETITEMSTATE, static_cast<WPARAM>(i),
-                     reinterpret_cast<LPARAM>(&state));
-        SendMessageA(hList, LVM_SETSELECTIONMARK, 0, i);
-        SendMessageA(hList, LVM_ENSUREVISIBLE, static_cast<WPARAM>(i), FALSE);
-        SetFocus(hList);
-        return;
-    }
 }
 
 // The login sheet over the user's store, as OpenSession builds it.
@@ -117,12 +77,14 @@ bool PrepareLoginSheet(HWND hSheet)
 {
     HWND hPage = reinterpret_cast<HWND>(SendMessageA(hSheet, PSM_GETCURRENTPAGEHWND, 0, 0));
     HWND hList = GetDlgItem(hPage, IDC_CERT_LIST);
-    if (!WaitUntil([&] {
-            return IsWindowEnabled(GetDlgItem(hPage, IDC_REFRESH)) &&
-                   SendMessageA(hList, LVM_GETITEMCOUNT, 0, 0) > 0;
-        }, 20000))
+    if (!WaitUntil(
+            [&] { return IsWindowEnabled(GetDlgItem(hPage, IDC_REFRESH)) && ListCount(hList) > 0; },
+            20000))
         return false;
-    SelectRow(hList, "DIAZ MORA CARLOS");
+    int nRow = ListFind(hList, "DIAZ MORA CARLOS");
+    if (nRow >= 0) {
+        ListSelect(hList, nRow);
+    }
     return true;
 }
 
@@ -169,7 +131,7 @@ bool FreezeClip(HWND hDlg)
 
 void Close(HWND hWnd)
 {
-    if (reinterpret_cast<HWND>(SendMessageA(hWnd, PSM_GETTABCONTROL, 0, 0)) != nullptr)
+    if (IsPropertySheet(hWnd))
         PostMessageA(GetDlgItem(hWnd, IDCANCEL), BM_CLICK, 0, 0);
     else
         PostMessageA(hWnd, WM_COMMAND, IDCANCEL, 0);
