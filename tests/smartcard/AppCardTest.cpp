@@ -14,6 +14,7 @@
 #include "VirtualCardTest.h"
 #include "app/Messages.h"
 #include "smartcard/CCardManager.h"
+#include "smartcard/CSCardDlg.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeSession.h"
 #include "tests/support/LoginDriver.h"
@@ -375,4 +376,31 @@ TEST_F(AppCardLoginTest, NoCardAsksForItUntilOneIsInsertedThenSigns)
                   App().CheckSignedFile(strFolder + "doc.p7m", strFolder + "doc.out", 1, 1);
               }));
     tvltest::RemoveFolder(strFolder);
+}
+
+TEST_F(AppCardTest, InsertCardDialogOpenedWithACardInAReaderClosesAtOnce)
+{
+    // The card went in between the caller's look and the dialog's opening: its
+    // event reached no dialog; the dialog looks for itself.
+    ASSERT_NO_FATAL_FAILURE(Insert(1, ATR_OTHER));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_TRUE(Recorded(1, true));
+    DWORD dwThread = GetCurrentThreadId();
+    volatile LONG bDone = 0;
+    bool bHadToEscape = false;
+    tvltest::CDriver watchdog([&] {
+        if (!WaitFor([&] { return bDone != 0; }, EVENT_TIMEOUT_MS)) {
+            bHadToEscape = true;
+            tvltest::CloseThreadDialogs(dwThread);
+        }
+    });
+    DWORD dwStart = GetTickCount();
+    CSCardDlg dialog;
+    EXPECT_EQ(IDCANCEL, dialog.DoModal());
+    DWORD dwElapsed = GetTickCount() - dwStart;
+    InterlockedExchange(&bDone, 1);
+    watchdog.Join();
+    EXPECT_FALSE(bHadToEscape);
+    EXPECT_LT(dwElapsed, 2000u);
+    EXPECT_EQ(nullptr, App().GetCardDialog());
 }
