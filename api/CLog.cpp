@@ -22,12 +22,24 @@ void CLog::SetPath(const char* pszPath)
 }
 
 namespace {
+// How long an entry waits for the file while another writer has it open (the
+// library's threads write entries of their own while an export writes its).
+const DWORD kShareRetryMs = 250;
+
 // Writes one entry; the file is opened for this entry only, so a crash loses at
 // most this entry and the host may move or read the file between entries.
 void AppendToFile(const char* pszPath, const char* pszText, size_t nLength)
 {
-    HANDLE hFile = CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+    HANDLE hFile;
+    DWORD dwStart = GetTickCount();
+    for (;;) {
+        hFile = CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+        if (hFile != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
+            GetTickCount() - dwStart >= kShareRetryMs)
+            break;
+        Sleep(1);
+    }
     if (hFile == INVALID_HANDLE_VALUE)
         return;
     if (SetFilePointer(hFile, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER ||

@@ -6,7 +6,8 @@ BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pReserved)
 {
     switch (dwReason) {
     case DLL_PROCESS_ATTACH:
-        DisableThreadLibraryCalls(hInstance);
+        // Thread notifications stay on: an ending thread hands its runtime
+        // record back (DllRuntime.cpp).
         CWinApp::SetInstanceHandle(hInstance);
         return GetTarvoselApp().InitInstance();
     case DLL_PROCESS_DETACH:

@@ -16,7 +16,15 @@
 #include "cert/wincrypt/WincryptRecords.h"
 
 namespace {
-int g_nLastError = RESULT_OK;
+// The process's last error, for ObtenerUltimoError. A frame returns the result
+// it keeps itself, never this value: another thread's call may change it at
+// any time.
+volatile LONG g_nLastError = RESULT_OK;
+
+void SetLastResult(int nCode)
+{
+    InterlockedExchange(&g_nLastError, nCode);
+}
 
 // Sub-code with which a signing ends as cancelled without being an error.
 const long kSignCancelledSubCode = static_cast<long>(0x80100030);
@@ -49,12 +57,14 @@ void LogBannerLine(const char* pszExport)
     LogBanner(strFormat.c_str(), GetTarvoselApp().GetVersion().c_str());
 }
 
-// The common frame. OnFailure may look at the exception before it is deleted
-// and return true to turn it into success.
+// The common frame; nResult receives this call's result code (0 when the
+// operation succeeded). OnFailure may look at the exception before it is
+// deleted and return true to turn it into success.
 template <typename Op, typename OnFailure>
-bool RunFrame(const char* pszExport, FrameLog eLog, Op op, OnFailure onFailure)
+bool RunFrame(const char* pszExport, FrameLog eLog, int& nResult, Op op, OnFailure onFailure)
 {
-    g_nLastError = RESULT_OK;
+    nResult = RESULT_OK;
+    SetLastResult(nResult);
     CTarvoselException* e = nullptr;
     try {
         // The banner allocates too: nothing may leave the export.
@@ -67,17 +77,20 @@ bool RunFrame(const char* pszExport, FrameLog eLog, Op op, OnFailure onFailure)
     } catch (const std::bad_alloc&) {
         e = new (std::nothrow) CTarvoselException(EXC_OWN, ERR_NO_MEMORY, pszExport);
         if (e == nullptr) {
-            g_nLastError = ERR_NO_MEMORY;
+            nResult = ERR_NO_MEMORY;
+            SetLastResult(nResult);
             return false;
         }
     } catch (...) {
         e = new (std::nothrow) CTarvoselException(EXC_OWN, ERR_WINDOWS_UNKNOWN, pszExport);
         if (e == nullptr) {
-            g_nLastError = ERR_WINDOWS_UNKNOWN;
+            nResult = ERR_WINDOWS_UNKNOWN;
+            SetLastResult(nResult);
             return false;
         }
     }
-    g_nLastError = e->GetResultCode();
+    nResult = e->GetResultCode();
+    SetLastResult(nResult);
     if (eLog == FRAME_LOGGED) {
         // A description that cannot be built is not logged; the code stands.
         try {
@@ -88,26 +101,29 @@ bool RunFrame(const char* pszExport, FrameLog eLog, Op op, OnFailure onFailure)
     bool bTurnedIntoSuccess = onFailure(*e);
     delete e;
     if (bTurnedIntoSuccess) {
-        g_nLastError = RESULT_OK;
+        nResult = RESULT_OK;
+        SetLastResult(nResult);
         return true;
     }
     return false;
 }
 
 template <typename Op>
-bool RunFrame(const char* pszExport, FrameLog eLog, Op op)
+bool RunFrame(const char* pszExport, FrameLog eLog, int& nResult, Op op)
 {
-    return RunFrame(pszExport, eLog, op, [](const CTarvoselException&) { return false; });
+    return RunFrame(pszExport, eLog, nResult, op,
+                    [](const CTarvoselException&) { return false; });
 }
 
-// Frame for the exports whose result is the last error.
+// Frame for the exports whose result is the result code.
 template <typename Op>
 int RunCodeFrame(const char* pszExport, FrameLog eLog, Op op)
 {
-    RunFrame(pszExport, eLog, op);
+    int nResult;
+    RunFrame(pszExport, eLog, nResult, op);
     if (eLog == FRAME_LOGGED)
-        LogResult("Resultado: %i", g_nLastError);
-    return g_nLastError;
+        LogResult("Resultado: %i", nResult);
+    return nResult;
 }
 
 void CopySessionTexts(CS_LOGINDATA* pData, const CS_SESSIONINFO& info)
@@ -146,15 +162,15 @@ int __stdcall Finalizar()
 int __stdcall Login(CS_LOGINDATA* pData)
 {
     CS_SESSIONINFO info;
-    int nResult = 0;
-    bool bOk = RunFrame("Login", FRAME_LOGGED, [&] {
+    int nResult = 0, nError;
+    bool bOk = RunFrame("Login", FRAME_LOGGED, nError, [&] {
         nResult = GetTarvoselApp().OpenSession(&info);
         if (nResult != 0)
             CopySessionTexts(pData, info);
     });
     if (pData != nullptr)
         pData->nType = info.nType;
-    int nReturn = bOk ? nResult : g_nLastError;
+    int nReturn = bOk ? nResult : nError;
     LogResult("Resultado: %i", nReturn);
     return nReturn;
 }
@@ -166,10 +182,10 @@ int __stdcall Logout()
 
 int __stdcall UsuarioValidado()
 {
-    int nResult = 0;
-    bool bOk = RunFrame("UsuarioValidado", FRAME_QUIET,
+    int nResult = 0, nError;
+    bool bOk = RunFrame("UsuarioValidado", FRAME_QUIET, nError,
                         [&] { nResult = GetTarvoselApp().SessionOpened(); });
-    return bOk ? nResult : g_nLastError;
+    return bOk ? nResult : nError;
 }
 
 int __stdcall InfoSesion(CS_LOGINDATA* pData)
@@ -192,8 +208,9 @@ int __stdcall InfoSesion(CS_LOGINDATA* pData)
 int __stdcall FirmarFichero(const char* pszSource, const char* pszDestination, int bBase64,
                             int bCompress)
 {
+    int nResult;
     RunFrame(
-        "FirmarFichero", FRAME_LOGGED,
+        "FirmarFichero", FRAME_LOGGED, nResult,
         [&] {
             GetTarvoselApp().SignFile(Text(pszSource), Text(pszDestination), "MD5WITHRSA",
                                       bBase64 != 0, bCompress != 0);
@@ -204,8 +221,8 @@ int __stdcall FirmarFichero(const char* pszSource, const char* pszDestination, i
             LogInfo("Se cancela al firma del Fichero o el banner ha terminado su función.");
             return true;
         });
-    LogResult("Resultado: %i", g_nLastError);
-    return g_nLastError;
+    LogResult("Resultado: %i", nResult);
+    return nResult;
 }
 
 int __stdcall ComprobarFirmaFichero(const char* pszSource, const char* pszDestination,
@@ -231,11 +248,11 @@ int __stdcall ExportarCertificado(const char* pszPolicyPath, char* pszExportedPa
 
 int __stdcall ObtenerHandleSSL(const char* pszPolicyPath)
 {
-    int nHandle = 0;
-    bool bOk = RunFrame("ObtenerHandleSSL", FRAME_LOGGED, [&] {
+    int nHandle = 0, nError;
+    bool bOk = RunFrame("ObtenerHandleSSL", FRAME_LOGGED, nError, [&] {
         nHandle = GetTarvoselApp().GetSSLHandle(PolicyPath(pszPolicyPath));
     });
-    int nReturn = bOk ? nHandle : g_nLastError;
+    int nReturn = bOk ? nHandle : nError;
     LogResult("Resultado: %i", nReturn);
     return nReturn;
 }
@@ -247,7 +264,7 @@ int __stdcall ObtenerUltimoError()
 
 BSTR __stdcall DescripcionError(int nCode)
 {
-    g_nLastError = RESULT_OK;
+    SetLastResult(RESULT_OK);
     // The cp1252 bytes packed two to a 16-bit unit: hosts read the BSTR as 8-bit text.
     const char* pszMessage = ResultCodeMessage(nCode);
     return SysAllocStringByteLen(pszMessage, static_cast<UINT>(strlen(pszMessage)));
@@ -255,7 +272,7 @@ BSTR __stdcall DescripcionError(int nCode)
 
 int __stdcall AsignarRutaLog(const char* pszPath)
 {
-    g_nLastError = RESULT_OK;
+    SetLastResult(RESULT_OK);
     LogSetPath(pszPath);
     return RESULT_OK;
 }

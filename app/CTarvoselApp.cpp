@@ -20,6 +20,7 @@
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/WincryptRecords.h"
 #include "platform/framework/CFileHandle.h"
+#include "platform/framework/CLibraryThread.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
 #include "cert/wincrypt/CWincryptSession.h"
@@ -38,15 +39,11 @@ const DWORD kStopWaitMs = 500;
 struct CTarvoselApp::InterfaceThread {
     CTarvoselApp* pApp = nullptr;
     int nFlags = 0;
-    HANDLE hThread = nullptr;
-    DWORD dwThreadId = 0;
+    CLibraryThread thread;
     HANDLE hQueueReady = nullptr;  // set once the thread has a message queue
-    HMODULE hPin = nullptr;        // the library's reference held by the thread
 
     ~InterfaceThread()
     {
-        if (hThread != nullptr)
-            CloseHandle(hThread);
         if (hQueueReady != nullptr)
             CloseHandle(hQueueReady);
     }
@@ -100,7 +97,7 @@ void CTarvoselApp::Initialize(int nFlags)
 {
     if (m_bInitialized)
         return;
-    m_pSession = nullptr;
+    ReplaceSession(nullptr);
     m_hWndTray = nullptr;
     m_pUIThread.reset();
     m_hWndCardDialog = nullptr;
@@ -117,15 +114,10 @@ void CTarvoselApp::Initialize(int nFlags)
         pThread->hQueueReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (pThread->hQueueReady == nullptr)
             throw new CTarvoselException(EXC_WINDOWS, GetLastError(), "CTarvoselApp::Initialize");
-        pThread->hPin = CWinApp::PinModule();
-        pThread->hThread = CreateThread(nullptr, 0, InterfaceThreadProc, pThread.get(), 0,
-                                        &pThread->dwThreadId);
-        if (pThread->hThread == nullptr) {
-            DWORD dwError = GetLastError();
-            if (pThread->hPin != nullptr)
-                FreeLibrary(pThread->hPin);
+        DWORD dwError =
+            pThread->thread.Start(InterfaceThreadProc, pThread.get(), CWinApp::PinModule());
+        if (dwError != 0)
             throw new CTarvoselException(EXC_WINDOWS, dwError, "CTarvoselApp::Initialize");
-        }
         // Card events are posted to this thread: it must have its queue first.
         WaitForSingleObject(pThread->hQueueReady, 5000);
         m_pUIThread = std::move(pThread);
@@ -170,7 +162,7 @@ void CTarvoselApp::StartSmartCards()
 
 DWORD CTarvoselApp::GetInterfaceThreadId() const
 {
-    return m_pUIThread ? m_pUIThread->dwThreadId : 0;
+    return m_pUIThread ? m_pUIThread->thread.GetThreadId() : 0;
 }
 
 void CTarvoselApp::Finalize()
@@ -194,24 +186,24 @@ void CTarvoselApp::StopInterfaceThread()
 {
     if (!m_pUIThread)
         return;
-    PostThreadMessageA(m_pUIThread->dwThreadId, WM_STOP_INTERFACE, 0, 0);
-    if (WaitForSingleObject(m_pUIThread->hThread, kStopWaitMs) != WAIT_OBJECT_0) {
-        // Never kill the thread while it holds the session lock: the next export
-        // would wait for it for ever.
-        std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
-        TerminateThread(m_pUIThread->hThread, 0);
+    CLibraryThread& thread = m_pUIThread->thread;
+    PostThreadMessageA(thread.GetThreadId(), WM_STOP_INTERFACE, 0, 0);
+    // The wait is bounded whatever the thread does: it never holds a lock of
+    // ours for longer than copying the session pointer.
+    if (!thread.Wait(kStopWaitMs)) {
+        // Never kill it inside that copy: the next export would wait for ever.
+        CCriticalSection::CGuard guard(m_csSession);
+        thread.Terminate();
     }
     m_pUIThread.reset();
     m_hWndTray = nullptr;
 }
 
-DWORD WINAPI CTarvoselApp::InterfaceThreadProc(LPVOID pParam)
+DWORD CTarvoselApp::InterfaceThreadProc(void* pParam)
 {
     InterfaceThread* pThread = static_cast<InterfaceThread*>(pParam);
-    // The record may be gone once the thread has ended its work.
-    HMODULE hPin = pThread->hPin;
     pThread->pApp->RunInterfaceThread(pThread, pThread->nFlags);
-    return CWinApp::ExitThreadReleasing(hPin, 0);
+    return 0;
 }
 
 void CTarvoselApp::RunInterfaceThread(InterfaceThread* pThread, int nFlags)
@@ -250,15 +242,16 @@ void CTarvoselApp::OnCardEvent(WPARAM wParam, LPARAM lParam)
     }
     if (wParam != 0)
         return;
-    std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
-    if (m_pSession == nullptr || !(m_pSession->GetState() & SESSION_OPEN))
+    // Lent, not locked: the host's thread may be signing with it meanwhile.
+    CSessionRef pSession = LendSession();
+    if (!pSession || !(pSession->GetState() & SESSION_OPEN))
         return;
     CS_SESSIONINFO info;
-    m_pSession->GetSessionData(&info);
+    pSession->GetSessionData(&info);
     const CS_CARDINFO* pCard = static_cast<const CS_CARDINFO*>(info.pDetails);
     if (info.nType == SESSION_KIND_CAPI && pCard != nullptr &&
         pCard->nReader == static_cast<int>(lParam))
-        m_pSession->Invalidate();
+        pSession->Invalidate();
 }
 
 void CTarvoselApp::SetTempDir(std::string strDir)
@@ -357,6 +350,7 @@ int CTarvoselApp::OpenSession(CS_SESSIONINFO* pInfo)
 {
     if (pInfo != nullptr)
         pInfo->nType = -1;
+    COperation operation(*this);
     CLoginSheet sheet("Selecci\xF3n de certificado");
     CLoginWincryptPage page;
     if (!m_bInitialized)
@@ -373,15 +367,14 @@ int CTarvoselApp::OpenSession(CS_SESSIONINFO* pInfo)
     ReadRecentProfiles(sheet.m_strIniFile, sheet.m_lstRecentProfiles);
     sheet.m_fnNewSession = m_fnNewSession;
     // A session object that is not open (none should be left) goes before the run.
-    DestroySession();
+    ReplaceSession(nullptr);
 
     int nResult = 0;
+    CSessionRef pSession;
     if (sheet.DoModal() == IDOK) {
-        {
-            std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
-            m_pSession = sheet.m_pSession;
-            sheet.m_pSession = nullptr;
-        }
+        pSession.reset(sheet.m_pSession);
+        sheet.m_pSession = nullptr;
+        ReplaceSession(pSession);
         if (sheet.m_nActivePage == 0)
             WriteRecentProfiles(sheet.m_strIniFile, sheet.m_lstRecentProfiles);
         char szPage[16];
@@ -394,15 +387,16 @@ int CTarvoselApp::OpenSession(CS_SESSIONINFO* pInfo)
             sheet.m_pLoginError = nullptr;
             throw e;
         }
-        std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
         // Confirmed without a session is no login: never report one.
-        if (m_pSession != nullptr) {
+        if (pSession) {
             nResult = sheet.m_nLoginResult != 0 ? sheet.m_nLoginResult : 1;
-            if (pInfo != nullptr)
-                m_pSession->GetSessionData(pInfo);
+            if (pInfo != nullptr) {
+                pSession->GetSessionData(pInfo);
+                pInfo->pDetailsOwner = pSession;
+            }
         }
     }
-    if (m_pSession != nullptr && m_hWndTray != nullptr)
+    if (pSession && m_hWndTray != nullptr)
         PostMessageA(m_hWndTray, WM_REFRESH, 0, 0);
     return nResult;
 }
@@ -456,36 +450,44 @@ void CTarvoselApp::WriteRecentProfiles(const std::string& strIniFile,
     }
 }
 
-void CTarvoselApp::AdoptSession(CSession* pSession)
+CSessionRef CTarvoselApp::LendSession()
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
-    m_pSession = pSession;
-    if (m_pSession != nullptr && m_hWndTray != nullptr)
-        PostMessageA(m_hWndTray, WM_REFRESH, 0, 0);
+    CCriticalSection::CGuard guard(m_csSession);
+    return m_pSession;
 }
 
-void CTarvoselApp::DestroySession()
+CSessionRef CTarvoselApp::ReplaceSession(CSessionRef pNew)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
-    delete m_pSession;
-    m_pSession = nullptr;
+    CCriticalSection::CGuard guard(m_csSession);
+    m_pSession.swap(pNew);
+    return pNew;
+}
+
+void CTarvoselApp::AdoptSession(CSession* pSession)
+{
+    ReplaceSession(CSessionRef(pSession));
+    if (pSession != nullptr && m_hWndTray != nullptr)
+        PostMessageA(m_hWndTray, WM_REFRESH, 0, 0);
 }
 
 void CTarvoselApp::CloseSession()
 {
     if (!m_bInitialized)
         throw new CTarvoselException(EXC_OWN, ERR_NOT_INITIALISED, "CTarvoselApp::CloseSession");
-    std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
-    if (m_pSession == nullptr)
+    COperation operation(*this);
+    // Taken out first: from here on nobody else can lend it.
+    CSessionRef pSession = ReplaceSession(nullptr);
+    if (!pSession)
         return;
     // The user is logged out even when the back-end fails to close.
     CTarvoselException* pFailure = nullptr;
     try {
-        m_pSession->Close();
+        pSession->Close();
     } catch (CTarvoselException* e) {
         pFailure = e;
     }
-    DestroySession();
+    // Deleted here, or by the last thread still using it.
+    pSession.reset();
     if (m_hWndTray != nullptr)
         PostMessageA(m_hWndTray, WM_REFRESH, 0, 0);
     if (pFailure != nullptr)
@@ -496,50 +498,48 @@ int CTarvoselApp::SessionOpened()
 {
     if (!m_bInitialized)
         throw new CTarvoselException(EXC_OWN, ERR_NOT_INITIALISED, "CTarvoselApp::SessionOpened");
-    std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
-    return m_pSession != nullptr && (m_pSession->GetState() & SESSION_OPEN) ? 1 : 0;
+    CSessionRef pSession = LendSession();
+    return pSession && (pSession->GetState() & SESSION_OPEN) ? 1 : 0;
 }
 
 void CTarvoselApp::GetSessionInfo(CS_SESSIONINFO* pInfo)
 {
     if (!m_bInitialized)
         throw new CTarvoselException(EXC_OWN, ERR_NOT_INITIALISED, "CTarvoselApp::GetSessionInfo");
-    if (!SessionOpened())
+    CSessionRef pSession = LendSession();
+    if (!pSession || !(pSession->GetState() & SESSION_OPEN))
         throw new CTarvoselException(EXC_OWN, ERR_NO_SESSION, "CTarvoselApp::GetSessionInfo");
-    std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
-    m_pSession->GetSessionData(pInfo);
+    pSession->GetSessionData(pInfo);
+    // The details belong to the session: the record keeps it alive.
+    if (pInfo != nullptr)
+        pInfo->pDetailsOwner = pSession;
 }
 
 void CTarvoselApp::ReopenInvalidSession()
 {
-    int nReader = -1;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
-        if (m_pSession == nullptr || !(m_pSession->GetState() & SESSION_INVALID))
-            return;
-        LogInfo("La sesi\xF3n es inv\xE1lida. Reabriendo...");
-        CS_SESSIONINFO info;
-        m_pSession->GetSessionData(&info);
-        const CS_CARDINFO* pCard = static_cast<const CS_CARDINFO*>(info.pDetails);
-        if (info.nType == SESSION_KIND_CAPI && pCard != nullptr)
-            nReader = pCard->nReader;
-    }
-    // The card is asked for without the session lock: the dialog waits for the
-    // interface thread's card events.
-    if (nReader != -1) {
+    COperation operation(*this);
+    CSessionRef pSession = LendSession();
+    if (!pSession || !(pSession->GetState() & SESSION_INVALID))
+        return;
+    LogInfo("La sesi\xF3n es inv\xE1lida. Reabriendo...");
+    // A card session whose card is in no reader asks for it first. The
+    // interface thread, which forwards the card events to the dialog, never
+    // takes the operation lock.
+    CS_SESSIONINFO info;
+    pSession->GetSessionData(&info);
+    const CS_CARDINFO* pCard = static_cast<const CS_CARDINFO*>(info.pDetails);
+    if (info.nType == SESSION_KIND_CAPI && pCard != nullptr && pCard->nReader != -1) {
         char szCardName[256] = {0}, szProvider[256] = {0};
         if (CCardManager::FindCardReader(szCardName, szProvider) == -1) {
             CSCardDlg dialog;
             dialog.DoModal(FindHostWindow());
         }
     }
-    std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
-    if (m_pSession == nullptr)
-        return;
     try {
-        m_pSession->Reopen();
+        pSession->Reopen();
         LogInfo("...OK");
     } catch (CTarvoselException*) {
+        pSession.reset();
         try {
             CloseSession();
         } catch (CTarvoselException* e) {
@@ -598,10 +598,23 @@ void CTarvoselApp::RequireSession(const char* pszContext)
         throw new CTarvoselException(EXC_OWN, ERR_NO_SESSION, pszContext);
 }
 
+namespace {
+// The session an operation goes on with, once checked: none left means it was
+// closed meanwhile (a failed reopening).
+CSessionRef RequireLent(CTarvoselApp& app, const char* pszContext)
+{
+    CSessionRef pSession = app.LendSession();
+    if (!pSession)
+        throw new CTarvoselException(EXC_OWN, ERR_NO_SESSION, pszContext);
+    return pSession;
+}
+}  // namespace
+
 void CTarvoselApp::SignFile(std::string strSource, std::string strDestination,
                             std::string strAlgorithm, int bBase64, int bCompress)
 {
     const char* pszContext = "CTarvoselApp::SignFile";
+    COperation operation(*this);
     int nRetries = 0, bAlternate = 0, nSecurityRetries = 0, bFirstAttempt = 1;
     for (;;) {
         CTempFile input, output;
@@ -630,18 +643,18 @@ void CTarvoselApp::SignFile(std::string strSource, std::string strDestination,
                 strOut = output.Path();
             }
 
-            std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
+            CSessionRef pSession = RequireLent(*this, pszContext);
             if (bFirstAttempt) {
-                m_pSession->SignFile(strIn, strOut, strAlgorithm);
+                pSession->SignFile(strIn, strOut, strAlgorithm);
                 bFirstAttempt = 0;
             } else if (info.nType == SESSION_KIND_CAPI) {
                 if (!bAlternate)
-                    m_pSession->SignFileC2BANER(strIn, strOut, strAlgorithm);
+                    pSession->SignFileC2BANER(strIn, strOut, strAlgorithm);
                 else
-                    m_pSession->SignFile(strIn, strOut, strAlgorithm);
+                    pSession->SignFile(strIn, strOut, strAlgorithm);
                 nRetries = bAlternate = nSecurityRetries = 0;
             } else {
-                m_pSession->SignFile(strIn, strOut, strAlgorithm);
+                pSession->SignFile(strIn, strOut, strAlgorithm);
             }
 
             if (bBase64) {
@@ -768,6 +781,7 @@ void CTarvoselApp::ExportCertificate(std::string strPolicyPath, std::string& str
                                      std::string& strPassword)
 {
     const char* pszContext = "CTarvoselApp::ExportCertificate";
+    COperation operation(*this);
     RequireSession(pszContext);
     CS_SESSIONINFO info;
     GetSessionInfo(&info);
@@ -775,26 +789,27 @@ void CTarvoselApp::ExportCertificate(std::string strPolicyPath, std::string& str
     ReopenInvalidSession();
     strPassword.clear();
     strExportedPath.clear();
-    std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
+    CSessionRef pSession = RequireLent(*this, pszContext);
     if (!strPolicyPath.empty())
-        m_pSession->ChangePolicyCertificate(strPolicyPath);
+        pSession->ChangePolicyCertificate(strPolicyPath);
     strExportedPath = MakeTempFileName(info.nType == SESSION_KIND_ENTRUST ? "pfx" : "pem");
     LogInfo("Ruta: %s", strExportedPath.c_str());
-    m_pSession->ExportCertificates(strExportedPath, 2, strPassword);
+    pSession->ExportCertificates(strExportedPath, 2, strPassword);
 }
 
 int CTarvoselApp::GetSSLHandle(std::string strPolicyPath)
 {
     const char* pszContext = "CTarvoselApp::GetSSLHandle";
+    COperation operation(*this);
     RequireSession(pszContext);
     CS_SESSIONINFO info;
     GetSessionInfo(&info);
     LogInfo("Sesión %s", KindName(info.nType));
     ReopenInvalidSession();
-    std::lock_guard<std::recursive_mutex> lock(m_mtxSession);
+    CSessionRef pSession = RequireLent(*this, pszContext);
     if (!strPolicyPath.empty())
-        m_pSession->ChangePolicyCertificate(strPolicyPath);
-    return m_pSession->GetSSLHandle();
+        pSession->ChangePolicyCertificate(strPolicyPath);
+    return pSession->GetSSLHandle();
 }
 
 // ---- signed-file decoding and the signer report ------------------------------

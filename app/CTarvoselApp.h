@@ -3,17 +3,22 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/SignInfo.h"
 #include "cert/CertTypes.h"
+#include "platform/framework/CCriticalSection.h"
 #include "platform/framework/CWinApp.h"
 
 class CPkcs7Reader;
 class CSession;
 class CWincryptSession;
+
+// A session lent by the application object: whoever holds the reference may
+// use the session, even if it is closed or replaced meanwhile; it is deleted
+// with the last reference.
+typedef std::shared_ptr<CSession> CSessionRef;
 
 // The library's single application object: configuration, temporary directory,
 // interface thread and the current session.
@@ -49,6 +54,12 @@ public:
                                    std::vector<std::string>& lstProfiles);
     static void WriteRecentProfiles(const std::string& strIniFile,
                                     const std::vector<std::string>& lstProfiles);
+    // The current session, lent (null when there is none). The pointer lock is
+    // held only to copy it: nothing waits for whoever uses the session. Any
+    // thread may read the state and the data and invalidate through it; the
+    // other operations belong to the host's operations, which run one at a
+    // time under the operation lock (COperation).
+    CSessionRef LendSession();
 
     // Pipelines.
     void SignFile(std::string strSource, std::string strDestination, std::string strAlgorithm,
@@ -86,26 +97,40 @@ public:
 
 private:
     struct InterfaceThread;
-    static DWORD WINAPI InterfaceThreadProc(LPVOID pParam);
+    // Held by the host's operations on the session (open, close, reopen,
+    // signing, export, SSL) for their whole length, so that two host threads
+    // never use or close the session at the same time. The interface thread
+    // never takes it.
+    class COperation {
+    public:
+        explicit COperation(CTarvoselApp& app) : m_guard(app.m_csOperation) {}
+
+    private:
+        CCriticalSection::CGuard m_guard;
+    };
+
+    static DWORD InterfaceThreadProc(void* pParam);
     void RunInterfaceThread(InterfaceThread* pThread, int nFlags);
     void OnCardEvent(WPARAM wParam, LPARAM lParam);
     void StartSmartCards();
     void StopInterfaceThread();
     void RequireSession(const char* pszContext);
-    void DestroySession();
+    // Puts pNew in place of the current session and returns the one it
+    // replaced, which goes with the caller's last reference to it.
+    CSessionRef ReplaceSession(CSessionRef pNew);
 
     int m_nEnvironment = 0;
     std::string m_strIniFile;
     std::string m_strVersion;
     HWND m_hWndTray = nullptr;
     volatile HWND m_hWndCardDialog = nullptr;
-    CSession* m_pSession = nullptr;
+    // The current session; m_csSession guards the pointer only (LendSession).
+    CSessionRef m_pSession;
+    CCriticalSection m_csSession;
+    CCriticalSection m_csOperation;
     std::unique_ptr<InterfaceThread> m_pUIThread;
-    int m_bInitialized = 0;
+    volatile int m_bInitialized = 0;
     bool m_bComInitialized = false;
-    // Card removals (interface thread) and closing the session (host's thread)
-    // must not overlap.
-    std::recursive_mutex m_mtxSession;
     std::function<void(DWORD)> m_fnRetryWait;
     std::function<CWincryptSession*()> m_fnNewSession;
 

@@ -7,7 +7,7 @@
 # monitor's first pass posts a card event to the interface thread.
 #   bench/app_soak.sh [CYCLES]     (default 200)
 # Starts the PC/SC bench for the second run when it is not running, and stops
-# it again then.
+# it again then (bench/soak-card.sh).
 set -euo pipefail
 TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$TVL_ROOT"
@@ -17,24 +17,11 @@ export TVL_WINEPREFIX=${TVL_WINEPREFIX:-$TVL_BUILD/bench-prefix}
 . scripts/bench-env.sh
 tvl_build --target appsoak >/dev/null 2>&1 ||
   cmake --build "$TVL_BUILD" --target appsoak appcardsoak -j2
-PCSC_BENCH=$TVL_ROOT/tests/smartcard/bench/pcsc-bench.sh
-CARD_ATR=3B7F380000006A54564C53454C01020304059000
+. bench/soak-card.sh
 CYCLES=${1:-200}
 
-started_bench=
-card_in=
-# One command to the virtual-card controller (tests/smartcard/bench/vcard.py).
-vcard() {
-  local reply
-  exec 3<>"/dev/tcp/127.0.0.1/${TVL_VCARD_PORT:-35970}" || return 1
-  printf '%s\n' "$*" >&3
-  IFS= read -r -t 20 reply <&3 || reply=
-  exec 3<&- 3>&-
-  [ "${reply#OK}" != "$reply" ] || { echo "vcard: $*: ${reply:-no reply}" >&2; return 1; }
-}
 cleanup() {
-  if [ -n "$card_in" ]; then vcard remove 0 || true; fi
-  if [ -n "$started_bench" ]; then "$PCSC_BENCH" stop >/dev/null 2>&1 || true; fi
+  soak_card_out
   tvl_env_stop
 }
 trap cleanup EXIT
@@ -44,12 +31,5 @@ echo "== Initialize/Finalize soak without card readers (Wine's winscard.dll)"
 "$TVL_ROOT/scripts/wine-run.sh" "$TVL_BUILD/bin/app/appsoak.exe" "$CYCLES" </dev/null
 
 echo "== the same with the card monitor running (pcscd, vpcd, a card in reader 0)"
-if ! "$PCSC_BENCH" status >/dev/null 2>&1; then
-  "$PCSC_BENCH" start >/dev/null
-  started_bench=1
-fi
-vcard remove 1
-vcard insert 0 "$CARD_ATR"
-card_in=1
-sleep 1  # pcscd polls vpcd about every 400 ms
+soak_card_in
 "$TVL_ROOT/scripts/wine-run.sh" "$TVL_BUILD/bin/smartcard/appcardsoak.exe" "$CYCLES" </dev/null

@@ -1,5 +1,6 @@
 #pragma once
 #include <stdint.h>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,4 +52,7 @@ struct CS_SESSIONINFO {
     std::string strName;
     std::string strNIF;
     void* pDetails = nullptr;  // CS_CARDINFO or CS_EPFPROFILE, owned by the session
+    // The session that pDetails points into, kept alive for as long as the
+    // record lives (set by the application object, which lends sessions).
+    std::shared_ptr<void> pDetailsOwner;
 };

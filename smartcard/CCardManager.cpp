@@ -23,12 +23,12 @@ SCARDCONTEXT CCardManager::m_hContext = 0;
 int CCardManager::m_nReaders = 0;
 volatile LONG CCardManager::m_nSelectedReader = -1;
 volatile LONG CCardManager::m_bMonitorRunning = 0;
-CCardManager::CHandle CCardManager::m_hMonitorThread;
+CLibraryThread CCardManager::m_monitorThread;
 DWORD CCardManager::m_dwTargetThreadId = 0;
 LPSTR CCardManager::m_szReadersName = nullptr;
 SCARD_READERSTATEA CCardManager::m_ReaderStates[MAX_READERS];
 SCARD_READERSTATEA CCardManager::m_RecordedStates[MAX_READERS];
-CCardManager::CLock CCardManager::m_lock;
+CCriticalSection CCardManager::m_lock;
 CCardManager::CHandle CCardManager::m_hStopEvent;
 std::vector<char> CCardManager::m_ownNames;
 bool CCardManager::m_bContextAbandoned = false;
@@ -42,7 +42,7 @@ void CCardManager::Initialize()
     m_hContext = 0;
     m_nReaders = 0;
     m_bMonitorRunning = 0;
-    m_hMonitorThread.Close();
+    m_monitorThread.Close();
     m_dwTargetThreadId = 0;
     m_szReadersName = nullptr;
     m_nEventMessage = 0;
@@ -50,7 +50,7 @@ void CCardManager::Initialize()
     m_ownNames.clear();
     m_bContextAbandoned = false;
     {
-        CLock::CGuard guard(m_lock);
+        CCriticalSection::CGuard guard(m_lock);
         memset(m_ReaderStates, 0, sizeof(m_ReaderStates));
         memset(m_RecordedStates, 0, sizeof(m_RecordedStates));
     }
@@ -95,7 +95,7 @@ void CCardManager::Initialize()
         LogInfo("m_szReadersName NULL o SCARD_E_NO_READERS_AVAILABLE");
     }
     m_nReaders = nReaders;
-    CLock::CGuard guard(m_lock);
+    CCriticalSection::CGuard guard(m_lock);
     for (int i = 0; i < nReaders; ++i)
         m_RecordedStates[i].szReader = m_ReaderStates[i].szReader;
 }
@@ -113,7 +113,7 @@ void CCardManager::StartMonitor(DWORD dwTargetThreadId, int nReader, UINT nMessa
 
     m_dwTargetThreadId = dwTargetThreadId;
     {
-        CLock::CGuard guard(m_lock);
+        CCriticalSection::CGuard guard(m_lock);
         for (int i = 0; i < m_nReaders; ++i) {
             m_ReaderStates[i].dwCurrentState = SCARD_STATE_UNAWARE;
             m_ReaderStates[i].dwEventState = SCARD_STATE_UNAWARE;
@@ -130,18 +130,11 @@ void CCardManager::StartMonitor(DWORD dwTargetThreadId, int nReader, UINT nMessa
 
     // The mark must be set before the thread first looks at it.
     InterlockedExchange(&m_bMonitorRunning, 1);
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    DWORD dwThreadId = 0;
-    HMODULE hPin = CWinApp::PinModule();
-    HANDLE hThread = CreateThread(&sa, 0, MonitorThread, hPin, 0, &dwThreadId);
-    if (hThread == nullptr) {
-        DWORD dwError = GetLastError();
-        if (hPin != nullptr)
-            FreeLibrary(hPin);
+    DWORD dwError = m_monitorThread.Start(MonitorLoop, nullptr, CWinApp::PinModule());
+    if (dwError != 0) {
         InterlockedExchange(&m_bMonitorRunning, 0);
         throw new CTarvoselException(EXC_WINDOWS, dwError, "CCardManager::StartMonitor");
     }
-    m_hMonitorThread.Attach(hThread);
 }
 
 bool CCardManager::IsServiceLost(LONG nResult)
@@ -171,7 +164,7 @@ bool CCardManager::ReopenContext()
     SCARDCONTEXT hOld = 0;
     LPSTR szOldNames = nullptr;
     {
-        CLock::CGuard guard(m_lock);
+        CCriticalSection::CGuard guard(m_lock);
         if (!m_bMonitorRunning) {
             // StopMonitor is cancelling the current context: leave it in place.
             CAPIWinSCard::SCardReleaseContext(hNew);
@@ -214,16 +207,11 @@ LPSTR CCardManager::SwapInOwnNames()
 
 void CCardManager::RecordStates()
 {
-    CLock::CGuard guard(m_lock);
+    CCriticalSection::CGuard guard(m_lock);
     memcpy(m_RecordedStates, m_ReaderStates, sizeof(SCARD_READERSTATEA) * m_nReaders);
 }
 
-DWORD WINAPI CCardManager::MonitorThread(LPVOID pParam)
-{
-    return CWinApp::ExitThreadReleasing(static_cast<HMODULE>(pParam), MonitorLoop());
-}
-
-DWORD CCardManager::MonitorLoop()
+DWORD CCardManager::MonitorLoop(void*)
 {
     if (!m_bMonitorRunning)
         return 0;
@@ -287,16 +275,21 @@ void CCardManager::NotifyCardEvent(int nReader, bool bPresent)
 
 void CCardManager::StopMonitor()
 {
-    if (!m_hMonitorThread || !m_bMonitorRunning || m_hContext == 0)
+    if (!m_monitorThread.IsStarted() || !m_bMonitorRunning || m_hContext == 0)
         return;
     try {
         InterlockedExchange(&m_bMonitorRunning, 0);
         SetEvent(m_hStopEvent.Get());
-        LONG nCancel;
+        // With the mark cleared the monitor swaps contexts no more: the one
+        // read here is the one it blocks on. The service may block the cancel
+        // itself, so it is made outside the lock, which IsCardPresent and
+        // GetCardATR take.
+        SCARDCONTEXT hContext;
         {
-            CLock::CGuard guard(m_lock);
-            nCancel = CAPIWinSCard::SCardCancel(m_hContext);
+            CCriticalSection::CGuard guard(m_lock);
+            hContext = m_hContext;
         }
+        LONG nCancel = CAPIWinSCard::SCardCancel(hContext);
         if (nCancel != SCARD_S_SUCCESS) {
             // Normal while the service is down: the monitor then waits on the
             // stop event, not in the service, and ends all the same.
@@ -305,28 +298,27 @@ void CCardManager::StopMonitor()
         }
 
         DWORD dwWaited = 0;
-        DWORD dwWait = WAIT_TIMEOUT;
+        bool bEnded = false;
         while (dwWaited < STOP_WAIT_MS) {
-            dwWait = WaitForSingleObject(m_hMonitorThread.Get(), STOP_CANCEL_EVERY_MS);
-            if (dwWait != WAIT_TIMEOUT)
+            bEnded = m_monitorThread.Wait(STOP_CANCEL_EVERY_MS);
+            if (bEnded)
                 break;
             dwWaited += STOP_CANCEL_EVERY_MS;
-            CLock::CGuard guard(m_lock);
-            CAPIWinSCard::SCardCancel(m_hContext);
+            CAPIWinSCard::SCardCancel(hContext);
         }
-        if (dwWait == WAIT_OBJECT_0) {
-            m_hMonitorThread.Close();
+        if (bEnded) {
+            m_monitorThread.Close();
             return;
         }
 
         LogInfo("Terminando el monitor manualmente...");
-        if (!TerminateThread(m_hMonitorThread.Get(), 0))
+        // Also gives back the library reference that the killed thread held.
+        if (!m_monitorThread.Terminate())
             throw new CTarvoselException(EXC_WINDOWS, GetLastError(), "CCardManager::StopMonitor");
         // The thread may have died inside the service library holding the
         // context's own lock: further calls on the context could hang.
         m_bContextAbandoned = true;
-        WaitForSingleObject(m_hMonitorThread.Get(), STOP_WAIT_MS);
-        m_hMonitorThread.Close();
+        m_monitorThread.Close();
     } catch (CTarvoselException*) {
         InterlockedExchange(&m_bMonitorRunning, 1);
         throw;
@@ -357,7 +349,7 @@ void CCardManager::Terminate()
         m_hContext = 0;
     }
     // The records point into the names just freed.
-    CLock::CGuard guard(m_lock);
+    CCriticalSection::CGuard guard(m_lock);
     m_nReaders = 0;
     memset(m_ReaderStates, 0, sizeof(m_ReaderStates));
     memset(m_RecordedStates, 0, sizeof(m_RecordedStates));
@@ -378,7 +370,7 @@ int CCardManager::IsCardPresent(int nReader)
     SCARD_READERSTATEA states[MAX_READERS];
     int nReaders;
     {
-        CLock::CGuard guard(m_lock);
+        CCriticalSection::CGuard guard(m_lock);
         nReaders = m_nReaders;
         memcpy(states, m_RecordedStates, sizeof(states));
     }
@@ -387,7 +379,7 @@ int CCardManager::IsCardPresent(int nReader)
     if (!m_bMonitorRunning && m_hContext != 0 && !m_bContextAbandoned && nReaders > 0) {
         if (CAPIWinSCard::SCardGetStatusChangeA(m_hContext, 0, states, nReaders) ==
             SCARD_S_SUCCESS) {
-            CLock::CGuard guard(m_lock);
+            CCriticalSection::CGuard guard(m_lock);
             if (nReader < m_nReaders) {
                 m_RecordedStates[nReader].dwEventState = states[nReader].dwEventState;
                 m_RecordedStates[nReader].cbAtr = states[nReader].cbAtr;
@@ -404,7 +396,7 @@ void CCardManager::GetCardATR(int nReader, BYTE* pbAtr, DWORD* pcbAtr)
     *pcbAtr = 0;
     if (nReader < 0 || nReader >= MAX_READERS)
         return;
-    CLock::CGuard guard(m_lock);
+    CCriticalSection::CGuard guard(m_lock);
     DWORD cbAtr = m_RecordedStates[nReader].cbAtr;
     if (cbAtr > sizeof(m_RecordedStates[nReader].rgbAtr))
         cbAtr = sizeof(m_RecordedStates[nReader].rgbAtr);

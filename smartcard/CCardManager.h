@@ -3,6 +3,9 @@
 #include <winscard.h>
 #include <vector>
 
+#include "platform/framework/CCriticalSection.h"
+#include "platform/framework/CLibraryThread.h"
+
 // The process's smart-card context, the readers present when it was opened
 // (at most ten) and the monitor thread that posts card insertions and removals
 // to a thread as a message (WM_CARD_EVENT: wParam 1 present, 0 removed;
@@ -46,29 +49,7 @@ private:
         HANDLE m_h;
     };
 
-    // Guards the recorded states and the context handle between the monitor
-    // and the callers' thread.
-    class CLock {
-    public:
-        CLock() { InitializeCriticalSection(&m_cs); }
-        ~CLock() { DeleteCriticalSection(&m_cs); }
-        CLock(const CLock&) = delete;
-        CLock& operator=(const CLock&) = delete;
-        class CGuard {
-        public:
-            explicit CGuard(CLock& lock) : m_lock(lock) { EnterCriticalSection(&m_lock.m_cs); }
-            ~CGuard() { LeaveCriticalSection(&m_lock.m_cs); }
-            CGuard(const CGuard&) = delete;
-            CGuard& operator=(const CGuard&) = delete;
-        private:
-            CLock& m_lock;
-        };
-    private:
-        CRITICAL_SECTION m_cs;
-    };
-
-    static DWORD WINAPI MonitorThread(LPVOID pParam);
-    static DWORD MonitorLoop();
+    static DWORD MonitorLoop(void* pParam);
     static void NotifyCardEvent(int nReader, bool bPresent);
     static void RecordStates();
     static bool ReopenContext();
@@ -80,7 +61,7 @@ private:
     static int m_nReaders;
     static volatile LONG m_nSelectedReader;
     static volatile LONG m_bMonitorRunning;
-    static CHandle m_hMonitorThread;
+    static CLibraryThread m_monitorThread;
     static DWORD m_dwTargetThreadId;
     static LPSTR m_szReadersName;
     // The records the monitor blocks on; only the monitor thread touches them
@@ -89,7 +70,9 @@ private:
 
     // What the monitor last recorded, for the callers' thread (under m_lock).
     static SCARD_READERSTATEA m_RecordedStates[MAX_READERS];
-    static CLock m_lock;
+    // Guards the recorded states and the context handle between the monitor
+    // and the callers' thread; never held across a call into the service.
+    static CCriticalSection m_lock;
     // Wakes the monitor from its pause between failed status queries.
     static CHandle m_hStopEvent;
     // Reader names kept by the library once the context that listed them

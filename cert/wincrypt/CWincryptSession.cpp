@@ -59,14 +59,57 @@ void CWincryptSession::SetProviderWindow()
 
 void CWincryptSession::ReleaseProvider()
 {
-    if (m_hProv != 0) {
-        CAPIWincrypt::CryptReleaseContext(m_hProv, 0);
-        m_hProv = 0;
+    ReplaceProvider(0);
+}
+
+void CWincryptSession::ReplaceProvider(HCRYPTPROV hProv)
+{
+    HCRYPTPROV hOld;
+    {
+        CCriticalSection::CGuard guard(m_csProvider);
+        hOld = m_hProv;
+        m_hProv = hProv;
     }
+    // A provider whose card was pulled may be slow to let go: outside the lock.
+    if (hOld != 0 && hOld != hProv)
+        CAPIWincrypt::CryptReleaseContext(hOld, 0);
+}
+
+HCRYPTPROV CWincryptSession::BeginProviderUse()
+{
+    {
+        CCriticalSection::CGuard guard(m_csProvider);
+        if (m_hProv != 0) {
+            m_bProviderInUse = true;
+            return m_hProv;
+        }
+    }
+    // May ask for the PIN: outside the lock.
+    AcquireContext();
+    CCriticalSection::CGuard guard(m_csProvider);
+    m_bProviderInUse = true;
+    return m_hProv;
+}
+
+void CWincryptSession::EndProviderUse()
+{
+    HCRYPTPROV hRelease = 0;
+    {
+        CCriticalSection::CGuard guard(m_csProvider);
+        m_bProviderInUse = false;
+        // The card was pulled meanwhile: the release that Invalidate left.
+        if (m_nState & SESSION_INVALID) {
+            hRelease = m_hProv;
+            m_hProv = 0;
+        }
+    }
+    if (hRelease != 0)
+        CAPIWincrypt::CryptReleaseContext(hRelease, 0);
 }
 
 void CWincryptSession::DeleteCertificates()
 {
+    CCriticalSection::CGuard guard(m_csData);
     for (CWincryptCertificate* p : m_lstCertificates)
         delete p;
     m_lstCertificates.clear();
@@ -84,15 +127,18 @@ int CWincryptSession::Open(void* pLoginRequest)
         CS_CERTCHOICE* pChoice = pLogin != nullptr ? pLogin->pChoice : nullptr;
         if (pChoice == nullptr)
             throw new CTarvoselException(EXC_OWN, ERR_USER_CERTIFICATES, "CWincryptSession::Open");
-        m_lstCertificates = pChoice->lstCertificates;
-        pChoice->lstCertificates.clear();
-        m_pAuthCertificate = pChoice->pAuthCertificate;
-        m_pSignCertificate = pChoice->pSignCertificate;
+        {
+            CCriticalSection::CGuard guard(m_csData);
+            m_lstCertificates = pChoice->lstCertificates;
+            pChoice->lstCertificates.clear();
+            m_pAuthCertificate = pChoice->pAuthCertificate;
+            m_pSignCertificate = pChoice->pSignCertificate;
+            m_CardInfo.strCardName = pChoice->strCardName;
+            m_CardInfo.nReader = pChoice->nReader;
+        }
         if (m_pAuthCertificate == nullptr || m_pSignCertificate == nullptr)
             throw new CTarvoselException(EXC_OWN, ERR_USER_CERTIFICATES, "CWincryptSession::Open");
 
-        m_CardInfo.strCardName = pChoice->strCardName;
-        m_CardInfo.nReader = pChoice->nReader;
         if (m_CardInfo.nReader != -1)
             LogInfo("Certificados en tarjeta inteligente: %s lector: %i",
                     m_CardInfo.strCardName.c_str(), m_CardInfo.nReader);
@@ -139,8 +185,7 @@ void CWincryptSession::AcquireContext()
     if (!CAPIWincrypt::CryptAcquireContextA(&hProv, strContainer.c_str(), strProvider.c_str(),
                                             static_cast<DWORD>(nType), 0))
         ThrowWindows(GetLastError(), "CWincryptSession::AcquireContext");
-    ReleaseProvider();
-    m_hProv = hProv;
+    ReplaceProvider(hProv);
 }
 
 int CWincryptSession::GetProviderType(const std::string& strProvider)
@@ -167,25 +212,39 @@ void CWincryptSession::Close()
 {
     DeleteCertificates();
     ReleaseProvider();
-    m_nState = SESSION_CLOSED;
+    InterlockedExchange(&m_nState, SESSION_CLOSED);
 }
 
 void CWincryptSession::Invalidate()
 {
-    InterlockedExchange(&m_nState, m_nState | SESSION_INVALID);
-    ReleaseProvider();
+    LONG nState;
+    do {
+        nState = m_nState;
+    } while (InterlockedCompareExchange(&m_nState, nState | SESSION_INVALID, nState) != nState);
+    // An operation using the provider releases it when it ends.
+    HCRYPTPROV hRelease = 0;
+    {
+        CCriticalSection::CGuard guard(m_csProvider);
+        if (!m_bProviderInUse) {
+            hRelease = m_hProv;
+            m_hProv = 0;
+        }
+    }
+    if (hRelease != 0)
+        CAPIWincrypt::CryptReleaseContext(hRelease, 0);
     LogInfo("Sesión invalidada");
 }
 
 void CWincryptSession::Reopen()
 {
-    m_nState = SESSION_OPEN;
+    InterlockedExchange(&m_nState, SESSION_OPEN);
 }
 
 void CWincryptSession::GetSessionData(CS_SESSIONINFO* pInfo)
 {
     if (pInfo == nullptr)
         return;
+    CCriticalSection::CGuard guard(m_csData);
     pInfo->nType = SESSION_KIND_CAPI;
     if (m_pSignCertificate != nullptr) {
         pInfo->strIssuer = m_pSignCertificate->GetIssuer();
@@ -197,6 +256,7 @@ void CWincryptSession::GetSessionData(CS_SESSIONINFO* pInfo)
 
 void CWincryptSession::GetCertificates(CCertificateArray& lstCertificates)
 {
+    CCriticalSection::CGuard guard(m_csData);
     lstCertificates.assign(m_lstCertificates.begin(), m_lstCertificates.end());
 }
 
@@ -227,8 +287,8 @@ int CWincryptSession::GetSSLHandle()
     if (m_pSignCertificate == nullptr || m_pAuthCertificate == nullptr)
         throw new CTarvoselException(EXC_OWN, ERR_NO_SESSION, "CWincryptSession::GetSSLHandle");
     SetProviderWindow();
-    if (m_hProv == 0)
-        AcquireContext();
+    BeginProviderUse();
+    EndProviderUse();
     if (!m_pHTTPSDlg) {
         std::unique_ptr<CHTTPSDlg> pDlg(new CHTTPSDlg);
         if (pDlg->Create(nullptr)) {
@@ -283,12 +343,17 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
     SetProviderWindow();
     if (m_pSignCertificate == nullptr)
         throw new CTarvoselException(EXC_OWN, ERR_NO_SESSION, pszContext);
-    if (m_hProv == 0)
-        AcquireContext();
+    // The provider is this signing's until it ends, card removal or not.
+    struct ProviderUse {
+        CWincryptSession* pSession;
+        HCRYPTPROV hProv;
+        explicit ProviderUse(CWincryptSession* p) : pSession(p), hProv(p->BeginProviderUse()) {}
+        ~ProviderUse() { pSession->EndProviderUse(); }
+    } use(this);
 
     // The key.
     DWORD dwKeySpec = AT_KEYEXCHANGE;
-    HCRYPTPROV hSignProv = m_hProv;
+    HCRYPTPROV hSignProv = use.hProv;
     if (eVariant != SIGN_SESSION_KEY) {
         HCRYPTPROV hKeyProv = 0;
         DWORD dwSpec = 0;
@@ -298,11 +363,8 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
                                                            &bCallerFree)) {
             // The certificate's key provider replaces the session's; one that the
             // platform keeps for the certificate is only borrowed for this signing.
-            if (bCallerFree) {
-                if (hKeyProv != m_hProv)
-                    ReleaseProvider();
-                m_hProv = hKeyProv;
-            }
+            if (bCallerFree)
+                ReplaceProvider(hKeyProv);
             hSignProv = hKeyProv;
             if (eVariant == SIGN_CERT_KEY)
                 dwKeySpec = dwSpec;

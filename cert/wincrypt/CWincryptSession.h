@@ -9,11 +9,15 @@
 #include "cert/CSession.h"
 #include "cert/wincrypt/CWincryptCertStore.h"
 #include "cert/wincrypt/WincryptRecords.h"
+#include "platform/framework/CCriticalSection.h"
 
 class CHTTPSDlg;
 class CWincryptCertificate;
 
 // A user logged in with certificates of the Windows store or a smart card.
+// The host's operations run one at a time; GetState, GetSessionData and
+// Invalidate may come from another thread meanwhile (the interface thread on
+// a card removal) and never wait for an operation to end.
 class CWincryptSession : public CSession {
 public:
     CWincryptSession();
@@ -53,8 +57,20 @@ private:
     void ReleaseProvider();
     void DeleteCertificates();
     static void SetProviderWindow();
+    // The key provider for an operation, acquired when there is none; until
+    // EndProviderUse an invalidation leaves it to the operation to release.
+    HCRYPTPROV BeginProviderUse();
+    void EndProviderUse();
+    // Puts hProv in place of the session's provider and releases the old one.
+    void ReplaceProvider(HCRYPTPROV hProv);
 
     volatile LONG m_nState;
+    // Guards the certificates against GetSessionData while they are replaced
+    // or deleted.
+    CCriticalSection m_csData;
+    // Guards m_hProv and m_bProviderInUse; never held across a provider call.
+    CCriticalSection m_csProvider;
+    bool m_bProviderInUse = false;
     std::vector<CWincryptCertificate*> m_lstCertificates;
     CWincryptCertificate* m_pSignCertificate = nullptr;
     CWincryptCertificate* m_pAuthCertificate = nullptr;

@@ -26,10 +26,3 @@ HMODULE CWinApp::PinModule()
         return nullptr;
     return hModule;
 }
-
-DWORD CWinApp::ExitThreadReleasing(HMODULE hPin, DWORD dwExitCode)
-{
-    if (hPin != nullptr)
-        FreeLibraryAndExitThread(hPin, dwExitCode);
-    return dwExitCode;
-}

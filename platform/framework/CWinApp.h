@@ -18,9 +18,8 @@ public:
     // A thread that runs the library's code holds a reference on the library, so
     // that a host unloading it without closing it first does not pull the code
     // from under the thread. PinModule takes it (nullptr when the code is linked
-    // into the executable); the thread ends with ExitThreadReleasing.
+    // into the executable); CLibraryThread gives it back.
     static HMODULE PinModule();
-    static DWORD ExitThreadReleasing(HMODULE hPin, DWORD dwExitCode);
 
 private:
     static HINSTANCE m_hInstance;

@@ -10,6 +10,7 @@
 #include "api/Exports.h"
 #include "api/ResultCodes.h"
 #include "tests/support/LoginDriver.h"
+#include "tests/support/ProcessCounts.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
@@ -218,5 +219,105 @@ TEST(ExportsUnload, LibraryStaysWhileItsThreadRuns)
     FreeLibrary(hDll);
     EXPECT_NE(nullptr, GetModuleHandleA("tarvosel.dll"));
     Sleep(200);  // the thread keeps running its loop in mapped code
+    DeleteFileA(strIni.c_str());
+}
+
+namespace {
+// What the other threads of a host call while the main thread works.
+struct OtherThreads {
+    decltype(&::DescripcionError) DescripcionError;
+    decltype(&::ObtenerUltimoError) ObtenerUltimoError;
+    decltype(&::UsuarioValidado) UsuarioValidado;
+    decltype(&::AsignarRutaLog) AsignarRutaLog;
+    const char* pszLog;
+    volatile LONG bStop;
+    volatile LONG nCalls;
+};
+
+DWORD WINAPI CallTheLibrary(LPVOID pParam)
+{
+    OtherThreads* p = static_cast<OtherThreads*>(pParam);
+    while (!p->bStop) {
+        SysFreeString(p->DescripcionError(-1002));
+        p->ObtenerUltimoError();
+        p->UsuarioValidado();
+        p->AsignarRutaLog(p->pszLog);
+        InterlockedIncrement(&p->nCalls);
+    }
+    return 0;
+}
+}  // namespace
+
+// A host that calls the library from several threads: every failing call
+// returns its own failure, whatever the other threads' calls do meanwhile to
+// the process's last error, which ObtenerUltimoError keeps answering.
+TEST_F(ExportsTest, EachCallReturnsItsOwnResultWhileOtherThreadsCall)
+{
+    AsignarRutaLog(m_strLog.c_str());
+    ASSERT_EQ(RESULT_OK, Inicializar(0));
+    OtherThreads other = {DescripcionError, ObtenerUltimoError, UsuarioValidado, AsignarRutaLog,
+                          m_strLog.c_str(), 0, 0};
+    const int kThreads = 8;
+    HANDLE hThreads[kThreads];
+    for (HANDLE& h : hThreads) {
+        h = CreateThread(nullptr, 0, CallTheLibrary, &other, 0, nullptr);
+        ASSERT_NE(nullptr, h);
+    }
+    while (other.nCalls < 10)
+        Sleep(1);
+    int nWrong = 0, nCalls = 0;
+    for (int i = 0; i < 100; ++i) {
+        nWrong += ObtenerHandleSSL(nullptr) != ERR_NO_SESSION;
+        nWrong += FirmarFichero("a", "b", 0, 0) != ERR_NO_SESSION;
+        nWrong += InfoSesion(nullptr) != ERR_NO_SESSION;
+        nCalls += 3;
+    }
+    InterlockedExchange(&other.bStop, 1);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(kThreads, hThreads, TRUE, 10000));
+    for (HANDLE h : hThreads)
+        CloseHandle(h);
+    EXPECT_EQ(0, nWrong) << "of " << nCalls << " failing calls, with " << other.nCalls
+                         << " rounds of calls on the other threads";
+    // From one thread nothing changes: the last error is the last call's.
+    EXPECT_EQ(ERR_NO_SESSION, ObtenerHandleSSL(nullptr));
+    EXPECT_EQ(ERR_NO_SESSION, ObtenerUltimoError());
+    EXPECT_EQ(0, UsuarioValidado());
+    EXPECT_EQ(RESULT_OK, ObtenerUltimoError());
+}
+
+// A host that loads the library for every job: after the first cycle, load,
+// initialise, a failing call, finalise and unload leave no handle and no TLS
+// index behind (the C++ runtime's own thread layer used to keep some per load).
+TEST(ExportsUnload, LoadCyclesLeaveNoHandleNorTlsIndex)
+{
+    std::string strIni = tvltest::ExeFolder() + "tarvosel.ini";
+    tvltest::WriteAll(strIni, "[Configuracion tarvosel]\r\nLog=0\r\n");
+    std::string strDll = tvltest::ExeFolder() + "..\\tarvosel.dll";
+    typedef int(__stdcall * PFN_INIT)(int);
+    typedef int(__stdcall * PFN_VOID)();
+    typedef int(__stdcall * PFN_SSL)(const char*);
+    auto cycle = [&] {
+        HMODULE hDll = LoadLibraryA(strDll.c_str());
+        ASSERT_NE(nullptr, hDll);
+        auto pfnInit = reinterpret_cast<PFN_INIT>(
+            reinterpret_cast<void*>(GetProcAddress(hDll, "_Inicializar@4")));
+        auto pfnFin = reinterpret_cast<PFN_VOID>(
+            reinterpret_cast<void*>(GetProcAddress(hDll, "_Finalizar@0")));
+        auto pfnSsl = reinterpret_cast<PFN_SSL>(
+            reinterpret_cast<void*>(GetProcAddress(hDll, "_ObtenerHandleSSL@4")));
+        EXPECT_EQ(RESULT_OK, pfnInit(0));
+        EXPECT_EQ(ERR_NO_SESSION, pfnSsl(nullptr));
+        EXPECT_EQ(RESULT_OK, pfnFin());
+        FreeLibrary(hDll);
+        EXPECT_EQ(nullptr, GetModuleHandleA("tarvosel.dll"));
+    };
+    cycle();
+    tvltest::ProcessCounts before = tvltest::TakeProcessCounts();
+    for (int i = 0; i < 20; ++i)
+        cycle();
+    tvltest::ProcessCounts after = tvltest::TakeProcessCounts();
+    EXPECT_EQ("none", after.DiffFrom(before));
+    EXPECT_EQ(before.nNextTls, after.nNextTls);
+    EXPECT_EQ(before.nThreads, after.nThreads);
     DeleteFileA(strIni.c_str());
 }

@@ -96,3 +96,48 @@ TEST(CLog, NullFormatIsHarmless)
     LogInfo(nullptr);
     EXPECT_NE(std::string::npos, log.Text().find(" - \r\n"));
 }
+
+namespace {
+DWORD WINAPI WriteEntries(LPVOID pParam)
+{
+    int nThread = static_cast<int>(reinterpret_cast<INT_PTR>(pParam));
+    for (int i = 0; i < 50; ++i)
+        LogInfo("hilo %i entrada %i", nThread, i);
+    return 0;
+}
+}  // namespace
+
+// An entry written while another writer has the file open waits for it
+// instead of being lost: the library's threads write while an export writes.
+TEST(CLog, EntriesOfSeveralThreadsAreAllWritten)
+{
+    LogCapture log("threads");
+    // Held open by someone else for a moment, as another entry's writer does.
+    HANDLE hHeld = CreateFileA(log.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
+    HANDLE hWriter = CreateThread(nullptr, 0, WriteEntries, reinterpret_cast<LPVOID>(99), 0,
+                                  nullptr);
+    ASSERT_NE(nullptr, hWriter);
+    Sleep(50);
+    CloseHandle(hHeld);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hWriter, 10000));
+    CloseHandle(hWriter);
+    EXPECT_EQ(50, log.Count("hilo 99 entrada "));
+
+    const int kThreads = 4;
+    HANDLE hThreads[kThreads];
+    for (int i = 0; i < kThreads; ++i) {
+        hThreads[i] = CreateThread(nullptr, 0, WriteEntries, reinterpret_cast<LPVOID>(INT_PTR(i)),
+                                   0, nullptr);
+        ASSERT_NE(nullptr, hThreads[i]);
+    }
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(kThreads, hThreads, TRUE, 30000));
+    for (HANDLE h : hThreads)
+        CloseHandle(h);
+    std::string s = log.Text();
+    for (int i = 0; i < kThreads; ++i)
+        EXPECT_EQ(50, tvltest::CountOf(s, "hilo " + std::to_string(i) + " entrada ")) << i;
+    // Whole lines only: no entry was cut into another.
+    EXPECT_EQ(50 * (kThreads + 1), tvltest::CountOf(s, "\r\n"));
+}

@@ -24,5 +24,20 @@ while read -r imp; do
     echo "non-system import: $imp"; fail=1
   fi
 done < <(awk '/DLL Name:/ {print $3}' <<<"$dump")
-[ $fail -eq 0 ] && echo "export table: 26 exports, system imports only"
+# The C++ runtime's POSIX-thread emulation keeps handles and a TLS index per
+# load: the DLL carries its own thread layer instead (api/DllRuntime.cpp), and
+# its entry point gives that layer's objects back.
+syms=$(i686-w64-mingw32-nm "$dll")
+for sym in _pthread_self ___emutls_get_address _pthread_key_create; do
+  if grep -qE " [TtDdBb] $sym\$" <<<"$syms"; then
+    echo "the runtime's thread emulation is linked in: $sym"; fail=1
+  fi
+done
+entry=$(awk '/AddressOfEntryPoint/ {print $2}' <<<"$dump")
+base=$(awk '/^ImageBase/ {print $2}' <<<"$dump")
+ours=$(awk '$3 == "_TvlDllEntry@12" {print $1}' <<<"$syms")
+if [ -z "$ours" ] || [ $((16#$ours - 16#$base)) -ne $((16#$entry)) ]; then
+  echo "entry point is not TvlDllEntry (entry $entry, TvlDllEntry ${ours:-missing})"; fail=1
+fi
+[ $fail -eq 0 ] && echo "export table: 26 exports, system imports only, the DLL's own thread layer"
 exit $fail

@@ -220,13 +220,22 @@ TEST_F(AppTest, SessionLifecycleThroughTheApplication)
     FakeSession* pSession = new FakeSession(-1, &nDeleted);
     App().AdoptSession(pSession);
     EXPECT_EQ(1, App().SessionOpened());
-    CS_SESSIONINFO info;
-    App().GetSessionInfo(&info);
-    EXPECT_EQ("12345678Z", info.strNIF);
-    EXPECT_EQ(ERR_SESSION_ALREADY_OPEN, ResultOf([&] { App().OpenSession(&info); }));
-    EXPECT_EQ(-1, info.nType);
+    {
+        CS_SESSIONINFO info;
+        App().GetSessionInfo(&info);
+        EXPECT_EQ("12345678Z", info.strNIF);
+        EXPECT_EQ(ERR_SESSION_ALREADY_OPEN, ResultOf([&] { App().OpenSession(&info); }));
+        EXPECT_EQ(-1, info.nType);
+        // The record keeps the session its details point into.
+        App().CloseSession();
+        EXPECT_EQ(0, nDeleted);
+        EXPECT_EQ(-1, static_cast<const CS_CARDINFO*>(info.pDetails)->nReader);
+    }
+    EXPECT_EQ(1, nDeleted);
 
     // Finalize closes and deletes the session.
+    nDeleted = 0;
+    App().AdoptSession(new FakeSession(-1, &nDeleted));
     App().Finalize();
     EXPECT_EQ(1, nDeleted);
 }

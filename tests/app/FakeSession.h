@@ -25,7 +25,11 @@ public:
     }
     int Open(void*) override { m_nState = SESSION_OPEN; return 0; }
     void Close() override { m_nState = SESSION_CLOSED; InterlockedIncrement(&m_nCloses); }
-    void Invalidate() override { m_nState |= SESSION_INVALID; }
+    void Invalidate() override
+    {
+        Hook(m_fnOnInvalidate);
+        InterlockedOr(&m_nState, SESSION_INVALID);
+    }
     void Reopen() override
     {
         InterlockedIncrement(&m_nReopens);
@@ -35,6 +39,7 @@ public:
     }
     void GetSessionData(CS_SESSIONINFO* pInfo) override
     {
+        Hook(m_fnOnData);
         InterlockedIncrement(&m_nDataReads);
         if (pInfo == nullptr)
             return;
@@ -62,9 +67,19 @@ public:
     std::vector<std::string> m_signCalls;
     std::function<void(const std::string& strIn, const std::string& strOut)> m_fnSign;
     CCertStore* GetCertStore() override { return nullptr; }
-    void ExportCertificates(std::string&, int, std::string& p) override { p.clear(); }
-    int GetSSLHandle() override { return m_fnSSLHandle ? m_fnSSLHandle() : 0; }
+    void ExportCertificates(std::string&, int, std::string& p) override
+    {
+        Hook(m_fnOnExport);
+        p.clear();
+    }
+    int GetSSLHandle() override
+    {
+        Hook(m_fnOnSSL);
+        return m_fnSSLHandle ? m_fnSSLHandle() : 0;
+    }
     std::function<int()> m_fnSSLHandle;
+    // Run inside those slots before their work: a test makes them block.
+    std::function<void()> m_fnOnData, m_fnOnInvalidate, m_fnOnExport, m_fnOnSSL;
     void ChangePolicyCertificate(std::string) override {}
 
     int m_nType = 1;  // 0 Entrust (details: m_profile), 1 CryptoAPI (m_card)
@@ -76,6 +91,11 @@ public:
     bool m_bFailReopen = false;
 
 private:
+    static void Hook(const std::function<void()>& fn)
+    {
+        if (fn)
+            fn();
+    }
     void Sign(const char* pszSlot, const std::string& strIn, const std::string& strOut)
     {
         m_signCalls.push_back(pszSlot);

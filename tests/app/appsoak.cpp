@@ -1,13 +1,12 @@
 // Runs Initialize/Finalize cycles and prints thread and handle counts before
 // and after, so that a leak of either shows.
 #include <windows.h>
-#include <psapi.h>
 #include <stdio.h>
-#include <stdint.h>
 #include <stdlib.h>
 
 #include "smartcard/CCardManager.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/ProcessCounts.h"
 #include "tests/support/TestCapture.h"
 
 int main(int argc, char** argv)
@@ -15,19 +14,10 @@ int main(int argc, char** argv)
     int nCycles = argc > 1 ? atoi(argv[1]) : 200;
     apptest::WriteIni("Log=1\r\n");
     auto counts = [](const char* pszWhen) {
-        DWORD dwHandles = 0;
-        GetProcessHandleCount(GetCurrentProcess(), &dwHandles);
-        // Wine reports no handle count; the value of a fresh handle shows a leak
-        // just as well, since the lowest free slot is reused.
-        HANDLE hProbe = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        unsigned long nProbe = static_cast<unsigned long>(reinterpret_cast<uintptr_t>(hProbe));
-        CloseHandle(hProbe);
-        PROCESS_MEMORY_COUNTERS pmc = {};
-        pmc.cb = sizeof(pmc);
-        GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
-        printf("%-6s threads=%d handles=%lu next-handle=0x%lx working-set-kb=%lu\n", pszWhen,
-               apptest::CountThreads(), dwHandles, nProbe,
-               (unsigned long)(pmc.WorkingSetSize / 1024));
+        tvltest::ProcessCounts c = tvltest::TakeProcessCounts();
+        printf("%-6s threads=%d handles=%d next-handle=0x%lx private-kb=%lu heap-bytes=%lu\n",
+               pszWhen, c.nThreads, c.nHandles, c.nNextHandle, c.nPrivateKb, c.nHeapBytes);
+        printf("       by kind: %s\n", c.HandleText().c_str());
         fflush(stdout);
     };
     // One cycle first so that one-time loads (DLLs, the CRT) are not counted.

@@ -12,6 +12,7 @@
 #include "tests/session/SessionTestSupport.h"
 #include "tests/support/TestCapture.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestThreads.h"
 
 using tvltest::ResultOf;
 using sessiontest::Choice;
@@ -138,6 +139,64 @@ TEST_F(SessionTest, InvalidateDropsTheProviderAndSigningAcquiresANewOne)
     MakeContent("in", 100);
     ASSERT_EQ(0, ResultOf([&] { session.SignFileC2(Path("in"), Path("out"), "MD5WITHRSA"); }));
     EXPECT_NE(0u, session.GetProvider());
+}
+
+// A card removal while a signing uses the key provider: the provider stays the
+// signing's until it ends, which then releases it, and the signing succeeds.
+// The content comes through a pipe that the test feeds, so that the signing is
+// held in the middle of it when the removal comes.
+TEST_F(SessionTest, InvalidateDuringASigningLeavesTheProviderToTheSigning)
+{
+    Choice c("soft-ds", "soft-ds");
+    CWincryptSession session;
+    ASSERT_EQ(0, ResultOf([&] { session.Open(&c.login); }));
+    c.choice.lstCertificates.clear();
+    std::string strPipe = "\\\\.\\pipe\\tvl-sign-" + std::to_string(GetCurrentProcessId());
+    HANDLE hPipe = CreateNamedPipeA(strPipe.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
+                                    PIPE_TYPE_BYTE | PIPE_WAIT, 1, 8192, 8192, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hPipe);
+    int nResult = -1;
+    tvltest::TestThread signer([&] {
+        nResult = ResultOf([&] { session.SignFileC2(strPipe, Path("signed"), "MD5WITHRSA"); });
+    });
+    OVERLAPPED ov = {};
+    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!ConnectNamedPipe(hPipe, &ov)) {
+        DWORD dwError = GetLastError();
+        ASSERT_TRUE(dwError == ERROR_PIPE_CONNECTED ||
+                    (dwError == ERROR_IO_PENDING &&
+                     WaitForSingleObject(ov.hEvent, 10000) == WAIT_OBJECT_0))
+            << dwError;
+    }
+    auto write = [&](const std::string& str) {
+        DWORD dwWritten = 0;
+        ResetEvent(ov.hEvent);
+        if (!WriteFile(hPipe, str.data(), static_cast<DWORD>(str.size()), nullptr, &ov) &&
+            GetLastError() != ERROR_IO_PENDING)
+            return false;
+        return GetOverlappedResult(hPipe, &ov, &dwWritten, TRUE) && dwWritten == str.size();
+    };
+    std::string strFirst(4096, 'a'), strLast(100, 'b');
+    ASSERT_TRUE(write(strFirst));
+    Sleep(100);  // the signing now waits for the next block
+
+    session.Invalidate();
+    EXPECT_EQ(SESSION_OPEN | SESSION_INVALID, session.GetState());
+    EXPECT_NE(0u, session.GetProvider());
+    ASSERT_TRUE(write(strLast));
+    ASSERT_TRUE(signer.Join(10000));
+    CloseHandle(ov.hEvent);
+    CloseHandle(hPipe);
+    EXPECT_EQ(0, nResult);
+    EXPECT_EQ(0u, session.GetProvider());
+
+    CSignInfoList signers;
+    ASSERT_EQ(0, ResultOf([&] {
+        GetTarvoselApp().CheckSignedFile_(Path("signed"), Path("content"), signers);
+    }));
+    EXPECT_EQ(strFirst + strLast, tvltest::ReadAll(Path("content")));
+    EXPECT_EQ(1u, signers.size());
+    DeleteSignInfoList(signers);
 }
 
 TEST_F(SessionTest, SignedFilesDecodeBackAndNameTheirSigner)
