@@ -5,19 +5,41 @@
 # sign a file plainly and with gzip and Base64, check both, export the
 # certificate, get the SSL handle, read the session, log out, finalise. Says
 # what each step did; exit 0 when the job worked. Installs what it needs first.
+# One line per phase on the terminal; the tools' own output goes to
+# build/logs/demo.log (TVL_VERBOSE=1 shows it as well).
 set -euo pipefail
 TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$TVL_ROOT"
-bash scripts/setup.sh
 export TVL_BUILD=${TVL_BUILD:-$TVL_ROOT/build}
 export TVL_WINEPREFIX=${TVL_WINEPREFIX:-$TVL_BUILD/demo-prefix}
 . scripts/bench-env.sh
-tvl_build
-trap tvl_env_stop EXIT
-tvl_env_start
+
+# What the job below runs: only these are built (not the tests).
+DEMO_TARGETS=(tarvosel tvlhost tvlkeepalive certinstall)
+
+finish() {
+  local rc=$?
+  tvl_finish $rc
+  rc=$?
+  if [ $rc -eq 0 ]; then
+    tvl_log "demo done in $(tvl_total_time): files in $(tvl_shown "$demo")/, log: $(tvl_shown "$TVL_LOG")"
+  else
+    tvl_log "demo FAILED after $(tvl_total_time); log: $(tvl_shown "$TVL_LOG")"
+  fi
+  exit $rc
+}
 
 bin=$TVL_BUILD/bin
 demo=$TVL_BUILD/demo
+tvl_log_open demo
+tvl_trap_exit finish
+tvl_setup_phase
+what="building ${DEMO_TARGETS[*]} in $(tvl_shown "$TVL_BUILD")/"
+[ -f "$TVL_BUILD/CMakeCache.txt" ] || what="configuring and $what"
+tvl_phase "$what" tvl_build_targets "${DEMO_TARGETS[@]}"
+tvl_env_phase
+
+# ---- the job ----
 pki=$TVL_ROOT/tests/fixtures/pki
 run() { "$TVL_ROOT/scripts/wine-run.sh" "$@"; }
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
@@ -31,11 +53,11 @@ printf 'Contrato de prueba firmado por la demostraci\xf3n de Tarvosel.\r\n' > "$
 # issued by an authority the library carries, whose subject is an accepted
 # signer. Its key goes into a container of its own.
 demo_row="DIAZ MORA CARLOS"
-echo "== Installing the demo certificate \"$demo_row\" (test PKI, soft-ds) for the Wine user"
-run "$bin/certinstall.exe" my "$(winpath "$pki/pfx/soft-ds.pfx")" Prueba1234 1 </dev/null \
-  > "$demo/certinstall.out" 2>&1 || { cat "$demo/certinstall.out"; echo "FAILED: certificate not installed"; exit 1; }
+tvl_phase "installing the demo certificate \"$demo_row\" (test PKI, soft-ds) for the Wine user" \
+  run "$bin/certinstall.exe" my "$(winpath "$pki/pfx/soft-ds.pfx")" Prueba1234 1
 
-echo "== Running the host: every export through the real DLL"
+# Its output goes to files while the phase line is open, and is shown after.
+tvl_phase_begin "running the demo: tvlhost.exe works the login sheet and drives tarvosel.dll under Wine"
 status=0
 ( cd "$demo" && run "$demo/tvlhost.exe" --unattended "$demo_row" \
     --shot "$(winpath "$demo/login-sheet.bmp")" \
@@ -49,6 +71,7 @@ status=0
     export ssl logout validated fin </dev/null > "$demo/host.raw" 2>&1 ) || status=$?
 # The host prints cp1252, as the library speaks.
 iconv -f CP1252 -t UTF-8 < "$demo/host.raw" | tr -d '\r' > "$demo/host.out"
+tvl_phase_end
 
 gloss() {  # result code -> English
   case "$1" in
@@ -134,10 +157,9 @@ else
 fi
 
 echo
-echo "== The host's own output ($demo/host.out) and the library's log ($demo/tarvosel.log)"
+echo "== The host's own output ($(tvl_shown "$demo/host.out")); the library's log is $(tvl_shown "$demo/tarvosel.log")"
 cat "$demo/host.out"
-echo "---- log"
-iconv -f CP1252 -t UTF-8 < "$demo/tarvosel.log" 2>/dev/null || echo "(no log)"
+{ echo "---- the library's log"; iconv -f CP1252 -t UTF-8 < "$demo/tarvosel.log" 2>/dev/null; } >>"$TVL_LOG"
 echo
 if [ "$failed" -ne 0 ] || [ "$status" -ne 0 ]; then
   echo "DEMO FAILED (host exit code $status)"
