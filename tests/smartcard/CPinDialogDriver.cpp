@@ -47,6 +47,14 @@ void CPinDialogDriver::Cancel()
     m_answers.push_back(std::string());
 }
 
+void CPinDialogDriver::TypeOrCancel(const char* pszPin)
+{
+    if (pszPin != nullptr)
+        Type(pszPin);
+    else
+        Cancel();
+}
+
 std::vector<CPinDialogDriver::Seen> CPinDialogDriver::Dialogs() const
 {
     std::lock_guard<std::mutex> lock(m_mtx);

@@ -19,8 +19,9 @@ public:
     CPinDialogDriver(const CPinDialogDriver&) = delete;
     CPinDialogDriver& operator=(const CPinDialogDriver&) = delete;
 
-    void Type(const std::string& strPin);  // the next dialog gets this PIN
-    void Cancel();                         // the next dialog is cancelled
+    void Type(const std::string& strPin);   // the next dialog gets this PIN
+    void Cancel();                          // the next dialog is cancelled
+    void TypeOrCancel(const char* pszPin);  // Type, or Cancel for nullptr
 
     // What each dialog showed, in order.
     struct Seen {

@@ -153,10 +153,7 @@ TEST_F(CardLoginTest, WrongPinAndCancelledPromptKeepTheSheetABlockedCardEndsIt)
                 const Attempt& c = attempts[a];
                 SCOPED_TRACE(c.pszWhat);
                 int nDialogs = m_pin.Count();
-                if (c.pszPin != nullptr)
-                    m_pin.Type(c.pszPin);
-                else
-                    m_pin.Cancel();
+                m_pin.TypeOrCancel(c.pszPin);
                 ASSERT_NO_FATAL_FAILURE(Accept(sheet, kTemdRow));
                 ASSERT_TRUE(tvltest::WaitFor([&] { return m_pin.Count() > nDialogs; }, 20000))
                     << "no PIN dialog";

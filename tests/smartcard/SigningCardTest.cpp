@@ -128,10 +128,7 @@ TEST_F(SigningCardTest, WrongCancelledAndBlockedPinsFailTheOpening)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszWhat);
         int nDialogs = m_pin.Count();
-        if (c.pszPin != nullptr)
-            m_pin.Type(c.pszPin);
-        else
-            m_pin.Cancel();
+        m_pin.TypeOrCancel(c.pszPin);
         CWincryptSession session;
         CaughtFailure f = OpenSession(session, "card-temd", "card-temd", 0, CARD_NAME_TEMD);
         EXPECT_EQ(c.nSubCode != 0, f.bThrown) << f.strDescription;
