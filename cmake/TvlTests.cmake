@@ -30,11 +30,19 @@ function(tvl_add_test name)
   endif()
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${outdir})
   set(props TIMEOUT 120)
+  # A property of several values must stay one element of the property list:
+  # split, "FIXTURES_REQUIRED a b RUN_SERIAL TRUE" pairs "b" with "RUN_SERIAL"
+  # and the tests lose RUN_SERIAL. Its semicolons pass escaped through the
+  # list expansions of gtest_discover_tests, its include file and its
+  # discovery script, so that the discovered tests get "a;b" as one value.
+  set(sep "\\\\\\\\\\\\\\\;")
   if(T_LABELS)
-    list(APPEND props LABELS "${T_LABELS}")
+    string(REPLACE ";" "${sep}" labels "${T_LABELS}")
+    list(APPEND props LABELS "${labels}")
   endif()
   if(T_FIXTURES)
-    list(APPEND props FIXTURES_REQUIRED "${T_FIXTURES}")
+    string(REPLACE ";" "${sep}" fixtures "${T_FIXTURES}")
+    list(APPEND props FIXTURES_REQUIRED "${fixtures}")
   endif()
   if(T_SERIAL)
     list(APPEND props RUN_SERIAL TRUE)
