@@ -38,7 +38,14 @@ std::string FileErrorText(const std::string& strPath, DWORD dwError)
 }
 }  // namespace
 
+CWincryptSession::PFN_CLOCK CWincryptSession::s_pfnClock = nullptr;
+
 CWincryptSession::CWincryptSession() : m_nState(SESSION_CLOSED) {}
+
+void CWincryptSession::SetSigningClock(PFN_CLOCK pfnClock)
+{
+    s_pfnClock = pfnClock;
+}
 
 CWincryptSession::~CWincryptSession()
 {
@@ -377,7 +384,7 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
 
     // The signing time, as the platform encodes it.
     SYSTEMTIME st;
-    GetSystemTime(&st);
+    (s_pfnClock != nullptr ? s_pfnClock : GetSystemTime)(&st);
     FILETIME ft;
     if (!SystemTimeToFileTime(&st, &ft))
         ThrowWindows(GetLastError(), pszContext);

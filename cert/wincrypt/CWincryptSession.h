@@ -47,6 +47,11 @@ public:
     // Digest OID of a signing algorithm name; empty for a name it does not know.
     static std::string DigestOidOfAlgorithm(const std::string& strAlgorithm);
 
+    // Where signings take their signing time (UTC); null for the system's clock.
+    // Tests fix it to compare signed files byte for byte.
+    typedef void(WINAPI* PFN_CLOCK)(LPSYSTEMTIME);
+    static void SetSigningClock(PFN_CLOCK pfnClock);
+
 private:
     CWincryptSession(const CWincryptSession&) = delete;
     CWincryptSession& operator=(const CWincryptSession&) = delete;
@@ -78,4 +83,5 @@ private:
     HCRYPTPROV m_hProv = 0;
     CS_CARDINFO m_CardInfo;
     std::unique_ptr<CHTTPSDlg> m_pHTTPSDlg;
+    static PFN_CLOCK s_pfnClock;
 };

@@ -1,0 +1,40 @@
+// gzip and Base64 files are byte for byte the pinned ones (tests/fixtures/pinned),
+// and the pinned ones decode to what they were made from.
+#include "tests/support/PinnedFiles.h"
+#include "tests/util/UtilTestSupport.h"
+#include "util/CUtil.h"
+
+using tvltest::ResultOf;
+
+namespace {
+struct Case {
+    const char* pszPinned;
+    size_t nSize;
+    void (*pfnEncode)(const char*, const char*);
+    void (*pfnDecode)(const char*, const char*);
+};
+const Case kCases[] = {
+    {"empty.gz", 0, CUtil::ZipFile, CUtil::UnzipFile},
+    {"document.gz", 200000, CUtil::ZipFile, CUtil::UnzipFile},
+    {"empty.b64", 0, CUtil::Base64EncodeFile, CUtil::Base64DecodeFile},
+    // Past several input chunks and decoder buffers, and not a multiple of 3.
+    {"document.b64", 10001, CUtil::Base64EncodeFile, CUtil::Base64DecodeFile},
+};
+}  // namespace
+
+TEST_F(UtilFilesTest, OutputsAreThePinnedOnesAndDecodeBack)
+{
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.pszPinned);
+        const std::string strData = tvltest::PinnedDocument(c.nSize);
+        SaveFile(Path("doc.bin"), strData);
+        ASSERT_EQ(0, ResultOf([&] { c.pfnEncode(Path("doc.bin").c_str(), Path("doc.out").c_str()); }));
+        const std::string strOut = LoadFile(Path("doc.out"));
+        EXPECT_TRUE(strOut == tvltest::Pinned(c.pszPinned, strOut)) << c.pszPinned << " differs";
+
+        ASSERT_EQ(0, ResultOf([&] {
+                      c.pfnDecode(tvltest::PinnedPath(c.pszPinned).c_str(), Path("back.bin").c_str());
+                  }));
+        EXPECT_TRUE(strData == LoadFile(Path("back.bin")));
+    }
+}
