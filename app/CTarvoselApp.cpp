@@ -19,6 +19,7 @@
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/WincryptRecords.h"
 #include "platform/framework/CFileHandle.h"
+#include "platform/framework/CFileWriteBuffer.h"
 #include "platform/framework/CLibraryThread.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
@@ -794,6 +795,8 @@ std::string SystemErrorText(DWORD dwError)
     return n > 0 ? std::string(szText) : std::to_string(dwError);
 }
 const char kDateFormat[] = "%d/%m/%Y, a las %H:%M";
+// The signed file is read, and its content written, in blocks of this size.
+const DWORD kCheckIoSize = 1024 * 1024;
 }  // namespace
 
 void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
@@ -817,10 +820,14 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
     if (!crypto.IsReady())
         throw new CTarvoselException(EXC_WINDOWS, GetLastError(), pszContext);
     DWORD dwIoError = 0;
+    CFileWriteBuffer outputBuffer(output, kCheckIoSize);
     CPkcs7Reader reader(crypto, [&](const uint8_t* pData, size_t nSize) {
-        return output.WriteAll(pData, nSize, dwIoError);
+        return outputBuffer.Write(pData, nSize, dwIoError);
     });
     auto fail = [&](EPkcs7Error e) {
+        // What was extracted before the fault stays in the output, as written.
+        if (e != EPkcs7Error::Output)
+            outputBuffer.Flush(dwIoError);
         if (e == EPkcs7Error::Output && dwIoError != 0) {
             // The message may be sound: the content could not be written.
             LogInfo("Error al escribir en fichero '%s': %s", strOut.c_str(),
@@ -832,11 +839,12 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
     };
     EPkcs7Error e = EPkcs7Error::Ok;
     DWORD dwReadError = 0;
-    bool bRead = input.ReadBlocks(4096, [&](const BYTE* pData, DWORD dwRead) {
+    bool bRead = input.ReadSlices(kCheckIoSize, 4096, [&](const BYTE* pData, DWORD dwRead) {
         e = reader.Update(pData, dwRead);
         return e == EPkcs7Error::Ok;
     }, dwReadError);
     if (!bRead) {
+        outputBuffer.Flush(dwIoError);
         // The signed file itself could not be read: nothing is known of the message.
         LogInfo("Error al leer fichero '%s': %s", strIn.c_str(), SystemErrorText(dwReadError).c_str());
         throw new CTarvoselException(EXC_OWN, ERR_FILE_READ, pszContext);
@@ -846,6 +854,8 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
     e = reader.Finish();
     if (e != EPkcs7Error::Ok)
         fail(e);
+    if (!outputBuffer.Flush(dwIoError))
+        fail(EPkcs7Error::Output);
     LogInfo("...OK");
     input.Close();
     if (!FlushFileBuffers(output.Get()))

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <zlib.h>
 
@@ -18,7 +19,9 @@
 
 namespace {
 
-const size_t CHUNK = 4096;
+// Files are read and written in blocks of this size: under the platform layer
+// every call has a fixed cost, small blocks multiply it.
+const size_t kIoBlock = 1024 * 1024;
 
 typedef std::unique_ptr<FILE, int (*)(FILE*)> CrtFile;
 typedef std::unique_ptr<gzFile_s, int (*)(gzFile)> GzFile;
@@ -95,19 +98,22 @@ void CUtil::ZipFile(const char* pszSource, const char* pszDest)
             LogInfo("Error al escribir en fichero '%s'", pszDest);
             Fail(ERR_FILE_WRITE, pszContext);
         }
-        char achBuffer[CHUNK];
+        // How the input is cut does not change the compressed bytes: the writer
+        // runs deflate without flushing until the close.
+        gzbuffer(gz.get(), kIoBlock);
+        std::vector<char> buffer(kIoBlock);
         for (;;) {
-            size_t nRead = fread(achBuffer, 1, sizeof(achBuffer), src.get());
+            size_t nRead = fread(buffer.data(), 1, buffer.size(), src.get());
             if (ferror(src.get())) {
                 LogInfo("Error al leer fichero '%s'", pszSource);
                 Fail(ERR_COMPRESS, pszContext);
             }
             // gzwrite takes all or reports an error; anything short loses data.
-            if (nRead > 0 && gzwrite(gz.get(), achBuffer, (unsigned)nRead) != (int)nRead) {
+            if (nRead > 0 && gzwrite(gz.get(), buffer.data(), (unsigned)nRead) != (int)nRead) {
                 LogInfo("Error al comprimir fichero '%s'", pszDest);
                 Fail(ERR_COMPRESS, pszContext);
             }
-            if (nRead < sizeof(achBuffer))
+            if (nRead < buffer.size())
                 break;
         }
         // The close writes the last deflate block and the trailer.
@@ -145,9 +151,10 @@ void CUtil::UnzipFile(const char* pszSource, const char* pszDest)
             LogInfo("Error al escribir en fichero '%s'", pszDest);
             Fail(ERR_FILE_WRITE, pszContext);
         }
-        char achBuffer[CHUNK];
+        gzbuffer(gz.get(), kIoBlock);
+        std::vector<char> buffer(kIoBlock);
         for (;;) {
-            int nRead = gzread(gz.get(), achBuffer, sizeof(achBuffer));
+            int nRead = gzread(gz.get(), buffer.data(), (unsigned)buffer.size());
             if (nRead < 0) {
                 LogInfo("Error al descomprimir fichero '%s'", pszSource);
                 Fail(ERR_DECOMPRESS, pszContext);
@@ -163,7 +170,7 @@ void CUtil::UnzipFile(const char* pszSource, const char* pszDest)
                 }
                 break;
             }
-            if (fwrite(achBuffer, 1, nRead, dest.get()) != (size_t)nRead) {
+            if (fwrite(buffer.data(), 1, nRead, dest.get()) != (size_t)nRead) {
                 LogInfo("Error al escribir en fichero '%s'", pszDest);
                 Fail(ERR_FILE_WRITE, pszContext);
             }
@@ -215,20 +222,19 @@ void CUtil::Base64EncodeFile(const char* pszSource, const char* pszDest)
         LogInfo("Error al escribir en fichero '%s'", pszDest);
         Fail(ERR_FILE_WRITE, pszContext);
     }
-    unsigned char abBuffer[CHUNK];
+    std::vector<unsigned char> buffer(kIoBlock);
     for (;;) {
-        size_t nRead = fread(abBuffer, 1, sizeof(abBuffer), src.get());
+        size_t nRead = fread(buffer.data(), 1, buffer.size(), src.get());
         if (ferror(src.get())) {
             LogInfo("Error al leer fichero '%s'", pszSource);
             Fail(ERR_FILE_READ, pszContext);
         }
-        for (size_t i = 0; i < nRead; i++)
-            encoder.Put(abBuffer[i]);
+        encoder.Put(buffer.data(), nRead);
         if (!encoder.Good()) {
             LogInfo("Error al escribir en fichero '%s'", pszDest);
             Fail(ERR_FILE_WRITE, pszContext);
         }
-        if (nRead < sizeof(abBuffer))
+        if (nRead < buffer.size())
             break;
     }
     if (!encoder.Finish()) {
@@ -256,21 +262,20 @@ void CUtil::Base64DecodeFile(const char* pszSource, const char* pszDest)
         Fail(ERR_FILE_WRITE, pszContext);
     }
     CBase64Decoder decoder;
-    char achBuffer[CHUNK];
+    std::vector<char> text(kIoBlock);
+    std::vector<unsigned char> bytes(kIoBlock / 4 * 3 + 3);
     for (;;) {
-        size_t nRead = fread(achBuffer, 1, sizeof(achBuffer), src.get());
+        size_t nRead = fread(text.data(), 1, text.size(), src.get());
         if (ferror(src.get())) {
             LogInfo("Error al leer fichero '%s'", pszSource);
             Fail(ERR_FILE_READ, pszContext);
         }
-        for (size_t i = 0; i < nRead; i++) {
-            if (!decoder.Put(achBuffer[i]) &&
-                fwrite(decoder.Data(), 1, decoder.Count(), dest.get()) != (size_t)decoder.Count()) {
-                LogInfo("Error al escribir en fichero '%s'", pszDest);
-                Fail(ERR_FILE_WRITE, pszContext);
-            }
+        size_t nBytes = decoder.Decode(text.data(), nRead, bytes.data());
+        if (fwrite(bytes.data(), 1, nBytes, dest.get()) != nBytes) {
+            LogInfo("Error al escribir en fichero '%s'", pszDest);
+            Fail(ERR_FILE_WRITE, pszContext);
         }
-        if (nRead < sizeof(achBuffer))
+        if (nRead < text.size())
             break;
     }
     decoder.Finish();

@@ -12,10 +12,13 @@
 #include "cert/wincrypt/CWincryptPkcs7Crypto.h"
 #include "https/CHTTPSDlg.h"
 #include "platform/framework/CFileHandle.h"
+#include "platform/framework/CFileWriteBuffer.h"
 #include "util/CUtil.h"
 
 namespace {
 const DWORD kBlockSize = 4096;
+// Reads and writes go to the system in blocks of this size.
+const DWORD kIoSize = 1024 * 1024;
 const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 const char kMd5Oid[] = "1.2.840.113549.2.5";
 const char kMd2Oid[] = "1.2.840.113549.2.2";
@@ -422,8 +425,9 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
 
     CWincryptPkcs7Crypto crypto;
     DWORD dwIoError = 0;
+    CFileWriteBuffer outputBuffer(output, kIoSize);
     CPkcs7Writer writer(crypto, [&](const uint8_t* pData, size_t nSize) {
-        return output.WriteAll(pData, nSize, dwIoError);
+        return outputBuffer.Write(pData, nSize, dwIoError);
     });
     DWORD dwSignError = 0;
     auto sign = [&](const std::string& strOid, const uint8_t* pData, size_t nData,
@@ -452,7 +456,8 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
                                  signingTime.data(), signingTime.size());
     if (e != EPkcs7Error::Ok)
         fail(e);
-    bool bRead = input.ReadBlocks(kBlockSize, [&](const BYTE* pData, DWORD dwRead) {
+    // One content segment per block of kBlockSize bytes, as the file is read.
+    bool bRead = input.ReadSlices(kIoSize, kBlockSize, [&](const BYTE* pData, DWORD dwRead) {
         e = writer.Update(pData, dwRead);
         return e == EPkcs7Error::Ok;
     }, dwIoError);
@@ -462,6 +467,8 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
         fail(e);
     if ((e = writer.Finish(sign)) != EPkcs7Error::Ok)
         fail(e);
+    if (!outputBuffer.Flush(dwIoError))
+        fail(EPkcs7Error::Output);
     LogInfo("...OK");
     input.Close();
     if (!FlushFileBuffers(output.Get())) {

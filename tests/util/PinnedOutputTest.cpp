@@ -4,6 +4,10 @@
 #include "tests/util/UtilTestSupport.h"
 #include "util/CUtil.h"
 
+#include <zlib.h>
+
+#include <algorithm>
+
 using tvltest::ResultOf;
 
 namespace {
@@ -37,4 +41,21 @@ TEST_F(UtilFilesTest, OutputsAreThePinnedOnesAndDecodeBack)
                   }));
         EXPECT_TRUE(strData == LoadFile(Path("back.bin")));
     }
+}
+
+// Over several megabytes (many reads, deflate blocks and output blocks), ZipFile
+// writes what zlib's gzip writer writes when fed 4096 bytes at a time.
+TEST_F(UtilFilesTest, ZipFileWritesWhatTheWriterFedInSmallBlocksWrites)
+{
+    const std::string strData = tvltest::PinnedDocument(5 * 1024 * 1024 + 1234);
+    SaveFile(Path("doc.bin"), strData);
+    ASSERT_EQ(0, ResultOf([&] { CUtil::ZipFile(Path("doc.bin").c_str(), Path("doc.gz").c_str()); }));
+    gzFile gz = gzopen(Path("ref.gz").c_str(), "wb");
+    ASSERT_NE(nullptr, gz);
+    for (size_t i = 0; i < strData.size(); i += 4096) {
+        unsigned n = static_cast<unsigned>(std::min<size_t>(4096, strData.size() - i));
+        ASSERT_EQ(static_cast<int>(n), gzwrite(gz, strData.data() + i, n));
+    }
+    ASSERT_EQ(Z_OK, gzclose(gz));
+    EXPECT_TRUE(LoadFile(Path("ref.gz")) == LoadFile(Path("doc.gz")));
 }
