@@ -524,6 +524,33 @@ void CTarvoselApp::SignFile(std::string strSource, std::string strDestination,
             LogInfo("Comprimir: %s. Codificar a base64: %s", YesNo(bCompress), YesNo(bBase64));
             ReopenInvalidSession();
 
+            // SignFile first, then for a CryptoAPI session SignFileC2BANER unless
+            // the alternate mark says SignFile; the marks move once it has signed.
+            int nVariant = !bFirstAttempt && info.nType == SESSION_KIND_CAPI && !bAlternate ? 2 : 0;
+            auto signedOnce = [&] {
+                if (bFirstAttempt)
+                    bFirstAttempt = 0;
+                else if (info.nType == SESSION_KIND_CAPI)
+                    nRetries = bAlternate = nSecurityRetries = 0;
+            };
+            if (bBase64) {
+                CSessionRef pSession = RequireLent(*this, pszContext);
+                if (pSession->CanSignStream()) {
+                    std::string strInputTemp, strOutputTemp;
+                    try {
+                        SignLayersTogether(*pSession, nVariant, strSource, strDestination,
+                                           strAlgorithm, bCompress, strInputTemp, strOutputTemp,
+                                           signedOnce);
+                    } catch (CTarvoselException*) {
+                        input.Take(strInputTemp);
+                        output.Take(strOutputTemp);
+                        throw;
+                    }
+                    input.Take(strInputTemp);
+                    return;
+                }
+            }
+
             std::string strIn = strSource;
             if (bCompress) {
                 input.Take(MakeTempFileName("tmp"));
@@ -539,18 +566,11 @@ void CTarvoselApp::SignFile(std::string strSource, std::string strDestination,
             }
 
             CSessionRef pSession = RequireLent(*this, pszContext);
-            if (bFirstAttempt) {
+            if (nVariant == 2)
+                pSession->SignFileC2BANER(strIn, strOut, strAlgorithm);
+            else
                 pSession->SignFile(strIn, strOut, strAlgorithm);
-                bFirstAttempt = 0;
-            } else if (info.nType == SESSION_KIND_CAPI) {
-                if (!bAlternate)
-                    pSession->SignFileC2BANER(strIn, strOut, strAlgorithm);
-                else
-                    pSession->SignFile(strIn, strOut, strAlgorithm);
-                nRetries = bAlternate = nSecurityRetries = 0;
-            } else {
-                pSession->SignFile(strIn, strOut, strAlgorithm);
-            }
+            signedOnce();
 
             if (bBase64) {
                 LogInfo("Codificando (base64) fichero en '%s'...", strDestination.c_str());

@@ -14,6 +14,7 @@
 #include "api/CLog.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
+#include "cert/CByteStream.h"
 #include "util/CBase64Decoder.h"
 #include "util/CBase64Encoder.h"
 
@@ -122,6 +123,82 @@ void CUtil::ZipFile(const char* pszSource, const char* pszDest)
             Fail(ERR_COMPRESS, pszContext);
         }
     } catch (CTarvoselException*) {
+        if (bDeleteDest && !IsEmpty(pszDest))
+            DeleteFileA(pszDest);
+        throw;
+    }
+}
+
+void CUtil::ZipFileTo(const char* pszSource, const char* pszDest, CByteSink& sink,
+                      const std::function<void()>& fnCreated)
+{
+    const char* const pszContext = "CUtil::ZipFile";
+    bool bDeleteDest = true;
+    z_stream zs = {};
+    bool bDeflating = false;
+    try {
+        if (IsEmpty(pszSource))
+            Fail(ERR_FILE_READ, pszContext);
+        CrtFile src(fopen(pszSource, "rb"), fclose);
+        if (!src) {
+            LogInfo("Error al abrir fichero '%s'", pszSource);
+            Fail(ERR_FILE_READ, pszContext);
+        }
+        if (IsEmpty(pszDest))
+            Fail(ERR_FILE_WRITE, pszContext);
+        if (IsSameFile(pszSource, pszDest)) {
+            bDeleteDest = false;
+            ThrowSameFile(pszDest, ERR_FILE_WRITE, pszContext);
+        }
+        CrtFile dest(fopen(pszDest, "wb"), fclose);
+        if (!dest) {
+            LogInfo("Error al escribir en fichero '%s'", pszDest);
+            Fail(ERR_FILE_WRITE, pszContext);
+        }
+        dest.reset();
+        if (fnCreated)
+            fnCreated();
+        // What zlib's gzip writer opened with "wb" sets up: the same stream.
+        if (deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, MAX_WBITS + 16, 8,
+                         Z_DEFAULT_STRATEGY) != Z_OK) {
+            LogInfo("Error al comprimir fichero '%s'", pszDest);
+            Fail(ERR_COMPRESS, pszContext);
+        }
+        bDeflating = true;
+        std::vector<unsigned char> in(kIoBlock), out(kIoBlock / 4);
+        auto deflateInto = [&](int nFlush) {
+            int nResult;
+            do {
+                zs.next_out = out.data();
+                zs.avail_out = (uInt)out.size();
+                nResult = deflate(&zs, nFlush);
+                DWORD dwError = 0;
+                size_t nOut = out.size() - zs.avail_out;
+                bool bStuck = nFlush == Z_FINISH && nResult == Z_BUF_ERROR && zs.avail_out > 0;
+                if (nResult == Z_STREAM_ERROR || bStuck ||
+                    (nOut > 0 && !sink.Write(out.data(), nOut, dwError))) {
+                    LogInfo("Error al comprimir fichero '%s'", pszDest);
+                    Fail(ERR_COMPRESS, pszContext);
+                }
+            } while (zs.avail_out == 0 || (nFlush == Z_FINISH && nResult != Z_STREAM_END));
+        };
+        for (;;) {
+            size_t nRead = fread(in.data(), 1, in.size(), src.get());
+            if (ferror(src.get())) {
+                LogInfo("Error al leer fichero '%s'", pszSource);
+                Fail(ERR_COMPRESS, pszContext);
+            }
+            zs.next_in = in.data();
+            zs.avail_in = (uInt)nRead;
+            deflateInto(Z_NO_FLUSH);
+            if (nRead < in.size())
+                break;
+        }
+        deflateInto(Z_FINISH);
+        deflateEnd(&zs);
+    } catch (CTarvoselException*) {
+        if (bDeflating)
+            deflateEnd(&zs);
         if (bDeleteDest && !IsEmpty(pszDest))
             DeleteFileA(pszDest);
         throw;
@@ -238,6 +315,44 @@ void CUtil::Base64EncodeFile(const char* pszSource, const char* pszDest)
             break;
     }
     if (!encoder.Finish()) {
+        LogInfo("Error al escribir en fichero '%s'", pszDest);
+        Fail(ERR_FILE_WRITE, pszContext);
+    }
+}
+
+void CUtil::Base64WriteText(const char* pszText, const char* pszDest)
+{
+    const char* const pszContext = "CUtil::Base64EncodeFile";
+    if (!pszDest)
+        pszDest = "";
+    CrtFile src(_fsopen(pszText, "rb", _SH_DENYNO), fclose);
+    if (!src) {
+        LogInfo("Error al abrir fichero '%s': %s", pszText, strerror(errno));
+        Fail(ERR_FILE_READ, pszContext);
+    }
+    if (IsSameFile(pszText, pszDest))
+        ThrowSameFile(pszDest, ERR_FILE_WRITE, pszContext);
+    // Created as the encoder creates it.
+    CrtFile dest(IsEmpty(pszDest) ? nullptr : fopen(pszDest, "wb"), fclose);
+    if (!dest) {
+        LogInfo("Error al escribir en fichero '%s'", pszDest);
+        Fail(ERR_FILE_WRITE, pszContext);
+    }
+    std::vector<char> buffer(kIoBlock);
+    for (;;) {
+        size_t nRead = fread(buffer.data(), 1, buffer.size(), src.get());
+        if (ferror(src.get())) {
+            LogInfo("Error al leer fichero '%s'", pszText);
+            Fail(ERR_FILE_READ, pszContext);
+        }
+        if (fwrite(buffer.data(), 1, nRead, dest.get()) != nRead) {
+            LogInfo("Error al escribir en fichero '%s'", pszDest);
+            Fail(ERR_FILE_WRITE, pszContext);
+        }
+        if (nRead < buffer.size())
+            break;
+    }
+    if (fclose(dest.release()) != 0) {
         LogInfo("Error al escribir en fichero '%s'", pszDest);
         Fail(ERR_FILE_WRITE, pszContext);
     }

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,9 @@ public:
     void ExportCertificates(std::string& strPath, int nSelection, std::string& strPassword) override;
     int GetSSLHandle() override;
     void ChangePolicyCertificate(std::string strPath) override {}
+    bool CanSignStream() override { return true; }
+    void SignStream(int nVariant, CByteSource* pSource, CByteSink* pSink, std::string strIn,
+                    std::string strOut, std::string strAlgorithm) override;
 
     void AcquireContext();
     static int GetProviderType(const std::string& strProvider);
@@ -58,7 +62,10 @@ private:
 
     enum SignVariant { SIGN_CERT_KEY, SIGN_SESSION_KEY, SIGN_SESSION_KEY_BANER };
     void Sign(SignVariant eVariant, const std::string& strIn, const std::string& strOut,
-              const std::string& strAlgorithm, const char* pszContext);
+              const std::string& strAlgorithm, const char* pszContext,
+              CByteSource* pSource = nullptr, CByteSink* pSink = nullptr);
+    static bool ReadSlices(CByteSource& source, const std::function<bool(const BYTE*, DWORD)>& fn,
+                           DWORD& dwError);
     void ReleaseProvider();
     void DeleteCertificates();
     static void SetProviderWindow();

@@ -1,6 +1,7 @@
 // gzip and Base64 files are byte for byte the pinned ones (tests/fixtures/pinned),
 // and the pinned ones decode to what they were made from.
 #include "tests/support/PinnedFiles.h"
+#include "cert/CByteStream.h"
 #include "tests/util/UtilTestSupport.h"
 #include "util/CUtil.h"
 
@@ -58,4 +59,29 @@ TEST_F(UtilFilesTest, ZipFileWritesWhatTheWriterFedInSmallBlocksWrites)
     }
     ASSERT_EQ(Z_OK, gzclose(gz));
     EXPECT_TRUE(LoadFile(Path("ref.gz")) == LoadFile(Path("doc.gz")));
+}
+
+// The compression that hands its bytes on instead of writing them gives the
+// bytes of ZipFile, and leaves its file created and empty.
+TEST_F(UtilFilesTest, ZipFileToGivesTheBytesOfZipFile)
+{
+    struct CStringSink : public CByteSink {
+        std::string str;
+        bool Write(const uint8_t* p, size_t n, DWORD&) override
+        {
+            str.append(reinterpret_cast<const char*>(p), n);
+            return true;
+        }
+    };
+    for (size_t nSize : {size_t(0), size_t(4096), size_t(3 * 1024 * 1024 + 77)}) {
+        SCOPED_TRACE(nSize);
+        SaveFile(Path("doc.bin"), tvltest::PinnedDocument(nSize));
+        ASSERT_EQ(0, ResultOf([&] { CUtil::ZipFile(Path("doc.bin").c_str(), Path("doc.gz").c_str()); }));
+        CStringSink sink;
+        ASSERT_EQ(0, ResultOf([&] {
+                      CUtil::ZipFileTo(Path("doc.bin").c_str(), Path("to.gz").c_str(), sink);
+                  }));
+        EXPECT_TRUE(LoadFile(Path("doc.gz")) == sink.str);
+        EXPECT_EQ("", LoadFile(Path("to.gz")));
+    }
 }
