@@ -10,6 +10,11 @@ public:
     explicit CFileHandle(HANDLE h) : m_h(h) {}
     ~CFileHandle() { Close(); }
     bool IsValid() const { return m_h != INVALID_HANDLE_VALUE; }
+    void Attach(HANDLE h)
+    {
+        Close();
+        m_h = h;
+    }
     HANDLE Get() const { return m_h; }
     void Close()
     {
