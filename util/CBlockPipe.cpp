@@ -2,10 +2,13 @@
 
 #include <string.h>
 
-CBlockPipe::CBlockPipe()
-    : m_buffer(static_cast<size_t>(BLOCKS) * BLOCK_SIZE),
-      m_hFree(CreateSemaphoreA(nullptr, BLOCKS, BLOCKS, nullptr)),
-      m_hFilled(CreateSemaphoreA(nullptr, 0, BLOCKS, nullptr))
+CBlockPipe::CBlockPipe(size_t nBlockSize, unsigned nBlocks)
+    : m_nBlockSize(nBlockSize),
+      m_nBlocks(nBlocks),
+      m_buffer(nBlocks * nBlockSize),
+      m_anSize(nBlocks),
+      m_hFree(CreateSemaphoreA(nullptr, static_cast<LONG>(nBlocks), static_cast<LONG>(nBlocks), nullptr)),
+      m_hFilled(CreateSemaphoreA(nullptr, 0, static_cast<LONG>(nBlocks), nullptr))
 {
 }
 
@@ -20,7 +23,7 @@ CBlockPipe::~CBlockPipe()
 bool CBlockPipe::Push(size_t nSize)
 {
     m_anSize[m_nWrite] = nSize;
-    m_nWrite = (m_nWrite + 1) % BLOCKS;
+    m_nWrite = (m_nWrite + 1) % m_nBlocks;
     m_bHaveFree = false;
     m_nFill = 0;
     return ReleaseSemaphore(m_hFilled, 1, nullptr) != FALSE;
@@ -40,14 +43,14 @@ bool CBlockPipe::Write(const uint8_t* pData, size_t nSize, DWORD& dwError)
             }
             m_bHaveFree = true;
         }
-        size_t nTake = BLOCK_SIZE - m_nFill;
+        size_t nTake = m_nBlockSize - m_nFill;
         if (nTake > nSize)
             nTake = nSize;
-        memcpy(&m_buffer[m_nWrite * BLOCK_SIZE + m_nFill], pData, nTake);
+        memcpy(&m_buffer[m_nWrite * m_nBlockSize + m_nFill], pData, nTake);
         m_nFill += nTake;
         pData += nTake;
         nSize -= nTake;
-        if (m_nFill == BLOCK_SIZE && !Push(BLOCK_SIZE)) {
+        if (m_nFill == m_nBlockSize && !Push(m_nBlockSize)) {
             dwError = GetLastError();
             return false;
         }
@@ -91,12 +94,12 @@ bool CBlockPipe::Read(uint8_t* pData, size_t nSize, size_t& nRead, DWORD& dwErro
         size_t nTake = m_anSize[m_nRead] - m_nTaken;
         if (nTake > nSize - nRead)
             nTake = nSize - nRead;
-        memcpy(pData + nRead, &m_buffer[m_nRead * BLOCK_SIZE + m_nTaken], nTake);
+        memcpy(pData + nRead, &m_buffer[m_nRead * m_nBlockSize + m_nTaken], nTake);
         m_nTaken += nTake;
         nRead += nTake;
         if (m_nTaken == m_anSize[m_nRead]) {
             m_bHaveFilled = false;
-            m_nRead = (m_nRead + 1) % BLOCKS;
+            m_nRead = (m_nRead + 1) % m_nBlocks;
             ReleaseSemaphore(m_hFree, 1, nullptr);
         }
     }
@@ -109,7 +112,7 @@ bool CBlockPipe::Read(uint8_t* pData, size_t nSize, size_t& nRead, DWORD& dwErro
 
 void CBlockPipe::Drain()
 {
-    std::vector<uint8_t> sink(BLOCK_SIZE);
+    std::vector<uint8_t> sink(m_nBlockSize);
     size_t nRead = 0;
     DWORD dwError = 0;
     while (!m_bEnded && Read(sink.data(), sink.size(), nRead, dwError)) {

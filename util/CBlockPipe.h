@@ -12,10 +12,11 @@
 // amount of data. One writer thread, one reader thread.
 class CBlockPipe : public CByteSource, public CByteSink {
 public:
-    enum { BLOCK_SIZE = 256 * 1024, BLOCKS = 4 };
+    enum { BLOCK_SIZE = 256 * 1024, BLOCKS = 4 };  // unless the maker says
 
-    CBlockPipe();
+    explicit CBlockPipe(size_t nBlockSize = BLOCK_SIZE, unsigned nBlocks = BLOCKS);
     ~CBlockPipe() override;
+    size_t BlockSize() const { return m_nBlockSize; }
 
     // Writer's side. Close ends the data, with dwError 0 when it is complete
     // or the error that cut it short, which the reader gets after the data
@@ -35,8 +36,10 @@ private:
     enum : size_t { END = ~static_cast<size_t>(0) };
     bool Push(size_t nSize);
 
+    const size_t m_nBlockSize;
+    const unsigned m_nBlocks;
     std::vector<uint8_t> m_buffer;
-    size_t m_anSize[BLOCKS] = {};
+    std::vector<size_t> m_anSize;
     HANDLE m_hFree;    // blocks the writer may fill
     HANDLE m_hFilled;  // blocks the reader may take
     // Writer.

@@ -75,25 +75,36 @@ void CUtil::ThrowSameFile(const char* pszDest, int nCode, const char* pszContext
     Fail(nCode, pszContext);
 }
 
+namespace {
+// The source of a compression, once both paths are known to be usable; a
+// destination that is the source itself must then not be deleted.
+CrtFile OpenZipSource(const char* pszSource, const char* pszDest, const char* pszContext,
+                      bool& bDeleteDest)
+{
+    if (IsEmpty(pszSource))
+        Fail(ERR_FILE_READ, pszContext);
+    CrtFile src(fopen(pszSource, "rb"), fclose);
+    if (!src) {
+        LogInfo("Error al abrir fichero '%s'", pszSource);
+        Fail(ERR_FILE_READ, pszContext);
+    }
+    if (IsEmpty(pszDest))
+        Fail(ERR_FILE_WRITE, pszContext);
+    if (CUtil::IsSameFile(pszSource, pszDest)) {
+        bDeleteDest = false;
+        CUtil::ThrowSameFile(pszDest, ERR_FILE_WRITE, pszContext);
+    }
+    return src;
+}
+}  // namespace
+
 void CUtil::ZipFile(const char* pszSource, const char* pszDest)
 {
     const char* const pszContext = "CUtil::ZipFile";
     // Never delete the destination when it is the source itself.
     bool bDeleteDest = true;
     try {
-        if (IsEmpty(pszSource))
-            Fail(ERR_FILE_READ, pszContext);
-        CrtFile src(fopen(pszSource, "rb"), fclose);
-        if (!src) {
-            LogInfo("Error al abrir fichero '%s'", pszSource);
-            Fail(ERR_FILE_READ, pszContext);
-        }
-        if (IsEmpty(pszDest))
-            Fail(ERR_FILE_WRITE, pszContext);
-        if (IsSameFile(pszSource, pszDest)) {
-            bDeleteDest = false;
-            ThrowSameFile(pszDest, ERR_FILE_WRITE, pszContext);
-        }
+        CrtFile src = OpenZipSource(pszSource, pszDest, pszContext, bDeleteDest);
         GzFile gz(gzopen(pszDest, "wb"), gzclose);
         if (!gz) {
             LogInfo("Error al escribir en fichero '%s'", pszDest);
@@ -137,19 +148,7 @@ void CUtil::ZipFileTo(const char* pszSource, const char* pszDest, CByteSink& sin
     z_stream zs = {};
     bool bDeflating = false;
     try {
-        if (IsEmpty(pszSource))
-            Fail(ERR_FILE_READ, pszContext);
-        CrtFile src(fopen(pszSource, "rb"), fclose);
-        if (!src) {
-            LogInfo("Error al abrir fichero '%s'", pszSource);
-            Fail(ERR_FILE_READ, pszContext);
-        }
-        if (IsEmpty(pszDest))
-            Fail(ERR_FILE_WRITE, pszContext);
-        if (IsSameFile(pszSource, pszDest)) {
-            bDeleteDest = false;
-            ThrowSameFile(pszDest, ERR_FILE_WRITE, pszContext);
-        }
+        CrtFile src = OpenZipSource(pszSource, pszDest, pszContext, bDeleteDest);
         CrtFile dest(fopen(pszDest, "wb"), fclose);
         if (!dest) {
             LogInfo("Error al escribir en fichero '%s'", pszDest);
