@@ -27,6 +27,15 @@
 #define IDC_SCARD_ANIMATION 1017
 #define IDR_AVI_CARD 1014
 
+// Profile selection dialog and the login sheet's profile page.
+#define IDD_EPF_SELECTION 1025
+#define IDD_LOGIN_EPF 1012
+#define IDC_EPF_PASSWORD 1002
+#define IDC_EPF_BROWSE 1004
+#define IDC_EPF_BANNER 1005
+#define IDC_EPF_PROFILE 1008
+#define IDC_EPF_OFFLINE 1009
+
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif

@@ -14,7 +14,10 @@
     X(CertGetCertificateContextProperty)     \
     X(CertVerifyTimeValidity)                \
     X(CertCompareCertificate)                \
-    X(PFXImportCertStore)
+    X(CertAddEncodedCertificateToStore)      \
+    X(CertSetCertificateContextProperty)     \
+    X(CertComparePublicKeyInfo)              \
+    X(CryptExportPublicKeyInfo)
 
 class CComponentCrypt32 {
 public:

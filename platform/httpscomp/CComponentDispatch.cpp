@@ -107,6 +107,12 @@ void CComponentDispatch::PutText(DISPID dispid, const char* pszValue)
     CVariant arg;
     arg.bstrVal = AnsiToBstr(pszValue);
     arg.vt = VT_BSTR;
+    // Texts may carry a password: the copy is overwritten before it is freed
+    // (freed strings can stay in the string cache).
+    struct CWipe {
+        BSTR bstr;
+        ~CWipe() { SecureZeroMemory(bstr, SysStringByteLen(bstr)); }
+    } wipe{arg.bstrVal};
     Invoke(dispid, DISPATCH_PROPERTYPUT, &arg, NULL);
 }
 

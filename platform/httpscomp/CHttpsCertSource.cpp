@@ -1,6 +1,10 @@
 #include "platform/httpscomp/CHttpsCertSource.h"
 #include <wchar.h>
 
+#include "platform/pkcs12/CCryptoPrimitives.h"
+#include "platform/pkcs12/CPkcs12Reader.h"
+#include "platform/pkcs12/CRsaPrivateKey.h"
+
 namespace {
 
 const DWORD ENCODING = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
@@ -46,7 +50,7 @@ private:
 
 }  // namespace
 
-CHttpsCertSource::CHttpsCertSource() : m_hStore(NULL), m_bImported(false), m_nSelected(-1) {}
+CHttpsCertSource::CHttpsCertSource() : m_hStore(NULL), m_nSelected(-1) {}
 
 CHttpsCertSource::~CHttpsCertSource()
 {
@@ -58,12 +62,9 @@ void CHttpsCertSource::CloseStore()
     m_nSelected = -1;
     if (m_hStore == NULL)
         return;
-    if (m_bImported)
-        RememberImportedKeys();
     // Contexts given out keep their own reference to the store's data.
     m_Crypt.CertCloseStore(m_hStore, 0);
     m_hStore = NULL;
-    m_bImported = false;
 }
 
 void CHttpsCertSource::Close()
@@ -73,35 +74,6 @@ void CHttpsCertSource::Close()
         m_Crypt.CertFreeCertificateContext(issued.pCert);
     m_aIssued.clear();
     DeleteImportedKeys();
-}
-
-// A PFX import persists its keys in the user's key containers. They belong to
-// the component, and a handle given out may still need them: they go at Close.
-void CHttpsCertSource::RememberImportedKeys()
-{
-    PCCERT_CONTEXT pCert = NULL;
-    while ((pCert = m_Crypt.CertEnumCertificatesInStore(m_hStore, pCert)) != NULL) {
-        DWORD cb = 0;
-        if (!m_Crypt.CertGetCertificateContextProperty(pCert, CERT_KEY_PROV_INFO_PROP_ID, NULL, &cb) || cb == 0)
-            continue;
-        std::vector<BYTE> buffer(cb);
-        if (!m_Crypt.CertGetCertificateContextProperty(pCert, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &cb))
-            continue;
-        const CRYPT_KEY_PROV_INFO* pInfo = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
-        if (pInfo->pwszContainerName == NULL)
-            continue;
-        CKeyContainer key;
-        key.strContainer = pInfo->pwszContainerName;
-        key.strProvider = pInfo->pwszProvName != NULL ? pInfo->pwszProvName : L"";
-        key.dwProvType = pInfo->dwProvType;
-        key.dwFlags = pInfo->dwFlags & CRYPT_MACHINE_KEYSET;
-        bool bKnown = false;
-        for (const CKeyContainer& known : m_aImportedKeys)
-            bKnown = bKnown || (known.strContainer == key.strContainer && known.strProvider == key.strProvider &&
-                                known.dwProvType == key.dwProvType && known.dwFlags == key.dwFlags);
-        if (!bKnown)
-            m_aImportedKeys.push_back(key);
-    }
 }
 
 void CHttpsCertSource::DeleteImportedKeys()
@@ -131,14 +103,22 @@ bool CHttpsCertSource::FailStore(const std::wstring& strReason)
 bool CHttpsCertSource::SetStore(const std::wstring& strStore)
 {
     CloseStore();
-    m_strStore = strStore;
     m_strError.clear();
+    bool bPfx = _wcsnicmp(strStore.c_str(), PFX_PREFIX, PFX_PREFIX_LEN) == 0;
+    // A path cannot hold '*', a password can.
+    size_t nStar = bPfx ? strStore.find(L'*') : std::wstring::npos;
+    m_strStore = strStore.substr(0, nStar);
     if (!m_Crypt.IsLoaded())
         return FailStore(L"crypt32.dll is not usable (" + SystemText(m_Crypt.GetError()) + L")");
     if (_wcsicmp(strStore.c_str(), L"MY") == 0)
         return OpenSystemStore();
-    if (_wcsnicmp(strStore.c_str(), PFX_PREFIX, PFX_PREFIX_LEN) == 0)
-        return ImportPfx();
+    if (bPfx) {
+        std::wstring strPassword = nStar == std::wstring::npos ? std::wstring() : strStore.substr(nStar + 1);
+        bool bOk = ImportPfx(m_strStore.substr(PFX_PREFIX_LEN), strPassword);
+        if (!strPassword.empty())
+            SecureZeroMemory(&strPassword[0], strPassword.size() * sizeof(wchar_t));
+        return bOk;
+    }
     return FailStore(L"unknown store, expected \"MY\" or \"PFX\\<file>*<password>\"");
 }
 
@@ -188,35 +168,115 @@ bool CHttpsCertSource::ReadWholeFile(const std::wstring& strPath, std::vector<BY
     return true;
 }
 
-bool CHttpsCertSource::ImportPfx()
+bool CHttpsCertSource::ImportPfx(const std::wstring& strPath, const std::wstring& strPassword)
 {
-    std::wstring strSpec = m_strStore.substr(PFX_PREFIX_LEN);
-    // A path cannot hold '*', a password can.
-    size_t nStar = strSpec.find(L'*');
-    std::wstring strPath = strSpec.substr(0, nStar);
-    std::wstring strPassword = nStar == std::wstring::npos ? std::wstring() : strSpec.substr(nStar + 1);
     if (strPath.empty())
         return FailStore(L"no PKCS#12 file named");
-
     std::vector<BYTE> data;
     DWORD dwError = 0;
     if (!ReadWholeFile(strPath, data, dwError))
         return FailStore(L"cannot read the PKCS#12 file (" + SystemText(dwError) + L")");
 
-    CRYPT_DATA_BLOB blob;
-    blob.cbData = (DWORD)data.size();
-    blob.pbData = data.data();
-    SetLastError(0);
-    m_hStore = m_Crypt.PFXImportCertStore(&blob, strPassword.c_str(), CRYPT_USER_KEYSET);
-    dwError = GetLastError();
-    SecureZeroMemory(&strPassword[0], strPassword.size() * sizeof(wchar_t));
-    if (m_hStore == NULL) {
-        std::wstring strReason = L"wrong password or not a PKCS#12 file";
-        if (dwError != 0)
-            strReason += L" (" + SystemText(dwError) + L")";
+    CCryptoPrimitives crypto;
+    CPkcs12Reader reader(crypto);
+    std::vector<CPkcs12Bag> bags;
+    EPkcs12Error e = reader.Read(data.data(), data.size(), strPassword, bags);
+    if (e == EPkcs12Error::BadPassword || e == EPkcs12Error::NotPkcs12)
+        return FailStore(L"wrong password or not a PKCS#12 file");
+    if (e != EPkcs12Error::Ok) {
+        std::string strReason = Pkcs12ErrorText(e);
+        return FailStore(L"cannot read the PKCS#12 file (" + std::wstring(strReason.begin(), strReason.end()) + L")");
+    }
+    HCERTSTORE hStore = m_Crypt.CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, NULL);
+    bool bOk = hStore != NULL;
+    std::wstring strReason = L"cannot make a memory store";
+    for (const CPkcs12Bag& bag : bags) {
+        if (bOk && bag.eType == CPkcs12Bag::BAG_CERTIFICATE) {
+            bOk = m_Crypt.CertAddEncodedCertificateToStore(hStore, ENCODING, bag.data.data(),
+                                                           (DWORD)bag.data.size(), CERT_STORE_ADD_ALWAYS,
+                                                           NULL) != FALSE;
+            strReason = L"a certificate of the file is damaged";
+        }
+    }
+    for (CPkcs12Bag& bag : bags) {
+        if (bag.eType != CPkcs12Bag::BAG_KEY)
+            continue;
+        if (bOk) {
+            bOk = ImportKey(hStore, bag.data);
+            strReason = L"cannot import a private key (" + SystemText(GetLastError()) + L")";
+        }
+        WipeBytes(bag.data);
+    }
+    if (!bOk) {
+        if (hStore != NULL)
+            m_Crypt.CertCloseStore(hStore, 0);
         return FailStore(strReason);
     }
-    m_bImported = true;
+    m_hStore = hStore;
+    return true;
+}
+
+// The key goes into a container of its own, which every certificate of the
+// store with its public key then names.
+bool CHttpsCertSource::ImportKey(HCERTSTORE hStore, const std::vector<uint8_t>& privateKeyInfo)
+{
+    static LONG s_nCounter = 0;
+    CRsaPrivateKey key;
+    std::vector<uint8_t> blob;
+    if (!key.Parse(privateKeyInfo.data(), privateKeyInfo.size()) || !key.ToPrivateKeyBlob(CALG_RSA_KEYX, blob)) {
+        SetLastError((DWORD)NTE_BAD_KEY);
+        return false;
+    }
+    wchar_t szContainer[64];
+    swprintf(szContainer, sizeof(szContainer) / sizeof(szContainer[0]), L"tvlhttps-%08lx-%08lx-%08lx",
+             (unsigned long)GetCurrentProcessId(), (unsigned long)GetTickCount(),
+             (unsigned long)InterlockedIncrement(&s_nCounter));
+    HCRYPTPROV hProv = 0;
+    if (!CryptAcquireContextW(&hProv, szContainer, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_NEWKEYSET)) {
+        WipeBytes(blob);
+        return false;
+    }
+    m_aImportedKeys.push_back(CKeyContainer{ szContainer, MS_ENHANCED_PROV_W, PROV_RSA_FULL, 0 });
+    HCRYPTKEY hKey = 0;
+    BOOL bImported = CryptImportKey(hProv, blob.data(), (DWORD)blob.size(), 0, 0, &hKey);
+    DWORD dwError = GetLastError();
+    WipeBytes(blob);
+    if (!bImported) {
+        CryptReleaseContext(hProv, 0);
+        SetLastError(dwError);
+        return false;
+    }
+    CryptDestroyKey(hKey);
+    DWORD cb = 0;
+    std::vector<BYTE> info;
+    bool bOk = m_Crypt.CryptExportPublicKeyInfo(hProv, AT_KEYEXCHANGE, ENCODING, NULL, &cb) != FALSE;
+    if (bOk) {
+        info.resize(cb);
+        bOk = m_Crypt.CryptExportPublicKeyInfo(hProv, AT_KEYEXCHANGE, ENCODING,
+                                               reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(info.data()), &cb) != FALSE;
+    }
+    dwError = GetLastError();
+    CryptReleaseContext(hProv, 0);
+    if (!bOk) {
+        SetLastError(dwError);
+        return false;
+    }
+    CRYPT_KEY_PROV_INFO provInfo = {};
+    provInfo.pwszContainerName = szContainer;
+    provInfo.pwszProvName = const_cast<wchar_t*>(MS_ENHANCED_PROV_W);
+    provInfo.dwProvType = PROV_RSA_FULL;
+    provInfo.dwKeySpec = AT_KEYEXCHANGE;
+    PCCERT_CONTEXT pCert = NULL;
+    while ((pCert = m_Crypt.CertEnumCertificatesInStore(hStore, pCert)) != NULL) {
+        if (m_Crypt.CertComparePublicKeyInfo(ENCODING, &pCert->pCertInfo->SubjectPublicKeyInfo,
+                                             reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(info.data())) &&
+            !m_Crypt.CertSetCertificateContextProperty(pCert, CERT_KEY_PROV_INFO_PROP_ID, 0, &provInfo)) {
+            dwError = GetLastError();
+            m_Crypt.CertFreeCertificateContext(pCert);
+            SetLastError(dwError);
+            return false;
+        }
+    }
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/httpscomp/CComponentCrypt32.h"
+#include <stdint.h>
 #include <string>
 #include <vector>
 
@@ -9,7 +10,12 @@
 // Store texts: "MY" (any case) opens the current user's personal system store,
 // read-only; "PFX\<path>*<password>" imports the PKCS#12 file at <path> with
 // that password (everything after the first '*' is the password; without a '*'
-// the password is empty). Anything else is refused.
+// the password is empty). Anything else is refused. The password is not kept:
+// the store text reads back as "PFX\<path>".
+//
+// A PFX import puts each private key into a key container of its own, made for
+// it under a fresh name, and touches no other container (the platform's own
+// import may reuse the user's default container).
 //
 // Subject: a case-insensitive substring of the certificate's subject name, as
 // CertFindCertificateInStore(CERT_FIND_SUBJECT_STR) matches it; empty or "*"
@@ -19,8 +25,8 @@
 //
 // Handles given out stay valid until Close (the component's end), so that a host
 // may keep one while the store and subject are set again; asking again for the
-// same certificate from the same store text gives the same handle. Keys that a
-// PFX import put into the user's key containers are deleted by Close.
+// same certificate from the same store text gives the same handle. The key
+// containers that PFX imports made are deleted by Close.
 class CHttpsCertSource {
 public:
     CHttpsCertSource();
@@ -45,13 +51,13 @@ private:
     CHttpsCertSource& operator=(const CHttpsCertSource&) = delete;
 
     bool OpenSystemStore();
-    bool ImportPfx();
+    bool ImportPfx(const std::wstring& strPath, const std::wstring& strPassword);
+    bool ImportKey(HCERTSTORE hStore, const std::vector<uint8_t>& privateKeyInfo);
     bool ReadWholeFile(const std::wstring& strPath, std::vector<BYTE>& data, DWORD& dwError);
     PCCERT_CONTEXT NextMatch(PCCERT_CONTEXT pPrevious) const;
     int Rank(PCCERT_CONTEXT pCert) const;
     PCCERT_CONTEXT SelectCertificate() const;
     void CloseStore();
-    void RememberImportedKeys();
     void DeleteImportedKeys();
     // The store text without a PFX password, for messages.
     std::wstring StoreLabel() const;
@@ -70,7 +76,6 @@ private:
     };
 
     HCERTSTORE m_hStore;
-    bool m_bImported;
     // Index in m_aIssued of the current selection, -1 when none.
     int m_nSelected;
     std::vector<CIssued> m_aIssued;

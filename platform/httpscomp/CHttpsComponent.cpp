@@ -177,12 +177,17 @@ HRESULT CHttpsComponent::PutText(DISPID dispid, DISPPARAMS* pParams, EXCEPINFO* 
         return DISP_E_TYPEMISMATCH;
     }
     std::wstring strValue(value.bstrVal, SysStringLen(value.bstrVal));
+    // A store text carries the PFX password: no copy of it outlives the call.
+    SecureZeroMemory(value.bstrVal, SysStringByteLen(value.bstrVal));
     VariantClear(&value);
-    if (dispid == DISPID_SSLCERTSUBJECT) {
+    bool bOk = true;
+    if (dispid == DISPID_SSLCERTSUBJECT)
         m_Source.SetSubject(strValue);
-        return S_OK;
-    }
-    if (!m_Source.SetStore(strValue))
+    else
+        bOk = m_Source.SetStore(strValue);
+    if (!strValue.empty())
+        SecureZeroMemory(&strValue[0], strValue.size() * sizeof(wchar_t));
+    if (!bOk)
         return Raise(pExcepInfo, m_Source.GetError(), E_FAIL);
     return S_OK;
 }

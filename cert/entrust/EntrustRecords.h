@@ -1,0 +1,12 @@
+#pragma once
+#include <string>
+
+// Profile block of an Entrust session (the pDetails of CS_SESSIONINFO), owned
+// by the session.
+struct CS_EPFPROFILE {
+    std::string strIniFile;            // toolkit initialisation file as given; may be empty
+    std::string strServer;             // directory server
+    std::string strDirectoryProtocol;  // directory protocol
+    std::string strProfilePath;        // full path of the open profile
+    int bOnline = 0;                   // non-zero: logged in online
+};

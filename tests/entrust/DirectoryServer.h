@@ -1,0 +1,43 @@
+#pragma once
+// A small LDAPv3 directory for the tests: on 127.0.0.1 at a port the system
+// picks, in a thread of the test process. It answers anonymous binds and base
+// searches of the one entry it publishes (a revocation list), and counts the
+// connections it accepted.
+#include <windows.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CDirectoryServer {
+public:
+    CDirectoryServer();
+    ~CDirectoryServer();
+
+    bool IsRunning() const { return m_hThread != nullptr; }
+    // "127.0.0.1:<port>", as the initialisation file names the server.
+    std::string Address() const;
+    // The entry whose attribute certificateRevocationList;binary holds the list.
+    void Publish(const std::string& strBase, const std::vector<uint8_t>& crl);
+    int Connections() const;
+    std::string LastBase() const;
+
+private:
+    CDirectoryServer(const CDirectoryServer&) = delete;
+    CDirectoryServer& operator=(const CDirectoryServer&) = delete;
+
+    static DWORD WINAPI ThreadProc(LPVOID pParam);
+    void Run();
+    void Serve(uintptr_t s);
+
+    uintptr_t m_listen;  // the listening SOCKET
+    int m_nPort;
+    HANDLE m_hThread;
+    volatile LONG m_bStop;
+    mutable std::mutex m_mutex;
+    std::string m_strBase;
+    std::vector<uint8_t> m_crl;
+    int m_nConnections;
+    std::string m_strLastBase;
+};
