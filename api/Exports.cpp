@@ -12,6 +12,7 @@
 #include "api/ResultCodes.h"
 #include "app/CTarvoselApp.h"
 #include "cert/CertTypes.h"
+#include "cert/entrust/EntrustRecords.h"
 #include "cert/wincrypt/WincryptRecords.h"
 
 namespace {
@@ -136,6 +137,13 @@ void CopySessionTexts(CS_LOGINDATA* pData, const CS_SESSIONINFO& info)
         const CS_CARDINFO* pCard = static_cast<const CS_CARDINFO*>(info.pDetails);
         if (pCard != nullptr)
             CopyOut(pData->pszDetail, pCard->strAuthSubject);
+    } else if (info.nType == SESSION_KIND_ENTRUST) {
+        const CS_EPFPROFILE* pProfile = static_cast<const CS_EPFPROFILE*>(info.pDetails);
+        if (pProfile != nullptr) {
+            CopyOut(pData->pszIniFile, pProfile->strIniFile);
+            CopyOut(pData->pszDetail, pProfile->strProfilePath);
+            pData->bOnline = pProfile->bOnline;
+        }
     }
 }
 }  // namespace

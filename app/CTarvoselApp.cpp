@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "api/CLog.h"
@@ -23,6 +24,10 @@
 #include "platform/framework/CLibraryThread.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
+#include "cert/wincrypt/CWincryptSession.h"
+#include "smartcard/CSCardDlg.h"
+#include "ui/CLoginSheet.h"
+#include "ui/CLoginWincryptPage.h"
 #include "util/CUtil.h"
 
 namespace {
@@ -347,12 +352,103 @@ int CTarvoselApp::OpenSession(CS_SESSIONINFO* pInfo)
     if (pInfo != nullptr)
         pInfo->nType = -1;
     COperation operation(*this);
+    CLoginSheet sheet("Selecci\xF3n de certificado");
+    CLoginWincryptPage page;
     if (!m_bInitialized)
         throw new CTarvoselException(EXC_OWN, ERR_NOT_INITIALISED, "CTarvoselApp::OpenSession");
     if (SessionOpened())
         throw new CTarvoselException(EXC_OWN, ERR_SESSION_ALREADY_OPEN, "CTarvoselApp::OpenSession");
-    // No login dialog in this build: the login counts as cancelled.
-    return 0;
+
+    sheet.AddPage(&page);
+    sheet.m_psh.dwFlags |= PSH_NOAPPLYNOW;
+    int nStartPage =
+        GetPrivateProfileIntA(kIniSection, "TipoUltimaSesion", 0, m_strIniFile.c_str());
+    sheet.m_psh.nStartPage = nStartPage >= 0 ? static_cast<UINT>(nStartPage) : 0;
+    sheet.m_strIniFile = m_strIniFile;
+    ReadRecentProfiles(sheet.m_strIniFile, sheet.m_lstRecentProfiles);
+    sheet.m_fnNewSession = m_fnNewSession;
+    // A session object that is not open (none should be left) goes before the run.
+    ReplaceSession(nullptr);
+
+    int nResult = 0;
+    CSessionRef pSession;
+    if (sheet.DoModal() == IDOK) {
+        pSession.reset(sheet.m_pSession);
+        sheet.m_pSession = nullptr;
+        ReplaceSession(pSession);
+        if (sheet.m_nActivePage == 0)
+            WriteRecentProfiles(sheet.m_strIniFile, sheet.m_lstRecentProfiles);
+        char szPage[16];
+        snprintf(szPage, sizeof(szPage), "%i", sheet.m_nActivePage);
+        WritePrivateProfileStringA(kIniSection, "TipoUltimaSesion", szPage, m_strIniFile.c_str());
+        if (pInfo != nullptr)
+            pInfo->nType = sheet.m_nActivePage != 0 ? 1 : 0;
+        if (sheet.m_pLoginError != nullptr) {
+            CTarvoselException* e = sheet.m_pLoginError;
+            sheet.m_pLoginError = nullptr;
+            throw e;
+        }
+        // Confirmed without a session is no login: never report one.
+        if (pSession) {
+            nResult = sheet.m_nLoginResult != 0 ? sheet.m_nLoginResult : 1;
+            if (pInfo != nullptr) {
+                pSession->GetSessionData(pInfo);
+                pInfo->pDetailsOwner = pSession;
+            }
+        }
+    }
+    if (pSession && m_hWndTray != nullptr)
+        PostMessageA(m_hWndTray, WM_REFRESH, 0, 0);
+    return nResult;
+}
+
+void CTarvoselApp::SetSessionFactory(std::function<CWincryptSession*()> fnNewSession)
+{
+    m_fnNewSession = fnNewSession;
+}
+
+namespace {
+// "UltimoEPF", then "UltimoEPF1" to "UltimoEPF4".
+std::string RecentProfileKey(int i)
+{
+    if (i == 0)
+        return "UltimoEPF";
+    char szKey[32];
+    snprintf(szKey, sizeof(szKey), "UltimoEPF%i", i);
+    return szKey;
+}
+const int kRecentProfiles = 5;
+}  // namespace
+
+void CTarvoselApp::ReadRecentProfiles(const std::string& strIniFile,
+                                      std::vector<std::string>& lstProfiles)
+{
+    lstProfiles.clear();
+    if (strIniFile.empty())
+        return;
+    for (int i = 0; i < kRecentProfiles; ++i) {
+        char szPath[256] = {0};
+        GetPrivateProfileStringA(kIniSection, RecentProfileKey(i).c_str(), "", szPath,
+                                 sizeof(szPath), strIniFile.c_str());
+        std::string strPath(szPath);
+        if (FileExists(strPath) &&
+            std::find(lstProfiles.begin(), lstProfiles.end(), strPath) == lstProfiles.end())
+            lstProfiles.push_back(strPath);
+    }
+}
+
+void CTarvoselApp::WriteRecentProfiles(const std::string& strIniFile,
+                                       const std::vector<std::string>& lstProfiles)
+{
+    if (strIniFile.empty())
+        return;
+    for (int i = 0; i < kRecentProfiles; ++i) {
+        std::string strPath = static_cast<size_t>(i) < lstProfiles.size()
+                                  ? lstProfiles[static_cast<size_t>(i)]
+                                  : std::string();
+        WritePrivateProfileStringA(kIniSection, RecentProfileKey(i).c_str(), strPath.c_str(),
+                                   strIniFile.c_str());
+    }
 }
 
 CSessionRef CTarvoselApp::LendSession()
@@ -426,10 +522,20 @@ void CTarvoselApp::ReopenInvalidSession()
     CSessionRef pSession = LendSession();
     if (!pSession || !(pSession->GetState() & SESSION_INVALID))
         return;
-    LogInfo("La sesión es inválida. Reabriendo...");
-    // A card session whose card is in no reader asks for it here with the
-    // insert-card dialog, once that dialog exists; meanwhile the reopening goes
-    // on and the next use of the key reports the missing card.
+    LogInfo("La sesi\xF3n es inv\xE1lida. Reabriendo...");
+    // A card session whose card is in no reader asks for it first. The
+    // interface thread, which forwards the card events to the dialog, never
+    // takes the operation lock.
+    CS_SESSIONINFO info;
+    pSession->GetSessionData(&info);
+    const CS_CARDINFO* pCard = static_cast<const CS_CARDINFO*>(info.pDetails);
+    if (info.nType == SESSION_KIND_CAPI && pCard != nullptr && pCard->nReader != -1) {
+        char szCardName[256] = {0}, szProvider[256] = {0};
+        if (CCardManager::FindCardReader(szCardName, szProvider) == -1) {
+            CSCardDlg dialog;
+            dialog.DoModal(FindHostWindow());
+        }
+    }
     try {
         pSession->Reopen();
         LogInfo("...OK");
@@ -440,7 +546,7 @@ void CTarvoselApp::ReopenInvalidSession()
         } catch (CTarvoselException* e) {
             delete e;
         }
-        LogInfo("Se cerró la sesión...");
+        LogInfo("Se cerr\xF3 la sesi\xF3n...");
         throw;
     }
 }

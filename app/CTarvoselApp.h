@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/SignInfo.h"
 #include "cert/CertTypes.h"
@@ -12,6 +13,7 @@
 
 class CPkcs7Reader;
 class CSession;
+class CWincryptSession;
 
 // A session lent by the application object: whoever holds the reference may
 // use the session, even if it is closed or replaced meanwhile; it is deleted
@@ -41,6 +43,17 @@ public:
     // Takes over a session opened by the login flow (replaces none: the caller
     // has checked that no session exists).
     void AdoptSession(CSession* pSession);
+    // Makes the session object of each login attempt (a plain CWincryptSession
+    // unless set; tests put a stand-in here).
+    void SetSessionFactory(std::function<CWincryptSession*()> fnNewSession);
+
+    // The recent profile paths of the configuration file: "UltimoEPF", then
+    // "UltimoEPF1" to "UltimoEPF4"; read keeps the paths of existing files,
+    // once each.
+    static void ReadRecentProfiles(const std::string& strIniFile,
+                                   std::vector<std::string>& lstProfiles);
+    static void WriteRecentProfiles(const std::string& strIniFile,
+                                    const std::vector<std::string>& lstProfiles);
     // The current session, lent (null when there is none). The pointer lock is
     // held only to copy it: nothing waits for whoever uses the session. Any
     // thread may read the state and the data and invalidate through it; the
@@ -73,6 +86,7 @@ public:
     DWORD GetInterfaceThreadId() const;
     HWND GetTrayWindow() const { return m_hWndTray; }
     void SetCardDialog(HWND hWnd) { m_hWndCardDialog = hWnd; }
+    HWND GetCardDialog() const { return m_hWndCardDialog; }
 
     static std::string GetTempDir() { return m_strTempDir; }
     static std::string MakeTempFileName(std::string strExtension);
@@ -126,6 +140,7 @@ private:
     volatile int m_bInitialized = 0;
     bool m_bComInitialized = false;
     std::function<void(DWORD)> m_fnRetryWait;
+    std::function<CWincryptSession*()> m_fnNewSession;
 
     static std::string m_strTempDir;
 };

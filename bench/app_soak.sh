@@ -6,8 +6,8 @@
 # reader 0, so that every cycle starts and stops the reader monitor and the
 # monitor's first pass posts a card event to the interface thread.
 #   bench/app_soak.sh [CYCLES]     (default 200)
-# Starts the PC/SC bench for the second run when it is not running, and stops
-# it again then (bench/soak-card.sh).
+# Takes the PC/SC bench for the second run (waiting while another run has it),
+# and stops it again then (bench/soak-card.sh).
 set -euo pipefail
 TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$TVL_ROOT"
@@ -15,8 +15,7 @@ bash scripts/setup.sh
 export TVL_BUILD=${TVL_BUILD:-$TVL_ROOT/build}
 export TVL_WINEPREFIX=${TVL_WINEPREFIX:-$TVL_BUILD/bench-prefix}
 . scripts/bench-env.sh
-tvl_build --target appsoak >/dev/null 2>&1 ||
-  cmake --build "$TVL_BUILD" --target appsoak appcardsoak -j2
+tvl_build_targets appsoak appcardsoak tvlkeepalive >/dev/null
 . bench/soak-card.sh
 CYCLES=${1:-200}
 

@@ -6,8 +6,8 @@
 # readers), then beside the winscard bridge with pcscd and a card in reader 0,
 # so that every cycle also starts and stops the reader monitor.
 #   bench/load_soak.sh [CYCLES]     (default 1000)
-# Starts the PC/SC bench for the second run when it is not running, and stops
-# it again then (bench/soak-card.sh); TVL_NO_PCSC=1 leaves the second run out.
+# Takes the PC/SC bench for the second run (waiting while another run has it),
+# and stops it again then (bench/soak-card.sh); TVL_NO_PCSC=1 leaves the second run out.
 set -euo pipefail
 TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$TVL_ROOT"

@@ -21,7 +21,7 @@ bash scripts/setup.sh
 export TVL_BUILD=${TVL_BUILD:-$TVL_ROOT/build}
 export TVL_WINEPREFIX=${TVL_WINEPREFIX:-$TVL_BUILD/bench-prefix}
 . scripts/bench-env.sh
-tvl_build >/dev/null
+tvl_build_targets certinstall sessioncli tvlkeepalive >/dev/null
 reps=${TVL_BENCH_REPS:-3}
 work=$(mktemp -d "$TVL_BUILD/signbench.XXXXXX")
 cleanup() { rm -rf "$work"; tvl_env_stop; }

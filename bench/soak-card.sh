@@ -1,11 +1,9 @@
 # Sourced by the soak scripts: the PC/SC bench with a card in reader 0, so that
 # every cycle starts and stops the reader monitor and the monitor's first pass
-# posts a card event. soak_card_in takes the machine's bench lock (test runs of
-# other checkouts wait their turn), starts the bench when it is not running and
-# inserts the card; soak_card_out undoes what soak_card_in did.
-SOAK_PCSC_BENCH=$TVL_ROOT/tests/smartcard/bench/pcsc-bench.sh
+# posts a card event. soak_card_in takes the machine's bench (test runs of
+# other checkouts wait their turn: tvl_pcsc_start) and inserts the card;
+# soak_card_out undoes what soak_card_in did.
 SOAK_CARD_ATR=3B7F380000006A54564C53454C01020304059000
-soak_started_bench=
 soak_card=
 
 # One command to the virtual-card controller (tests/smartcard/bench/vcard.py).
@@ -19,12 +17,7 @@ soak_vcard() {
 }
 
 soak_card_in() {
-  exec 9>/tmp/tvl-pcsc-bench.lock
-  flock 9
-  if ! "$SOAK_PCSC_BENCH" status >/dev/null 2>&1; then
-    "$SOAK_PCSC_BENCH" start 9>&- >/dev/null
-    soak_started_bench=1
-  fi
+  tvl_pcsc_start >/dev/null
   soak_vcard remove 1
   soak_vcard insert 0 "$SOAK_CARD_ATR"
   soak_card=1
@@ -33,7 +26,6 @@ soak_card_in() {
 
 soak_card_out() {
   if [ -n "$soak_card" ]; then soak_vcard remove 0 || true; fi
-  if [ -n "$soak_started_bench" ]; then "$SOAK_PCSC_BENCH" stop >/dev/null 2>&1 || true; fi
+  tvl_pcsc_stop
   soak_card=
-  soak_started_bench=
 }

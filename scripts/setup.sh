@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything the build, the demo and the tests need on Debian 12.
 # Idempotent: a second run only checks that the packages are there.
+#   setup.sh            install what is missing (as root)
+#   setup.sh --missing  print the missing packages, one a line, and install nothing
 set -euo pipefail
 
 PKGS=(wine wine32:i386 wine32-tools:i386 g++-mingw-w64-i686 libz-mingw-w64-dev
@@ -8,16 +10,39 @@ PKGS=(wine wine32:i386 wine32-tools:i386 g++-mingw-w64-i686 libz-mingw-w64-dev
       pcscd vsmartcard-vpcd libpcsclite1:i386 libpcsclite-dev gcc-multilib
       imagemagick icoutils libssl-dev zlib1g-dev time bc clang libclang-rt-14-dev tzdata)
 
-missing=()
+# One dpkg-query for the whole list: "name:arch status" of what is known.
+missing_packages() {
+  local -A installed=()
+  local name status p
+  while read -r name status; do
+    [ "$status" = installed ] || continue
+    installed[$name]=1
+    installed[${name%:*}]=1
+  done < <(dpkg-query -W -f='${Package}:${Architecture} ${db:Status-Status}\n' "${PKGS[@]}" 2>/dev/null)
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    installed=()  # nothing for i386 can be there yet
+  fi
+  for p in "${PKGS[@]}"; do
+    [ -n "${installed[$p]:-}" ] || echo "$p"
+  done
+}
+
+mapfile -t missing < <(missing_packages)
+if [ "${1:-}" = --missing ]; then
+  [ ${#missing[@]} -eq 0 ] || printf '%s\n' "${missing[@]}"
+  exit 0
+fi
+[ ${#missing[@]} -gt 0 ] || exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup: missing packages: ${missing[*]}" >&2
+  echo "setup: run this command as root (or install them with apt-get)" >&2
+  exit 1
+fi
+echo "installing: ${missing[*]}"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
-  NEED_UPDATE=1
 fi
-for p in "${PKGS[@]}"; do
-  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,34 +1,73 @@
 #!/usr/bin/env bash
 # Builds the library and runs every test: the Windows tests under Wine (CTest),
 # the smart-card tests against a real pcscd with virtual cards, and the native
-# codec tests. Installs what it needs first.
+# codec tests. Installs what it needs first. One line per phase on the
+# terminal; the tools' own output goes to build/logs/test.log (TVL_VERBOSE=1
+# shows it as well). Extra arguments go to the Wine CTest run.
 set -euo pipefail
 TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$TVL_ROOT"
-bash scripts/setup.sh
 . scripts/bench-env.sh
 
-tvl_build
-PCSC_BENCH=tests/smartcard/bench/pcsc-bench.sh
-cleanup() {
-  [ -x "$PCSC_BENCH" ] && "$PCSC_BENCH" stop >/dev/null 2>&1 || true
-  tvl_env_stop
+# The failed tests, or the end of the log when CTest could not run them.
+ctest_report() {
+  local part
+  part=$(tail -c +$((TVL_PHASE_OFFSET + 1)) "$TVL_LOG")
+  if grep -q '^The following tests FAILED:' <<<"$part"; then
+    sed -n '/^The following tests FAILED:/,$p' <<<"$part" | sed 's/^/    /' >&2
+  else
+    tvl_phase_tail
+  fi
 }
-trap cleanup EXIT
-tvl_env_start
-# One PC/SC bench per machine (pcscd's socket, the readers' ports): runs of
-# several checkouts take turns. TVL_NO_PCSC=1 runs without it (card tests skip).
-if [ -x "$PCSC_BENCH" ] && [ -z "${TVL_NO_PCSC:-}" ]; then
-  exec 9>/tmp/tvl-pcsc-bench.lock
-  flock 9
-  "$PCSC_BENCH" start 9>&-
+
+# A CTest run as a phase: "N passed" at the end of its line.
+ctest_phase() {  # text ctest-args...
+  local text=$1 rc=0 passed
+  shift
+  tvl_phase_begin "$text"
+  tvl_run ctest "$@" >>"$TVL_LOG" 2>&1 </dev/null || rc=$?
+  passed=$(tail -c +$((TVL_PHASE_OFFSET + 1)) "$TVL_LOG" |
+    sed -nE 's/^100% tests passed, 0 tests failed out of ([0-9]+)$/\1 passed/p')
+  TVL_PHASE_REPORT=ctest_report
+  tvl_phase_end $rc "$passed"
+}
+
+finish() {
+  local rc=$?
+  tvl_finish $rc
+  rc=$?
+  if [ $rc -eq 0 ]; then
+    tvl_log "all tests passed in $(tvl_total_time); log: $(tvl_shown "$TVL_LOG")"
+  else
+    tvl_log "FAILED after $(tvl_total_time); log: $(tvl_shown "$TVL_LOG")"
+  fi
+  exit $rc
+}
+
+tvl_log_open test
+tvl_trap_exit finish
+tvl_setup_phase
+what="building the library and the tests in $(tvl_shown "$TVL_BUILD")/"
+[ -f "$TVL_BUILD/CMakeCache.txt" ] || what="configuring and $what"
+tvl_phase "$what" tvl_build
+tvl_env_phase
+if [ -x "$TVL_PCSC_BENCH" ] && [ -z "${TVL_NO_PCSC:-}" ]; then
+  tvl_pcsc_phase
   export TVL_PCSC_REQUIRED=1
+else
+  tvl_log "no card bench (TVL_NO_PCSC is set): the card tests skip"
 fi
 
 status=0
+n=$(ctest --test-dir "$TVL_BUILD" -N "$@" | sed -n 's/^Total Tests: //p')
+[ "$n" = 1 ] && tests="1 test" || tests="${n:-the} tests"
 # Wine itself now and then dies at process exit after a passing test: one rerun.
-ctest --test-dir "$TVL_BUILD" -j4 --timeout 180 --repeat until-pass:2 --output-on-failure "$@" || status=$?
+ctest_phase "running $tests under Wine (ctest -j4)" --test-dir "$TVL_BUILD" -j4 \
+  --timeout 180 --repeat until-pass:2 --output-on-failure "$@" || status=1
 if [ -x tests/native/run.sh ]; then
-  tests/native/run.sh || status=$?
+  tvl_phase "building the native codec tests in build-native/" tests/native/run.sh --build &&
+    n=$(ctest --test-dir build-native -N | sed -n 's/^Total Tests: //p') &&
+    ctest_phase "running ${n:-the} native codec tests" --test-dir build-native --timeout 300 \
+      --output-on-failure || status=1
 fi
 exit $status

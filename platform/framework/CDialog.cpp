@@ -54,6 +54,7 @@ CDialog::~CDialog()
 
 INT_PTR CDialog::DoModal(HWND hWndParent)
 {
+    InitCommonControls();
     m_bModal = true;
     INT_PTR nResult =
         ::DialogBoxParamA(CWinApp::GetInstanceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), hWndParent,
@@ -67,6 +68,7 @@ bool CDialog::Create(HWND hWndParent)
     if (m_hWnd != nullptr)
         return true;
     m_bModal = false;
+    InitCommonControls();
     HWND hWnd = ::CreateDialogParamA(CWinApp::GetInstanceHandle(), MAKEINTRESOURCEA(m_nIDTemplate),
                                      hWndParent, DialogProc, reinterpret_cast<LPARAM>(this));
     return hWnd != nullptr;

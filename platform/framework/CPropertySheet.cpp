@@ -94,6 +94,7 @@ INT_PTR CPropertySheet::DoModal()
 {
     if (m_pages.empty() || m_hWnd != nullptr)
         return -1;
+    InitCommonControls();
     // The sheet runs as a modeless window under a loop of ours, so that it can
     // be laid out before it shows and its map runs from its first message.
     std::vector<PROPSHEETPAGEA> pages;

@@ -1,5 +1,7 @@
 #include "platform/framework/CWnd.h"
 
+#include <commctrl.h>
+
 #include <vector>
 
 #include "platform/framework/CWinApp.h"
@@ -210,6 +212,12 @@ std::string CWnd::GetWindowText(HWND hWnd)
     std::vector<char> text(static_cast<size_t>(n > 0 ? n : 0) + 1, '\0');
     int nGot = ::GetWindowTextA(hWnd, text.data(), static_cast<int>(text.size()));
     return std::string(text.data(), nGot > 0 ? static_cast<size_t>(nGot) : 0);
+}
+
+void CWnd::InitCommonControls()
+{
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES | ICC_USEREX_CLASSES};
+    ::InitCommonControlsEx(&icc);
 }
 
 BOOL ReflectOwnerDraw(HWND hParent, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult)

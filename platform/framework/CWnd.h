@@ -126,6 +126,9 @@ public:
     static void OffsetChild(HWND hChild, int dx, int dy);
 
     static std::string GetWindowText(HWND hWnd);
+    // Registers the common controls that templates name (list views, tabs,
+    // animation, combo boxes); dialogs call it before they are made.
+    static void InitCommonControls();
 
 protected:
     // The default handling of the message being processed: the procedure that

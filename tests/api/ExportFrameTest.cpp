@@ -112,6 +112,28 @@ TEST_F(ExportFrameTest, SessionDataReachesTheHostRecord)
     EXPECT_EQ(1, UsuarioValidado());
 }
 
+TEST_F(ExportFrameTest, ProfileSessionDataReachesTheHostRecord)
+{
+    m_pSession->m_nType = 0;
+    m_pSession->m_profile.strIniFile = "C:\\perfiles\\entrust.ini";
+    m_pSession->m_profile.strProfilePath = "C:\\perfiles\\juan.epf";
+    m_pSession->m_profile.bOnline = 1;
+    HostRecord r;
+    EXPECT_EQ(RESULT_OK, InfoSesion(&r.data));
+    EXPECT_STREQ("JUAN GARCIA LOPEZ", r.szName);
+    EXPECT_STREQ("C:\\perfiles\\entrust.ini", r.szIni);
+    EXPECT_STREQ("C:\\perfiles\\juan.epf", r.szDetail);
+    EXPECT_EQ(1, r.data.bOnline);
+    EXPECT_EQ(7, r.data.nType);
+
+    // Offline, without an initialisation file: the host's old texts go.
+    m_pSession->m_profile.strIniFile.clear();
+    m_pSession->m_profile.bOnline = 0;
+    EXPECT_EQ(RESULT_OK, InfoSesion(&r.data));
+    EXPECT_STREQ("", r.szIni);
+    EXPECT_EQ(0, r.data.bOnline);
+}
+
 TEST_F(ExportFrameTest, ExportSslAndLogout)
 {
     char szPath[5000] = "", szPassword[5000] = "secreto";

@@ -9,6 +9,7 @@
 
 #include "api/Exports.h"
 #include "api/ResultCodes.h"
+#include "tests/support/LoginDriver.h"
 #include "tests/support/ProcessCounts.h"
 #include "tests/support/TestFiles.h"
 
@@ -163,7 +164,13 @@ TEST_F(ExportsTest, NullAndSentinelPointersAreHandled)
     EXPECT_EQ(0, UsuarioValidado());
     EXPECT_EQ(RESULT_OK, Logout());
     EXPECT_EQ(RESULT_OK, AsignarDirectorioTemp(nullptr));
+    // The login sheet shows; the person cancels it.
+    DWORD dwThread = GetCurrentThreadId();
+    bool bCancelled = false;
+    tvltest::CDriver driver([&] { bCancelled = tvltest::CancelLoginSheet(dwThread); }, dwThread);
     EXPECT_EQ(0, Login(nullptr));
+    driver.Join();
+    EXPECT_TRUE(bCancelled);
     std::string s = Log();
     EXPECT_NE(std::string::npos,
               s.find("Tarvosel ObtenerHandleSSL [Ver: 6.0.0.25]\r\n{\r\n"));

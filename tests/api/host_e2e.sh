@@ -34,5 +34,18 @@ check "environment 7 logged" 'grep -qaF "$(printf "Tarvosel entorno de _Producci
 check "CRLF log lines" '[ "$(grep -c $'"'"'\r$'"'"' "$log")" = "$(wc -l < "$log")" ]'
 check "banner and braces" 'grep -qaF "Tarvosel FirmarFichero [Ver: 6.0.0.25]" "$log" && grep -qx $'"'"'{\r'"'"' "$log" && grep -qx $'"'"'}\r'"'"' "$log"'
 check "result line" 'grep -qaE "^  [0-9]{2}:[0-9]{2}:[0-9]{2}\([0-9]{1,3}\) - Resultado: -1002"$'"'"'\r'"'"' "$log"'
-[ $fail -eq 0 ] || { echo "---- output"; cat "$work/out"; echo "---- log"; cat "$log"; }
+
+# The login sheet in the real DLL (its own templates and pictures), worked by
+# the host's unattended thread over the test PKI of the fixture.
+printf 'contenido\r\n' > "$work/doc.txt"
+"$run" "$host" --unattended "DIAZ MORA CARLOS" --shot "$(winpath "$work/sheet.bmp")" \
+  init login validated sign "$(winpath "$work/doc.txt")" "$(winpath "$work/doc.p7m")" \
+  check "$(winpath "$work/doc.p7m")" "$(winpath "$work/doc.out")" logout fin > "$work/login" 2>&1 || true
+check "unattended login opens a session" 'grep -qa "^Login -> 1 " "$work/login"'
+check "the row was picked by its label" 'grep -qaF "selecting \"DIAZ MORA CARLOS\" and pressing Aceptar" "$work/login"'
+check "signed and checked" 'grep -qa "^FirmarFichero -> 0 " "$work/login" && grep -qa "^ComprobarFirmaFichero -> 0 " "$work/login" && cmp -s "$work/doc.txt" "$work/doc.out"'
+check "picture of the sheet" '[ "$(head -c 2 "$work/sheet.bmp" 2>/dev/null)" = BM ]'
+"$run" "$host" --unattended "NADIE CON ESTE NOMBRE" init login validated fin > "$work/nobody" 2>&1 || true
+check "no such row: cancelled, no session" 'grep -qa "^Login -> 0 " "$work/nobody" && grep -qa "^UsuarioValidado -> 0 " "$work/nobody"'
+[ $fail -eq 0 ] || { echo "---- output"; cat "$work/out"; echo "---- log"; cat "$log"; echo "---- login"; cat "$work/login" "$work/nobody"; }
 exit $fail

@@ -4,6 +4,7 @@
 #include "app/Messages.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeSession.h"
+#include "tests/support/LoginDriver.h"
 #include "tests/support/TestCapture.h"
 #include "tests/support/TestWait.h"
 
@@ -163,7 +164,18 @@ TEST_F(AppTest, CardRemovalInvalidatesOnlyTheSessionOfThatReader)
     EXPECT_EQ(SESSION_OPEN | SESSION_INVALID, pSession->GetState());
     EXPECT_EQ(1, App().SessionOpened());
 
+    // No reader holds a card: the insert-card dialog asks first; Escape.
+    DWORD dwUiThread = GetCurrentThreadId();
+    bool bAsked = false;
+    tvltest::CDriver driver([&] {
+        HWND hDlg = tvltest::WaitForCardDialog(dwUiThread);
+        bAsked = hDlg != nullptr;
+        if (hDlg != nullptr)
+            tvltest::PressKey(hDlg, VK_ESCAPE);
+    }, dwUiThread);
     App().ReopenInvalidSession();
+    driver.Join();
+    EXPECT_TRUE(bAsked);
     EXPECT_EQ(SESSION_OPEN, pSession->GetState());
     EXPECT_EQ(1, pSession->m_nReopens);
 }
@@ -232,7 +244,8 @@ TEST_F(AppTest, FailedReopeningLogsTheUserOut)
 {
     ASSERT_EQ(0, ResultOf([&] { App().Initialize(0); }));
     volatile LONG nDeleted = 0;
-    FakeSession* pSession = new FakeSession(0, &nDeleted);
+    // Bound to no reader: nothing to ask for before the reopening.
+    FakeSession* pSession = new FakeSession(-1, &nDeleted);
     pSession->m_bFailReopen = true;
     App().AdoptSession(pSession);
     pSession->Invalidate();

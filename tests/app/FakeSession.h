@@ -11,6 +11,7 @@
 #include "api/ResultCodes.h"
 #include "cert/CByteStream.h"
 #include "cert/CSession.h"
+#include "cert/entrust/EntrustRecords.h"
 #include "cert/wincrypt/WincryptRecords.h"
 
 class FakeSession : public CSession {
@@ -49,7 +50,7 @@ public:
         pInfo->strName = "JUAN GARCIA LOPEZ";
         pInfo->strNIF = "12345678Z";
         pInfo->strIssuer = "CN=ISSUER";
-        pInfo->pDetails = &m_card;
+        pInfo->pDetails = m_nType == 0 ? static_cast<void*>(&m_profile) : &m_card;
     }
     int GetState() override { return m_nState; }
     void GetCertificates(CCertificateArray& l) override { l.clear(); }
@@ -146,7 +147,8 @@ public:
     std::function<void()> m_fnOnData, m_fnOnInvalidate, m_fnOnExport, m_fnOnSSL;
     void ChangePolicyCertificate(std::string) override {}
 
-    int m_nType = 1;  // 0 Entrust, 1 CryptoAPI
+    int m_nType = 1;  // 0 Entrust (details: m_profile), 1 CryptoAPI (m_card)
+    CS_EPFPROFILE m_profile;
     volatile LONG m_nState = SESSION_OPEN;
     volatile LONG m_nDataReads = 0;
     volatile LONG m_nCloses = 0;

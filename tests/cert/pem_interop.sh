@@ -6,7 +6,7 @@ cli=$1
 pki=$2
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 run=$here/../../scripts/wine-run.sh
-work=$(mktemp -d /tmp/tvl-cert-pem.XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}"/tvl-cert-pem.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 args=()

@@ -35,10 +35,11 @@ CTestPki& CTestPki::Get()
 
 CTestPki::CTestPki()
 {
-    char tmpl[] = "/tmp/tvlpkcs7.XXXXXX";
-    if (!mkdtemp(tmpl))
+    const char* pszTmp = getenv("TMPDIR");
+    std::string strTemplate = std::string(pszTmp && *pszTmp ? pszTmp : "/tmp") + "/tvlpkcs7.XXXXXX";
+    if (!mkdtemp(&strTemplate[0]))
         return;
-    m_strDir = tmpl;
+    m_strDir = strTemplate;
     std::ofstream(Path("openssl.cnf")) << CONFIG;
     std::string cnf = " -config " + Path("openssl.cnf");
     bool ok = OpenSsl("req -x509 -new" + cnf +

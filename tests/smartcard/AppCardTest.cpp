@@ -14,8 +14,10 @@
 #include "VirtualCardTest.h"
 #include "app/Messages.h"
 #include "smartcard/CCardManager.h"
+#include "smartcard/CSCardDlg.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeSession.h"
+#include "tests/support/LoginDriver.h"
 
 using tvltest::ResultOf;
 using tvltest::WaitFor;
@@ -141,8 +143,8 @@ TEST_F(AppCardTest, RemovalFromTheSessionsReaderInvalidatesItAndFinalizeStopsThe
 
     // The session's own card goes: the session is marked for reopening.
     ASSERT_NO_FATAL_FAILURE(Remove(0));
-    ASSERT_TRUE(WaitFor([&] { return (pSession->GetState() & SESSION_INVALID) != 0; },
-                        EVENT_TIMEOUT_MS))
+    ASSERT_TRUE(
+        WaitFor([&] { return (pSession->GetState() & SESSION_INVALID) != 0; }, EVENT_TIMEOUT_MS))
         << "the removal from reader 0 did not invalidate the session";
     EXPECT_EQ(SESSION_OPEN | SESSION_INVALID, pSession->GetState());
     EXPECT_EQ(1, App().SessionOpened());
@@ -159,9 +161,22 @@ TEST_F(AppCardTest, RemovalFromTheSessionsReaderInvalidatesItAndFinalizeStopsThe
     App().ReopenInvalidSession();
     ASSERT_EQ(SESSION_OPEN, pSession->GetState());
     ASSERT_NO_FATAL_FAILURE(Remove(0));
-    ASSERT_TRUE(WaitFor([&] { return (pSession->GetState() & SESSION_INVALID) != 0; },
-                        EVENT_TIMEOUT_MS));
+    ASSERT_TRUE(
+        WaitFor([&] { return (pSession->GetState() & SESSION_INVALID) != 0; }, EVENT_TIMEOUT_MS));
+    // No card now: the insert-card dialog asks; the person gives up (Escape).
+    DWORD dwThread = GetCurrentThreadId();
+    bool bAsked = false;
+    tvltest::CDriver driver(
+        [&] {
+            HWND hDlg = tvltest::WaitForCardDialog(dwThread);
+            bAsked = hDlg != nullptr;
+            if (hDlg != nullptr)
+                tvltest::PressKey(hDlg, VK_ESCAPE);
+        },
+        dwThread);
     App().ReopenInvalidSession();
+    driver.Join();
+    EXPECT_TRUE(bAsked);
     ASSERT_NO_FATAL_FAILURE(Insert(0, ATR_BOTH_TYPES));
     ASSERT_TRUE(Recorded(0, true));
     ASSERT_TRUE(Handled(pSession));
@@ -183,10 +198,13 @@ TEST_F(AppCardTest, RemovalFromTheSessionsReaderInvalidatesItAndFinalizeStopsThe
     EXPECT_FALSE(m_log.Contains("Terminando el monitor manualmente..."));
     // No thread that Initialize started is left.
     size_t nLeft = 0;
-    EXPECT_TRUE(WaitFor([&] {
-        nLeft = m_started.size() - Minus(m_started, ThreadIds()).size();
-        return nLeft == 0;
-    }, 2000)) << nLeft << " of the " << m_started.size() << " threads still run";
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            nLeft = m_started.size() - Minus(m_started, ThreadIds()).size();
+            return nLeft == 0;
+        },
+        2000))
+        << nLeft << " of the " << m_started.size() << " threads still run";
 
     // And the whole thing starts again, monitor included.
     ASSERT_EQ(0, ResultOf([&] { App().Initialize(0); }));
@@ -213,7 +231,9 @@ TEST_F(AppCardTest, OpenCardDialogReceivesTheRealEvents)
     auto expectForwarded = [&](WPARAM wParam, LPARAM lParam) {
         MSG msg = {};
         bool bGot = WaitFor(
-            [&] { return PeekMessageA(&msg, hDialog, WM_CARD_EVENT, WM_CARD_EVENT, PM_REMOVE) != 0; },
+            [&] {
+                return PeekMessageA(&msg, hDialog, WM_CARD_EVENT, WM_CARD_EVENT, PM_REMOVE) != 0;
+            },
             EVENT_TIMEOUT_MS);
         ASSERT_TRUE(bGot) << "no event, expected (" << wParam << "," << lParam << ")";
         EXPECT_EQ(wParam, msg.wParam);
@@ -232,4 +252,155 @@ TEST_F(AppCardTest, OpenCardDialogReceivesTheRealEvents)
     EXPECT_EQ(nReads, pSession->m_nDataReads);
     EXPECT_EQ(SESSION_OPEN, pSession->GetState());
     DestroyWindow(hDialog);
+}
+
+namespace {
+// fam2 of the test PKI: a software certificate with both signature usages,
+// which the login page binds to the reader that holds a card.
+const char kCardRowLabel[] = "FERNANDEZ RUIZ MARIA";
+// A removal reaches the session through the monitor and the interface thread;
+// on a loaded machine that takes longer than one event.
+const DWORD INVALIDATION_TIMEOUT_MS = 15000;
+}  // namespace
+
+class AppCardLoginTest : public AppCardTest {
+protected:
+    // Logs in through the real sheet with the row that binds to a card reader.
+    void LogIn(CS_SESSIONINFO& info)
+    {
+        DWORD dwThread = GetCurrentThreadId();
+        tvltest::CDriver driver(
+            [&] {
+                tvltest::LoginSheet sheet = tvltest::WaitForLoginSheet(dwThread);
+                ASSERT_TRUE(sheet.WaitIdle());
+                ASSERT_TRUE(sheet.Select(kCardRowLabel));
+                tvltest::Click(sheet.Ok());
+            },
+            dwThread);
+        int nResult = 0;
+        ASSERT_EQ(0, ResultOf([&] { nResult = App().OpenSession(&info); }));
+        driver.Join();
+        ASSERT_EQ(1, nResult);
+    }
+    // Signs a file of the folder, watching for the insert-card dialog; fnOnDialog
+    // runs on the watching thread when it shows.
+    int SignWatching(const std::string& strFolder, bool& bDialogSeen,
+                     const std::function<void(HWND)>& fnOnDialog)
+    {
+        DWORD dwThread = GetCurrentThreadId();
+        volatile LONG bDone = 0;
+        bDialogSeen = false;
+        tvltest::CDriver watcher(
+            [&] {
+                while (!bDone) {
+                    HWND hDlg = tvltest::WaitForCardDialog(dwThread, 100);
+                    if (hDlg != nullptr) {
+                        bDialogSeen = true;
+                        fnOnDialog(hDlg);
+                        return;
+                    }
+                }
+            },
+            dwThread);
+        tvltest::WriteAll(strFolder + "doc.txt", "contenido firmado con la tarjeta");
+        int nCode = ResultOf([&] {
+            App().SignFile(strFolder + "doc.txt", strFolder + "doc.p7m", "MD5WITHRSA", 1, 1);
+        });
+        InterlockedExchange(&bDone, 1);
+        watcher.Join();
+        return nCode;
+    }
+};
+
+TEST_F(AppCardLoginTest, CardBackBeforeSigningReopensWithoutAsking)
+{
+    ASSERT_NO_FATAL_FAILURE(Insert(0, ATR_BOTH_TYPES));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_TRUE(Recorded(0, true));
+    CS_SESSIONINFO info;
+    ASSERT_NO_FATAL_FAILURE(LogIn(info));
+    const CS_CARDINFO* pCard = static_cast<const CS_CARDINFO*>(info.pDetails);
+    ASSERT_NE(nullptr, pCard);
+    EXPECT_EQ(0, pCard->nReader) << "the session follows the reader that held a card";
+    EXPECT_EQ(0u, pCard->strCardName.find("Tarvosel Prueba")) << pCard->strCardName;
+
+    ASSERT_NO_FATAL_FAILURE(Remove(0));
+    ASSERT_TRUE(
+        WaitFor([&] { return m_log.Contains("Sesi\xF3n invalidada"); }, INVALIDATION_TIMEOUT_MS));
+    ASSERT_NO_FATAL_FAILURE(Insert(0, ATR_BOTH_TYPES));
+    ASSERT_TRUE(Recorded(0, true));
+
+    std::string strFolder = tvltest::MakeScratchFolder("cardback");
+    bool bAsked = false;
+    int nCode =
+        SignWatching(strFolder, bAsked, [](HWND hDlg) { tvltest::PressKey(hDlg, VK_ESCAPE); });
+    EXPECT_EQ(0, nCode);
+    EXPECT_FALSE(bAsked) << "the card was in its reader: nothing to ask";
+    EXPECT_TRUE(m_log.Contains(" - La sesi\xF3n es inv\xE1lida. Reabriendo...\r\n"));
+    EXPECT_EQ(0, ResultOf([&] {
+                  App().CheckSignedFile(strFolder + "doc.p7m", strFolder + "doc.out", 1, 1);
+              }));
+    EXPECT_EQ("contenido firmado con la tarjeta", tvltest::ReadAll(strFolder + "doc.out"));
+    tvltest::RemoveFolder(strFolder);
+}
+
+TEST_F(AppCardLoginTest, NoCardAsksForItUntilOneIsInsertedThenSigns)
+{
+    ASSERT_NO_FATAL_FAILURE(Insert(0, ATR_BOTH_TYPES));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_TRUE(Recorded(0, true));
+    CS_SESSIONINFO info;
+    ASSERT_NO_FATAL_FAILURE(LogIn(info));
+    ASSERT_NO_FATAL_FAILURE(Remove(0));
+    ASSERT_TRUE(
+        WaitFor([&] { return m_log.Contains("Sesi\xF3n invalidada"); }, INVALIDATION_TIMEOUT_MS));
+    ASSERT_TRUE(Recorded(0, false));
+
+    std::string strFolder = tvltest::MakeScratchFolder("nocard");
+    bool bClosedByItself = false, bStillOpenWithoutCard = false;
+    bool bAsked = false;
+    int nCode = SignWatching(strFolder, bAsked, [&](HWND hDlg) {
+        Sleep(HOLD_MS);
+        bStillOpenWithoutCard = IsWindow(hDlg) && IsWindowVisible(hDlg);
+        // The card goes into the other reader: any reader will do.
+        Hold();
+        EXPECT_TRUE(m_cards.Insert(1, ATR_BOTH_TYPES));
+        bClosedByItself = WaitFor([&] { return !IsWindow(hDlg); }, EVENT_TIMEOUT_MS);
+    });
+    EXPECT_TRUE(bAsked);
+    EXPECT_TRUE(bStillOpenWithoutCard);
+    EXPECT_TRUE(bClosedByItself);
+    EXPECT_EQ(0, nCode);
+    EXPECT_EQ(nullptr, App().GetCardDialog());
+    EXPECT_EQ(0, ResultOf([&] {
+                  App().CheckSignedFile(strFolder + "doc.p7m", strFolder + "doc.out", 1, 1);
+              }));
+    tvltest::RemoveFolder(strFolder);
+}
+
+TEST_F(AppCardTest, InsertCardDialogOpenedWithACardInAReaderClosesAtOnce)
+{
+    // The card went in between the caller's look and the dialog's opening: its
+    // event reached no dialog; the dialog looks for itself.
+    ASSERT_NO_FATAL_FAILURE(Insert(1, ATR_OTHER));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_TRUE(Recorded(1, true));
+    DWORD dwThread = GetCurrentThreadId();
+    volatile LONG bDone = 0;
+    bool bHadToEscape = false;
+    tvltest::CDriver watchdog([&] {
+        if (!WaitFor([&] { return bDone != 0; }, EVENT_TIMEOUT_MS)) {
+            bHadToEscape = true;
+            tvltest::CloseThreadDialogs(dwThread);
+        }
+    });
+    DWORD dwStart = GetTickCount();
+    CSCardDlg dialog;
+    EXPECT_EQ(IDCANCEL, dialog.DoModal());
+    DWORD dwElapsed = GetTickCount() - dwStart;
+    InterlockedExchange(&bDone, 1);
+    watchdog.Join();
+    EXPECT_FALSE(bHadToEscape);
+    EXPECT_LT(dwElapsed, 2000u);
+    EXPECT_EQ(nullptr, App().GetCardDialog());
 }

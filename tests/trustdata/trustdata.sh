@@ -7,7 +7,7 @@ set -uo pipefail
 root=$1
 tool=$root/tools/trustdata/mktrustdata.sh
 pki=$root/tests/fixtures/pki
-work=$(mktemp -d /tmp/tvl-trustdata.XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}"/tvl-trustdata.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 fail=0
 ok() { echo "ok: $*"; }

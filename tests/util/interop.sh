@@ -5,7 +5,7 @@ set -euo pipefail
 cli=$1
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 run=$here/../../scripts/wine-run.sh
-work=$(mktemp -d /tmp/tvl-util-interop.XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}"/tvl-util-interop.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 win() { echo "Z:$1"; }
 

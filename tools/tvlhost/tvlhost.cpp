@@ -2,7 +2,13 @@
 // way a real host does (LoadLibrary, exports found by their decorated names)
 // and runs the commands given on its command line in order, in one process:
 //
-//   tvlhost [--show-log] [--dll PATH] COMMAND [ARGS] [COMMAND [ARGS]] ...
+//   tvlhost [--show-log] [--dll PATH] [--unattended TEXT [--shot FILE]]
+//           COMMAND [ARGS] [COMMAND [ARGS]] ...
+//
+// --unattended TEXT: nobody sits at the keyboard; a thread of the host works
+// the login sheet: it picks the first row whose label contains TEXT and
+// presses "Aceptar", printing what it did (--shot saves a BMP picture of the
+// sheet just before). Without it the sheet waits for a person.
 //
 //   log PATH                 AsignarRutaLog
 //   init [FLAGS]             Inicializar (flags default 0)
@@ -25,8 +31,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "CUnattendedLogin.h"
 
 namespace {
 struct LoginData {
@@ -167,7 +176,8 @@ void Usage()
 {
     fprintf(
         stderr,
-        "usage: tvlhost [--show-log] [--dll PATH] COMMAND [ARGS] ...\n"
+        "usage: tvlhost [--show-log] [--dll PATH] [--unattended TEXT [--shot FILE]]\n"
+        "               COMMAND [ARGS] ...\n"
         "commands: log PATH | init [FLAGS] | fin | temp DIR | login | logout | validated |\n"
         "          info | sign SRC DST [--base64] [--gzip] | check SRC DST [--base64] [--gzip] |\n"
         "          export [POLICY] | ssl [POLICY] | lasterror | error CODE\n");
@@ -179,14 +189,22 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     bool bShowLog = false;
     std::string strDll = "tarvosel.dll";
+    std::string strUnattended, strShot;
+    bool bUnattended = false;
     std::vector<std::string> cmds;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--show-log")
+        if (args[i] == "--show-log") {
             bShowLog = true;
-        else if (args[i] == "--dll" && i + 1 < args.size())
+        } else if (args[i] == "--dll" && i + 1 < args.size()) {
             strDll = args[++i];
-        else
+        } else if (args[i] == "--unattended" && i + 1 < args.size()) {
+            bUnattended = true;
+            strUnattended = args[++i];
+        } else if (args[i] == "--shot" && i + 1 < args.size()) {
+            strShot = args[++i];
+        } else {
             cmds.push_back(args[i]);
+        }
     }
     if (cmds.empty()) {
         Usage();
@@ -202,6 +220,9 @@ int main(int argc, char** argv)
     Library lib;
     if (!LoadTarvosel(strDll.c_str(), lib))
         return 3;
+    std::unique_ptr<CUnattendedLogin> pUnattended;
+    if (bUnattended)
+        pUnattended.reset(new CUnattendedLogin(GetCurrentThreadId(), strUnattended, strShot));
 
     std::string strLogPath;
     size_t i = 0;
@@ -299,6 +320,7 @@ int main(int argc, char** argv)
             return 2;
         }
     }
+    pUnattended.reset();
     if (bShowLog && !strLogPath.empty()) {
         printf("---- log %s ----\n", strLogPath.c_str());
         PrintFile(strLogPath.c_str());

@@ -8,12 +8,16 @@
 #   pcsc-bench.sh pcscd-stop    stop only our pcscd (the card controller stays)
 #   pcsc-bench.sh pcscd-start   start only pcscd again
 #
-# Environment: TVL_PCSC_BENCH_DIR (state and logs, default /tmp/tvl-pcsc-bench),
-# TVL_VCARD_PORT (control port, default 35970). Needs root for /run/pcscd.
+# Environment: TVL_PCSC_BENCH_DIR (state and logs, default build/pcsc-bench of
+# this checkout), TVL_VCARD_PORT (control port, default 35970). Needs root for
+# /run/pcscd. The bench exists once per machine: callers take turns through
+# the lock /tmp/tvl-pcsc-bench.lock (scripts/bench-env.sh, tvl_pcsc_start).
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-state=${TVL_PCSC_BENCH_DIR:-/tmp/tvl-pcsc-bench}
+state=${TVL_PCSC_BENCH_DIR:-${TVL_BUILD:-$(cd "$here/../../.." && pwd)/build}/pcsc-bench}
+# vcard.py calls this script back (pcscd-stop, pcscd-start): same state
+export TVL_PCSC_BENCH_DIR=$state
 ctl_port=${TVL_VCARD_PORT:-35970}
 sock=/run/pcscd/pcscd.comm
 vpcd_conf_dir=/etc/reader.conf.d
@@ -101,7 +105,8 @@ start_pcscd() {
   [ -e "$vpcd_driver" ] || die "vpcd driver missing (apt-get install vsmartcard-vpcd)"
   grep -qs libifdvpcd "$vpcd_conf_dir"/* || die "no vpcd entry in $vpcd_conf_dir"
   if [ -S "$sock" ] && python3 -c "import socket,sys;s=socket.socket(socket.AF_UNIX);s.connect(sys.argv[1])" "$sock" 2>/dev/null; then
-    die "a pcscd that this bench did not start is running; stop it first"
+    pid=$(tr -dc '0-9' </run/pcscd/pcscd.pid 2>/dev/null)
+    die "a pcscd that this bench did not start is running${pid:+ (pid $pid, $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null))}; stop it first"
   fi
   # leftovers of a pcscd that was killed: pcscd refuses to start over them
   if [ -e "$sock" ] && ! live_pid /run/pcscd/pcscd.pid pcscd >/dev/null; then
@@ -150,6 +155,10 @@ case "${1:-}" in
     note "running (pcscd pid $(cat "$state/pcscd.pid"), vcard pid $(cat "$state/vcard.pid"), control port $ctl_port)"
     ;;
   stop)
+    # both take a second or two to exit: let them do it at the same time
+    for f in vcard.pid:vcard.py pcscd.pid:pcscd; do
+      pid=$(live_pid "$state/${f%%:*}" "${f#*:}") && kill -TERM "$pid" 2>/dev/null
+    done
     stop_pid "$state/vcard.pid" vcard.py
     stop_pid "$state/pcscd.pid" pcscd
     note "stopped"
