@@ -80,6 +80,7 @@ public:
     }
     bool m_bStreams = false, m_bCopies = false;
     std::function<void()> m_fnSignEnd;
+    std::function<void(const std::string& strOut)> m_fnOutCreated;  // once strOut exists
 
     void Copy(CByteSource* pSource, CByteSink* pSink, const std::string& strIn,
               const std::string& strOut)
@@ -92,6 +93,8 @@ public:
             CloseHandle(hOut);
             hOut = INVALID_HANDLE_VALUE;
         }
+        if (m_fnOutCreated)
+            m_fnOutCreated(strOut);
         LogInfo("Firmando fichero en '%s'...", strOut.c_str());
         HANDLE hIn = INVALID_HANDLE_VALUE;
         if (pSource == nullptr)

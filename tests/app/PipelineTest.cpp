@@ -447,3 +447,43 @@ TEST_F(PipelineTest, LayersSideBySideGiveWhatLayersOneAfterTheOtherGive)
         }
     }
 }
+
+// The Base64 layer cannot open its text while the signing runs beside it: the
+// signing still runs to its end (no stage waits for ever on a full pipe), then
+// the host gets the write error, the destination stays as it was and no
+// temporary file is left.
+TEST_F(PipelineTest, ABase64LayerThatCannotWriteEndsTheSigningCleanly)
+{
+    tvltest::WriteAll(Path("doc.txt"), tvltest::PinnedDocument(2 * 1024 * 1024 + 17));
+    for (int bCompress = 0; bCompress < 2; ++bCompress) {
+        SCOPED_TRACE(bCompress);
+        FakeSession* p = AdoptFake();
+        p->m_bStreams = true;
+        HANDLE hHeld = INVALID_HANDLE_VALUE;
+        // Held without sharing from its creation until the signing's last byte.
+        p->m_fnOutCreated = [&](const std::string& strOut) {
+            hHeld = CreateFileA(strOut.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+        };
+        bool bSignEnded = false;
+        p->m_fnSignEnd = [&] {
+            bSignEnded = true;
+            CloseHandle(hHeld);
+        };
+        tvltest::WriteAll(Path("doc.b64"), "what the destination held");
+        tvltest::LogCapture log("base64-fails");
+        EXPECT_EQ(ERR_FILE_WRITE, ResultOf([&] {
+                      GetTarvoselApp().SignFile(Path("doc.txt"), Path("doc.b64"), "MD5WITHRSA", 1,
+                                                bCompress);
+                  }));
+        EXPECT_NE(INVALID_HANDLE_VALUE, hHeld);
+        EXPECT_TRUE(bSignEnded);
+        EXPECT_EQ("what the destination held", tvltest::ReadAll(Path("doc.b64")));
+        EXPECT_TRUE(TempFiles().empty());
+        std::vector<std::string> lines = log.Lines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_NE(std::string::npos,
+                  lines.back().find("Error al escribir en fichero '" + Path("doc.b64") + "'"));
+        GetTarvoselApp().CloseSession();
+    }
+}
