@@ -7,11 +7,18 @@
 #   pipeline sign/check  mixed data (text and noise): the application object's
 #                        SignFile/CheckSignedFile with gzip inside and Base64 outside
 #                        against `gzip | openssl cms -sign -stream | base64 -w0` and
-#                        `base64 -d | openssl cms -verify | gunzip`.
+#                        `base64 -d | openssl cms -verify | gunzip`;
+#   exports              the same through the real DLL: tvlhost.exe loads
+#                        tarvosel.dll, opens a session through the login sheet
+#                        (worked unattended, row "DIAZ MORA CARLOS") and calls
+#                        FirmarFichero and ComprobarFirmaFichero plainly on the
+#                        random file and with gzip and Base64 on the mixed one.
 # Library figures are measured inside its process (op: the operation alone, no
-# Wine start; wall: the whole Wine process). Each figure is the median of
+# Wine start; wall: the whole Wine process, for the exports the host's whole
+# run: start, login, the four calls). Each figure is the median of
 # TVL_BENCH_REPS runs (default 3); outputs are removed before each run. Peak
-# memory: the library's PeakWorkingSetSize, the others' maximum RSS.
+# memory: the library's PeakWorkingSetSize (for the exports, of the host's
+# process over its four calls), the others' maximum RSS.
 #   bench/sign_bench.sh [MiB ...]      (default: 1 100 1024)
 # SIGN_BENCH_CLI measures the sessioncli.exe of another build.
 set -euo pipefail
@@ -21,7 +28,7 @@ bash scripts/setup.sh
 export TVL_BUILD=${TVL_BUILD:-$TVL_ROOT/build}
 export TVL_WINEPREFIX=${TVL_WINEPREFIX:-$TVL_BUILD/bench-prefix}
 . scripts/bench-env.sh
-tvl_build_targets certinstall sessioncli tvlkeepalive >/dev/null
+tvl_build_targets certinstall sessioncli tarvosel tvlhost tvlkeepalive >/dev/null
 reps=${TVL_BENCH_REPS:-3}
 work=$(mktemp -d "$TVL_BUILD/signbench.XXXXXX")
 cleanup() { rm -rf "$work"; tvl_env_stop; }
@@ -32,6 +39,11 @@ winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 run() { "$TVL_ROOT/scripts/wine-run.sh" "$@" </dev/null 2>&1 | tr -d '\r'; }
 run "$TVL_BUILD/bin/certinstall.exe" install "$(winpath "$pki/install.manifest")" >/dev/null
 cli=${SIGN_BENCH_CLI:-$TVL_BUILD/bin/sessioncli.exe}
+# The host as a deployment has it: the DLL and tarvosel.ini beside it.
+host=$work/host
+mkdir -p "$host"
+cp "$TVL_BUILD/bin/tvlhost.exe" "$TVL_BUILD/bin/tarvosel.dll" "$host/"
+printf '[Configuracion tarvosel]\r\nLog=0\r\nIntpreepro=0\r\n' > "$host/tarvosel.ini"
 signer=(-signer "$pki/certs/dni-sign.pem" -inkey "$pki/keys/dni-sign.key.pem")
 
 # "ms peak-KiB" of a native command (its output files removed first by the caller).
@@ -51,6 +63,27 @@ lib() {
   grep -q 'op-ms=' <<<"$out" || { echo "library failed: $out" >&2; exit 1; }
   printf '%s %d %s\n' "$(sed -n 's/.*op-ms=\([0-9]*\).*/\1/p' <<<"$out")" \
     $(( (t1 - t0) / 1000000 )) "$(sed -n 's/.*peak-kb=\([0-9]*\).*/\1/p' <<<"$out")"
+}
+# "sign-ms check-ms psign-ms pcheck-ms wall-ms peak-KiB" of one host run through
+# the exports: the plain pair on $f, the gzip+Base64 pair on $m.
+exports() {
+  local t0 t1 out
+  rm -f "$f.dll.p7" "$f.dll.out" "$m.dll.b64" "$m.dll.out"
+  t0=$(date +%s%N)
+  out=$(cd "$host" && run "$host/tvlhost.exe" --times --unattended "DIAZ MORA CARLOS" init \
+    temp "$(winpath "$host")" login \
+    sign "$(winpath "$f")" "$(winpath "$f.dll.p7")" \
+    check "$(winpath "$f.dll.p7")" "$(winpath "$f.dll.out")" \
+    sign "$(winpath "$m")" "$(winpath "$m.dll.b64")" --base64 --gzip \
+    check "$(winpath "$m.dll.b64")" "$(winpath "$m.dll.out")" --base64 --gzip logout fin || true)
+  t1=$(date +%s%N)
+  if [ "$(grep -c '^FirmarFichero -> 0 \|^ComprobarFirmaFichero -> 0 ' <<<"$out")" != 4 ] ||
+    ! cmp -s "$f" "$f.dll.out" || ! cmp -s "$m" "$m.dll.out"; then
+    echo "exports failed: $out" >&2
+    exit 1
+  fi
+  printf '%s %d %s\n' "$(sed -n 's/^  op-ms=\([0-9]*\).*/\1/p' <<<"$out" | tr '\n' ' ')" \
+    $(( (t1 - t0) / 1000000 )) "$(sed -n 's/^peak-kb=\([0-9]*\).*/\1/p' <<<"$out")"
 }
 # Median of each column over the runs of a command given as a function name.
 median() {
@@ -130,18 +163,27 @@ for mib in "${@:-1 100 1024}"; do
     row "" check "$lo" "$lw" "$lp" cp "$cms" "$cmp_"
     row "" "" "$lo" "$lw" "$lp" "openssl cms" "$oms" "$omp"
     rm -f "$f".*
+    read -r scms scmp < <(median cp_run "$f")
 
     read -r lo lw lp < <(median lib_psign)
-    read -r pms pmp < <(median sh_psign)
-    row "" "pipeline sign" "$lo" "$lw" "$lp" "shell pipeline" "$pms" "$pmp"
+    read -r psms psmp < <(median sh_psign)
+    row "" "pipeline sign" "$lo" "$lw" "$lp" "shell pipeline" "$psms" "$psmp"
     read -r lo lw lp < <(median lib_pcheck)
     cmp -s "$m" "$m.lib.out" || { echo "pipeline content differs" >&2; exit 1; }
     read -r pms pmp < <(median sh_pcheck)
     cmp -s "$m" "$m.sh.out" || { echo "shell pipeline content differs" >&2; exit 1; }
     row "" "pipeline check" "$lo" "$lw" "$lp" "shell pipeline" "$pms" "$pmp"
-    rm -f "$f" "$m" "$m".*
+    read -r ps pc es ec ew ep < <(median exports)
+    row "" "FirmarFichero" "$es" "$ew" "$ep" "cp" "$scms" "$scmp"
+    row "" "Comprobar..." "$ec" "$ew" "$ep" "cp" "$scms" "$scmp"
+    row "" "Firmar gz+b64" "$ps" "$ew" "$ep" "shell pipeline" "$psms" "$psmp"
+    row "" "Comprobar gz+b64" "$pc" "$ew" "$ep" "shell pipeline" "$pms" "$pmp"
+    rm -f "$f" "$f".* "$m" "$m".*
   done
 done
 echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "op/it: the library's in-process time over the other's; sign and check on random data,"
 echo "the pipelines (gzip inside, Base64 outside) on mixed data (a quarter noise, the rest text)."
+echo "sign/check/pipeline: the application object in sessioncli.exe; FirmarFichero/Comprobar...:"
+echo "the exports of tarvosel.dll called by tvlhost.exe after an unattended login (wall and MiB:"
+echo "the host's whole run); their cp is that of the random file, as for sign."
