@@ -173,7 +173,7 @@ for mib in "${@:-1 100 1024}"; do
     read -r pms pmp < <(median sh_pcheck)
     cmp -s "$m" "$m.sh.out" || { echo "shell pipeline content differs" >&2; exit 1; }
     row "" "pipeline check" "$lo" "$lw" "$lp" "shell pipeline" "$pms" "$pmp"
-    read -r ps pc es ec ew ep < <(median exports)
+    read -r es ec ps pc ew ep < <(median exports)
     row "" "FirmarFichero" "$es" "$ew" "$ep" "cp" "$scms" "$scmp"
     row "" "Comprobar..." "$ec" "$ew" "$ep" "cp" "$scms" "$scmp"
     row "" "Firmar gz+b64" "$ps" "$ew" "$ep" "shell pipeline" "$psms" "$psmp"
