@@ -10,6 +10,7 @@
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
 #include "app/CHiddenStrings.h"
+#include "app/CTarvoselWnd.h"
 #include "app/Messages.h"
 #include "cert/CSession.h"
 #include "cert/pkcs7/CPkcs7Reader.h"
@@ -42,6 +43,7 @@ struct CTarvoselApp::InterfaceThread {
     int nFlags = 0;
     CLibraryThread thread;
     HANDLE hQueueReady = nullptr;  // set once the thread has a message queue
+    volatile bool bStop = false;   // the stop message was seen
 
     ~InterfaceThread()
     {
@@ -192,13 +194,22 @@ void CTarvoselApp::StopInterfaceThread()
     // The wait is bounded whatever the thread does: it never holds a lock of
     // ours for longer than copying the session pointer.
     if (!thread.Wait(kStopWaitMs)) {
-        // Never kill it inside that copy: the next export would wait for ever.
-        CCriticalSection::CGuard guard(m_csSession);
-        thread.Terminate();
+        {
+            // Never kill it inside that copy: the next export would wait for ever.
+            CCriticalSection::CGuard guard(m_csSession);
+            thread.Terminate();
+        }
+        s_pModalFilterThread = nullptr;
+        // Its window went with it; its entry in the notification area would not.
+        if (m_hWndTray != nullptr)
+            CTarvoselWnd::RemoveEntry(m_hWndTray);
     }
     m_pUIThread.reset();
     m_hWndTray = nullptr;
+    CTarvoselWnd::UnregisterWindowClass();
 }
+
+CTarvoselApp::InterfaceThread* CTarvoselApp::s_pModalFilterThread = nullptr;
 
 DWORD CTarvoselApp::InterfaceThreadProc(void* pParam)
 {
@@ -211,27 +222,63 @@ void CTarvoselApp::RunInterfaceThread(InterfaceThread* pThread, int nFlags)
 {
     MSG msg;
     PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    // The window exists before Initialize returns, so that a login right after
+    // it finds the window to refresh.
+    std::unique_ptr<CTarvoselWnd> pTray;
+    if (nFlags & 1) {
+        pTray.reset(new CTarvoselWnd);
+        if (pTray->Create())
+            m_hWndTray = pTray->m_hWnd;
+    }
+    // The dialogs of this thread run loops of their own (message boxes, the
+    // properties and file dialogs), which drop messages posted to no window:
+    // the stop and card events are taken out of those loops here.
+    HHOOK hFilter = nullptr;
+    if (pTray) {
+        s_pModalFilterThread = pThread;
+        hFilter = SetWindowsHookExA(WH_MSGFILTER, ModalFilterProc, nullptr, GetCurrentThreadId());
+    }
     SetEvent(pThread->hQueueReady);
 
-    // The notification-area window is created here when nFlags asks for it.
-    (void)nFlags;
-
-    bool bStop = false;
-    while (!bStop) {
+    while (!pThread->bStop) {
         WaitMessage();
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.hwnd == nullptr && msg.message == WM_STOP_INTERFACE) {
-                if (m_hWndTray != nullptr)
-                    SendMessageA(m_hWndTray, WM_CLOSE, 0, 0);
-                bStop = true;
-            } else if (msg.hwnd == nullptr && msg.message == WM_CARD_EVENT) {
-                OnCardEvent(msg.wParam, msg.lParam);
-            } else {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
+            if (msg.hwnd == nullptr && HandleThreadMessage(pThread, msg))
+                continue;
+            if (pTray && pTray->PreTranslateMessage(&msg))
+                continue;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
         }
     }
+    if (hFilter != nullptr)
+        UnhookWindowsHookEx(hFilter);
+    s_pModalFilterThread = nullptr;
+}
+
+bool CTarvoselApp::HandleThreadMessage(InterfaceThread* pThread, const MSG& msg)
+{
+    if (msg.message == WM_STOP_INTERFACE) {
+        if (m_hWndTray != nullptr && IsWindow(m_hWndTray))
+            SendMessageA(m_hWndTray, WM_CLOSE, 0, 0);
+        pThread->bStop = true;
+        return true;
+    }
+    if (msg.message == WM_CARD_EVENT) {
+        OnCardEvent(msg.wParam, msg.lParam);
+        return true;
+    }
+    return false;
+}
+
+LRESULT CALLBACK CTarvoselApp::ModalFilterProc(int nCode, WPARAM wParam, LPARAM lParam)
+{
+    MSG* pMsg = reinterpret_cast<MSG*>(lParam);
+    InterfaceThread* pThread = s_pModalFilterThread;
+    if (nCode >= 0 && pMsg != nullptr && pMsg->hwnd == nullptr && pThread != nullptr &&
+        pThread->pApp->HandleThreadMessage(pThread, *pMsg))
+        return TRUE;
+    return CallNextHookEx(nullptr, nCode, wParam, lParam);
 }
 
 void CTarvoselApp::OnCardEvent(WPARAM wParam, LPARAM lParam)

@@ -56,10 +56,36 @@ public:
                                     const std::vector<std::string>& lstProfiles);
     // The current session, lent (null when there is none). The pointer lock is
     // held only to copy it: nothing waits for whoever uses the session. Any
-    // thread may read the state and the data and invalidate through it; the
-    // other operations belong to the host's operations, which run one at a
-    // time under the operation lock (COperation).
+    // thread may read the state and the data, copy the certificates and
+    // invalidate through it; the other operations belong to the host's
+    // operations, which run one at a time under the operation lock
+    // (COperation), or to a COperationAttempt that got it.
     CSessionRef LendSession();
+
+    // The operation lock for what the person at the keyboard asks of the
+    // session through the library's own windows (export, import and delete in
+    // the session information dialog): taken only when no host operation holds
+    // it, never waited for, so that the interface thread keeps answering
+    // during a long signing. Held() tells whether it was taken.
+    class COperationAttempt {
+    public:
+        explicit COperationAttempt(CTarvoselApp& app)
+            : m_cs(app.m_csOperation), m_bHeld(app.m_csOperation.TryLock())
+        {
+        }
+        ~COperationAttempt()
+        {
+            if (m_bHeld)
+                m_cs.Unlock();
+        }
+        bool Held() const { return m_bHeld; }
+
+    private:
+        COperationAttempt(const COperationAttempt&) = delete;
+        COperationAttempt& operator=(const COperationAttempt&) = delete;
+        CCriticalSection& m_cs;
+        bool m_bHeld;
+    };
 
     // Pipelines.
     void SignFile(std::string strSource, std::string strDestination, std::string strAlgorithm,
@@ -100,7 +126,7 @@ private:
     // Held by the host's operations on the session (open, close, reopen,
     // signing, export, SSL) for their whole length, so that two host threads
     // never use or close the session at the same time. The interface thread
-    // never takes it.
+    // never waits for it (COperationAttempt).
     class COperation {
     public:
         explicit COperation(CTarvoselApp& app) : m_guard(app.m_csOperation) {}
@@ -119,6 +145,11 @@ private:
                             const std::function<void()>& fnSigned);
     static DWORD InterfaceThreadProc(void* pParam);
     void RunInterfaceThread(InterfaceThread* pThread, int nFlags);
+    // The stop and the card events; false for any other message.
+    bool HandleThreadMessage(InterfaceThread* pThread, const MSG& msg);
+    static LRESULT CALLBACK ModalFilterProc(int nCode, WPARAM wParam, LPARAM lParam);
+    // The interface thread whose dialogs' loops the filter watches.
+    static InterfaceThread* s_pModalFilterThread;
     void OnCardEvent(WPARAM wParam, LPARAM lParam);
     void StartSmartCards();
     void StopInterfaceThread();
@@ -130,7 +161,7 @@ private:
     int m_nEnvironment = 0;
     std::string m_strIniFile;
     std::string m_strVersion;
-    HWND m_hWndTray = nullptr;
+    volatile HWND m_hWndTray = nullptr;
     volatile HWND m_hWndCardDialog = nullptr;
     // The current session; m_csSession guards the pointer only (LendSession).
     CSessionRef m_pSession;

@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+#include "cert/CCertificateCopy.h"
 #include "cert/CertTypes.h"
 
 class CByteSink;
@@ -17,8 +18,19 @@ public:
     virtual void Reopen() = 0;
     virtual void GetSessionData(CS_SESSIONINFO* pInfo) = 0;
     virtual int GetState() = 0;
-    // Empties the list and appends the session's own certificates (lent).
+    // Empties the list and appends the session's own certificates (lent: valid
+    // until the session closes or reopens).
     virtual void GetCertificates(CCertificateArray& lstCertificates) = 0;
+    // Appends copies of the session's own certificates, which the caller
+    // deletes. Unlike GetCertificates it may be called from any thread while
+    // the host's operations run: a back-end whose certificates change under
+    // its operations copies them under the lock that guards them.
+    virtual void CopyCertificates(CCertificateArray& lstCopies)
+    {
+        CCertificateArray lstOwn;
+        GetCertificates(lstOwn);
+        CCertificateCopy::CopyList(lstOwn, lstCopies);
+    }
     virtual void SignFile(std::string strIn, std::string strOut, std::string strAlgorithm) = 0;
     virtual void SignFileC2(std::string strIn, std::string strOut, std::string strAlgorithm) = 0;
     virtual void SignFileC2BANER(std::string strIn, std::string strOut,

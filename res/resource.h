@@ -36,6 +36,30 @@
 #define IDC_EPF_PROFILE 1008
 #define IDC_EPF_OFFLINE 1009
 
+// Notification-area icons: no session, with a session, the window class; the
+// VGA copies for systems older than XP.
+#define IDI_TRAY_NO_SESSION 129
+#define IDI_TRAY_SESSION 130
+#define IDI_TRAY_WINDOW 131
+#define IDI_TRAY_NO_SESSION_VGA 161
+#define IDI_TRAY_WINDOW_VGA 162
+#define IDI_TRAY_SESSION_VGA 163
+
+// Session information dialog.
+#define IDD_SESSION_INFO 136
+#define IDC_INFO_USER 1021
+#define IDC_INFO_USER_LIST 1031
+#define IDC_INFO_EXPORT_PUBLIC 1024
+#define IDC_INFO_EXPORT_ALL 1027
+#define IDC_INFO_EXPORT_ENCRYPTION 1026
+#define IDC_INFO_EXPORT_SIGNING 1025
+#define IDC_INFO_VIEW_USER 1035
+#define IDC_INFO_EXPORT 1003
+#define IDC_INFO_BOOK_LIST 1030
+#define IDC_INFO_VIEW_BOOK 1036
+#define IDC_INFO_DELETE 1006
+#define IDC_INFO_IMPORT 1005
+
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif

@@ -67,7 +67,7 @@ void CCertificateList::Refill()
             pGroup->lstCertificates.push_back(pCertificate);
         } else {
             int nUsage = pCertificate->GetSignatureUsage();
-            if (nUsage != (KU_DIGITAL_SIGNATURE | KU_NON_REPUDIATION) &&
+            if (!m_bEveryCertificate && nUsage != (KU_DIGITAL_SIGNATURE | KU_NON_REPUDIATION) &&
                 nUsage != KU_DIGITAL_SIGNATURE)
                 continue;
             CERTGROUP_INFO* pGroup = new CERTGROUP_INFO;

@@ -29,6 +29,10 @@ public:
     ~CCertificateList() override;
 
     CCertificateArray* m_pCertificates = nullptr;
+    // Every certificate gets a row, whatever its usages (the session
+    // information dialog's lists); otherwise a certificate that is not on a
+    // card needs a signature usage, as a login certificate does.
+    bool m_bEveryCertificate = false;
 
     void InitColumns();
     void Refill();

@@ -11,6 +11,7 @@
 #include "api/ResultCodes.h"
 #include "app/CHiddenStrings.h"
 #include "app/CTarvoselApp.h"
+#include "cert/CCertificateCopy.h"
 #include "cert/entrust/CEntrustCertificate.h"
 #include "cert/entrust/CPAB.h"
 #include "cert/entrust/EntrustCode.h"
@@ -70,14 +71,28 @@ CEntrustSession::~CEntrustSession()
 
 void CEntrustSession::DeleteMembers()
 {
-    delete m_pSigningCert;
-    delete m_pEncryptionCert;
+    CEntrustCertificate *pSigning, *pEncryption;
+    {
+        CCriticalSection::CGuard guard(m_csData);
+        pSigning = m_pSigningCert;
+        pEncryption = m_pEncryptionCert;
+        m_pSigningCert = nullptr;
+        m_pEncryptionCert = nullptr;
+    }
+    delete pSigning;
+    delete pEncryption;
     delete m_pAddressBook;
     delete m_pEntFile;
-    m_pSigningCert = nullptr;
-    m_pEncryptionCert = nullptr;
     m_pAddressBook = nullptr;
     m_pEntFile = nullptr;
+}
+
+void CEntrustSession::SetProfileText(std::string& strField, const std::string& strValue)
+{
+    if (strField == strValue)
+        return;
+    CCriticalSection::CGuard guard(m_csData);
+    strField = strValue;
 }
 
 std::string CEntrustSession::PolicyCertificatePath(const std::string& strProfilePath)
@@ -135,9 +150,9 @@ int CEntrustSession::Open(void* pLoginRequest)
     if (pRequest == nullptr || pRequest->pLogin == nullptr)
         throw new CTarvoselException(EXC_OWN, ERR_EPF_OPEN, kLoginContext);
     const CS_EPFLOGIN& login = *pRequest->pLogin;
-    m_Profile.strIniFile = login.strIniFile;
-    m_Profile.strDirectoryProtocol = login.strDirectoryProtocol;
-    m_Profile.strServer = login.strServer;
+    SetProfileText(m_Profile.strIniFile, login.strIniFile);
+    SetProfileText(m_Profile.strDirectoryProtocol, login.strDirectoryProtocol);
+    SetProfileText(m_Profile.strServer, login.strServer);
 
     int nResult = 0;
     try {
@@ -146,9 +161,14 @@ int CEntrustSession::Open(void* pLoginRequest)
 
         EntCertificate signing(m_pEntFile), encryption(m_pEntFile), issuer(m_pEntFile);
         m_pEntFile->GetUserVerificationCertificate(signing);
-        m_pSigningCert = MakeCertificate(m_pEntFile, signing);
+        std::unique_ptr<CEntrustCertificate> pSigning(MakeCertificate(m_pEntFile, signing));
         m_pEntFile->GetUserEncryptionCertificate(encryption);
-        m_pEncryptionCert = MakeCertificate(m_pEntFile, encryption);
+        std::unique_ptr<CEntrustCertificate> pEncryption(MakeCertificate(m_pEntFile, encryption));
+        {
+            CCriticalSection::CGuard guard(m_csData);
+            m_pSigningCert = pSigning.release();
+            m_pEncryptionCert = pEncryption.release();
+        }
         m_pEntFile->GetIssuerVerificationCertificate(issuer);
         std::unique_ptr<CEntrustCertificate> pIssuer(MakeCertificate(m_pEntFile, issuer));
 
@@ -185,7 +205,7 @@ int CEntrustSession::Open(void* pLoginRequest)
             nResult = WARN_ENCRYPTION_CERT_RENEWAL;
         }
         LogInfo(m_Profile.bOnline ? "Login online OK." : "Login offline OK.");
-        m_Profile.strProfilePath = m_pEntFile->GetProfilePath().str();
+        SetProfileText(m_Profile.strProfilePath, m_pEntFile->GetProfilePath().str());
 
         short nDays = 0;
         short nCode = m_pEntFile->GetPolicyCertificateInformation(POLICY_INFO_DAYS_LEFT, nDays);
@@ -242,6 +262,7 @@ void CEntrustSession::GetSessionData(CS_SESSIONINFO* pInfo)
 {
     if (pInfo == nullptr)
         return;
+    CCriticalSection::CGuard guard(m_csData);
     pInfo->nType = SESSION_KIND_ENTRUST;
     pInfo->pDetails = &m_Profile;
     if (m_pEncryptionCert != nullptr) {
@@ -253,11 +274,20 @@ void CEntrustSession::GetSessionData(CS_SESSIONINFO* pInfo)
 
 void CEntrustSession::GetCertificates(CCertificateArray& lstCertificates)
 {
+    CCriticalSection::CGuard guard(m_csData);
     lstCertificates.clear();
     if (m_pEncryptionCert != nullptr)
         lstCertificates.push_back(m_pEncryptionCert);
     if (m_pSigningCert != nullptr)
         lstCertificates.push_back(m_pSigningCert);
+}
+
+void CEntrustSession::CopyCertificates(CCertificateArray& lstCopies)
+{
+    CCriticalSection::CGuard guard(m_csData);
+    CCertificateArray lstOwn;
+    GetCertificates(lstOwn);
+    CCertificateCopy::CopyList(lstOwn, lstCopies);
 }
 
 CPAB* CEntrustSession::CreateAddressBook()

@@ -6,6 +6,7 @@
 #include "cert/CSession.h"
 #include "cert/entrust/EntrustLogin.h"
 #include "cert/entrust/EntrustRecords.h"
+#include "platform/framework/CCriticalSection.h"
 
 class CEntrustCertificate;
 class CHTTPSDlg;
@@ -13,6 +14,9 @@ class CPAB;
 class EntFile;
 
 // A user logged in with a profile file of the profile toolkit and its password.
+// The host's operations run one at a time; GetState, GetSessionData,
+// CopyCertificates and Invalidate may come from another thread meanwhile (the
+// interface thread) and never wait for an operation to end.
 class CEntrustSession : public CSession {
 public:
     CEntrustSession();
@@ -25,6 +29,7 @@ public:
     void GetSessionData(CS_SESSIONINFO* pInfo) override;
     int GetState() override { return m_nState; }
     void GetCertificates(CCertificateArray& lstCertificates) override;
+    void CopyCertificates(CCertificateArray& lstCopies) override;
     void SignFile(std::string strIn, std::string strOut, std::string strAlgorithm) override;
     void SignFileC2(std::string strIn, std::string strOut, std::string strAlgorithm) override {}
     void SignFileC2BANER(std::string strIn, std::string strOut, std::string strAlgorithm) override
@@ -54,9 +59,14 @@ private:
 
     void Login(const CS_EPFLOGIN& login);
     void DeleteMembers();
+    void SetProfileText(std::string& strField, const std::string& strValue);
     CPAB* CreateAddressBook();
     std::string Password() const;
 
+    // Guards the user certificates against GetSessionData and CopyCertificates
+    // while they are made or deleted, and the profile block's texts while
+    // they change (only when their values change: a reopening leaves them).
+    CCriticalSection m_csData;
     CPAB* m_pAddressBook;
     CEntrustCertificate* m_pSigningCert;
     CEntrustCertificate* m_pEncryptionCert;

@@ -271,6 +271,13 @@ void CWincryptSession::GetCertificates(CCertificateArray& lstCertificates)
     lstCertificates.assign(m_lstCertificates.begin(), m_lstCertificates.end());
 }
 
+void CWincryptSession::CopyCertificates(CCertificateArray& lstCopies)
+{
+    CCriticalSection::CGuard guard(m_csData);
+    CCertificateArray lstOwn(m_lstCertificates.begin(), m_lstCertificates.end());
+    CCertificateCopy::CopyList(lstOwn, lstCopies);
+}
+
 void CWincryptSession::ExportCertificates(std::string& strPath, int nSelection,
                                           std::string& strPassword)
 {

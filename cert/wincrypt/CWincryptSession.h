@@ -16,8 +16,8 @@ class CHTTPSDlg;
 class CWincryptCertificate;
 
 // A user logged in with certificates of the Windows store or a smart card.
-// The host's operations run one at a time; GetState, GetSessionData and
-// Invalidate may come from another thread meanwhile (the interface thread on
+// The host's operations run one at a time; GetState, GetSessionData,
+// CopyCertificates and Invalidate may come from another thread meanwhile (the interface thread on
 // a card removal) and never wait for an operation to end.
 class CWincryptSession : public CSession {
 public:
@@ -31,6 +31,7 @@ public:
     void GetSessionData(CS_SESSIONINFO* pInfo) override;
     int GetState() override { return m_nState; }
     void GetCertificates(CCertificateArray& lstCertificates) override;
+    void CopyCertificates(CCertificateArray& lstCopies) override;
     void SignFile(std::string strIn, std::string strOut, std::string strAlgorithm) override;
     void SignFileC2(std::string strIn, std::string strOut, std::string strAlgorithm) override;
     void SignFileC2BANER(std::string strIn, std::string strOut, std::string strAlgorithm) override;

@@ -14,6 +14,13 @@ std::string Upper(std::string strText)
     return strText;
 }
 
+// Distinguished names match whatever the letter case, as in a directory: a
+// certificate's facts give the subject in upper case.
+bool SameUniqueName(const std::string& strA, const std::string& strB)
+{
+    return Upper(strA) == Upper(strB);
+}
+
 bool CommonNameContains(const EntrustName& entry, const std::string& strUpperPart)
 {
     for (const EntrustName::CAttribute& a : entry.Attributes()) {
@@ -86,7 +93,7 @@ short EntFile::ImportCertificate(const char* pszPath, EntrustName& name)
         return nCode;
     bool bReplaced = false;
     for (EntrustName& e : entries) {
-        if (e.UniqueName() == entry.UniqueName()) {
+        if (SameUniqueName(e.UniqueName(), entry.UniqueName())) {
             e = entry;
             bReplaced = true;
         }
@@ -111,7 +118,7 @@ short EntFile::DeleteAddressFromPAB(const char* pszUniqueName)
     size_t nBefore = entries.size();
     std::string strName = pszUniqueName != nullptr ? pszUniqueName : "";
     for (size_t i = entries.size(); i-- > 0;) {
-        if (entries[i].UniqueName() == strName)
+        if (SameUniqueName(entries[i].UniqueName(), strName))
             entries.erase(entries.begin() + i);
     }
     if (entries.size() == nBefore)

@@ -10,6 +10,8 @@ public:
     ~CCriticalSection() { DeleteCriticalSection(&m_cs); }
     void Lock() { EnterCriticalSection(&m_cs); }
     void Unlock() { LeaveCriticalSection(&m_cs); }
+    // Takes the lock only when nobody else holds it; true when taken.
+    bool TryLock() { return TryEnterCriticalSection(&m_cs) != FALSE; }
 
     // Holds the lock for its scope.
     class CGuard {

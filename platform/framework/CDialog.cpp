@@ -44,6 +44,29 @@ void DDX_CBIndex(CDataExchange* pDX, int nID, int& nIndex)
         ::SendMessageA(hCtrl, CB_SETCURSEL, static_cast<WPARAM>(nIndex), 0);
 }
 
+void DDX_Radio(CDataExchange* pDX, int nID, int& nIndex)
+{
+    HWND hCtrl = ::GetDlgItem(pDX->m_hDlg, nID);
+    if (hCtrl == nullptr)
+        return;
+    if (pDX->m_bSaveAndValidate)
+        nIndex = -1;
+    int i = 0;
+    for (HWND h = hCtrl; h != nullptr; h = ::GetWindow(h, GW_HWNDNEXT)) {
+        if (h != hCtrl && (::GetWindowLongA(h, GWL_STYLE) & WS_GROUP))
+            break;
+        if (!(::SendMessageA(h, WM_GETDLGCODE, 0, 0) & DLGC_RADIOBUTTON))
+            continue;
+        if (pDX->m_bSaveAndValidate) {
+            if (::SendMessageA(h, BM_GETCHECK, 0, 0) == BST_CHECKED)
+                nIndex = i;
+        } else {
+            ::SendMessageA(h, BM_SETCHECK, i == nIndex ? BST_CHECKED : BST_UNCHECKED, 0);
+        }
+        ++i;
+    }
+}
+
 CDialog::CDialog(UINT nIDTemplate) : m_nIDTemplate(nIDTemplate) {}
 
 CDialog::~CDialog()

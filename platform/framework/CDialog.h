@@ -25,6 +25,9 @@ void DDX_Text(CDataExchange* pDX, int nID, std::string& strValue);
 void DDX_Check(CDataExchange* pDX, int nID, int& nValue);
 // A combo box's selected index, -1 for none.
 void DDX_CBIndex(CDataExchange* pDX, int nID, int& nIndex);
+// The checked button of the radio group that starts with control nID, counted
+// in tab order; -1 for none.
+void DDX_Radio(CDataExchange* pDX, int nID, int& nIndex);
 
 // A dialog made from a template of the module's resources, modal or modeless.
 //

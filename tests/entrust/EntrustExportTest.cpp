@@ -16,31 +16,6 @@
 #include "platform/pkcs12/CPkcs12Reader.h"
 
 namespace {
-// The certificates of a PKCS#12 file, each with whether its key is there too.
-std::vector<std::pair<std::vector<uint8_t>, bool>> Pkcs12Entries(const std::string& strPath,
-                                                                 const std::string& strPassword,
-                                                                 bool* pbRead = nullptr)
-{
-    std::vector<BYTE> data = tvltest::ReadBytes(strPath);
-    CCryptoPrimitives crypto;
-    CPkcs12Reader reader(crypto);
-    std::vector<CPkcs12Bag> bags;
-    std::wstring strWide(strPassword.begin(), strPassword.end());
-    bool bRead = reader.Read(data.data(), data.size(), strWide, bags) == EPkcs12Error::Ok;
-    if (pbRead != nullptr)
-        *pbRead = bRead;
-    std::vector<std::pair<std::vector<uint8_t>, bool>> entries;
-    for (const CPkcs12Bag& b : bags) {
-        if (b.eType != CPkcs12Bag::BAG_CERTIFICATE)
-            continue;
-        bool bKey = false;
-        for (const CPkcs12Bag& k : bags)
-            bKey = bKey || (k.eType == CPkcs12Bag::BAG_KEY && k.localKeyId == b.localKeyId);
-        entries.push_back(std::make_pair(b.data, bKey));
-    }
-    return entries;
-}
-
 std::vector<uint8_t> Der(const char* pszName)
 {
     std::vector<BYTE> bytes = epftest::FixtureBytes(pszName);
@@ -210,7 +185,7 @@ TEST_F(EntrustSessionTest, ExportSelections)
         else
             EXPECT_TRUE(IsPasswordShape(strPassword)) << strPassword;
         bool bRead = false;
-        auto entries = Pkcs12Entries(strOut, strPassword, &bRead);
+        auto entries = epftest::Pkcs12Entries(strOut, strPassword, &bRead);
         ASSERT_TRUE(bRead);
         ASSERT_EQ(entries.size(), c.certs.size());
         for (size_t i = 0; i < entries.size(); ++i) {
@@ -234,7 +209,7 @@ TEST_F(EntrustSessionTest, ApplicationExportGivesAPfxAndItsPassword)
     ASSERT_EQ(tvltest::ResultOf([&] { GetTarvoselApp().ExportCertificate("", strPath, strPassword); }), 0);
     EXPECT_TRUE(strPath.size() > 4 && strPath.compare(strPath.size() - 4, 4, ".pfx") == 0) << strPath;
     EXPECT_TRUE(IsPasswordShape(strPassword));
-    auto entries = Pkcs12Entries(strPath, strPassword);
+    auto entries = epftest::Pkcs12Entries(strPath, strPassword);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].first, Der("user-sign.der"));
     // A policy certificate given with the call replaces the profile's first.
@@ -333,6 +308,15 @@ TEST_F(EntrustSessionTest, AddressBookStore)
     r = tvltest::Capture([&] { pStore->DeleteCertificate("CN=nadie"); });
     EXPECT_EQ(r.strContext, "CPAB::DeleteCertificate");
     ASSERT_EQ(tvltest::ResultOf([&] { pStore->DeleteCertificate(strLuis); }), 0);
+    // A listed certificate names its entry by its subject, in upper case.
+    pStore->GetCertificates(list);
+    ASSERT_EQ(list.size(), 4u);
+    std::string strAna = list[0]->GetSubject();
+    for (CCertificate* p : list)
+        delete p;
+    EXPECT_EQ(strAna, "CN=NOMBRE PEREZ GOMEZ ANA - NIF 11111111H, OU=PERSONAL, O=ORMAVIA, C=ES");
+    ASSERT_EQ(tvltest::ResultOf([&] { pStore->DeleteCertificate(strAna); }), 0);
+    EXPECT_EQ(pStore->CheckCertificate("NOMBRE PEREZ GOMEZ ANA - NIF 11111111H"), 0);
 
     // Without an address book nothing is searched and nothing is found.
     DeleteFileA((m_strDir + "user.pab").c_str());

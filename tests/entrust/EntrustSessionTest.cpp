@@ -7,6 +7,7 @@
 #include "platform/entrust/EntDirectory.h"
 #include "platform/entrust/EntFile.h"
 #include "tests/entrust/DirectoryServer.h"
+#include "tests/support/TestThreads.h"
 
 namespace {
 bool EndsWith(const std::string& str, const std::string& strEnd)
@@ -273,4 +274,55 @@ TEST_F(EntrustSessionTest, ChangePolicyCertificate)
     pSession = OpenOk(m_strDir + "plain");
     ASSERT_EQ(tvltest::ResultOf([&] { pSession->ChangePolicyCertificate(epftest::Fixture("user.pch")); }), 0);
     EXPECT_TRUE(tvltest::Exists(m_strDir + "plain.pch"));
+}
+
+// The interface thread reads the session's data and copies its certificates
+// while the host's thread reopens the session: it sees the user or, between
+// the close and the login, nobody; never a certificate being deleted. The
+// profile block it holds the address of keeps its texts.
+TEST_F(EntrustSessionTest, DataAndCopiesWhileTheSessionReopens)
+{
+    std::string strProfile = Profile("user");
+    std::unique_ptr<CEntrustSession> pSession = OpenOk(strProfile);
+    CS_SESSIONINFO first;
+    pSession->GetSessionData(&first);
+    const CS_EPFPROFILE* pProfile = static_cast<const CS_EPFPROFILE*>(first.pDetails);
+    const char* pszPath = pProfile->strProfilePath.c_str();
+
+    volatile LONG bStop = 0;
+    int nReads = 0, nUser = 0, nBad = 0;
+    {
+        tvltest::TestThread reader([&] {
+            while (!bStop) {
+                CS_SESSIONINFO info;
+                pSession->GetSessionData(&info);
+                CCertificateArray copies;
+                pSession->CopyCertificates(copies);
+                ++nReads;
+                bool bUser = info.strName == "GARCIA LOPEZ JUAN" && info.strNIF == "12345678Z";
+                bool bNobody = info.strName.empty() && info.strNIF.empty();
+                nUser += bUser ? 1 : 0;
+                if (!bUser && !bNobody)
+                    ++nBad;
+                if (!copies.empty() && (copies.size() != 2 ||
+                                        copies[0]->GetOwnerName() != "GARCIA LOPEZ JUAN" ||
+                                        copies[1]->GetOwnerId() != "12345678Z"))
+                    ++nBad;
+                for (CCertificate* p : copies)
+                    delete p;
+            }
+        });
+        ASSERT_TRUE(reader.Started());
+        for (int i = 0; i < 15; ++i) {
+            pSession->Invalidate();
+            EXPECT_EQ(tvltest::ResultOf([&] { pSession->Reopen(); }), 0);
+        }
+        bStop = 1;
+        EXPECT_TRUE(reader.Join(10000));
+    }
+    EXPECT_EQ(nBad, 0);
+    EXPECT_GT(nUser, 0);
+    EXPECT_GT(nReads, 15);
+    EXPECT_EQ(pProfile->strProfilePath.c_str(), pszPath);
+    EXPECT_EQ(_stricmp(pszPath, strProfile.c_str()), 0);
 }

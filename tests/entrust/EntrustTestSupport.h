@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/pkcs12/CCryptoPrimitives.h"
+#include "platform/pkcs12/CPkcs12Reader.h"
 #include "tests/support/TestFiles.h"
 
 namespace epftest {
@@ -92,5 +94,29 @@ struct FileState {
                dwAttributes == o.dwAttributes;
     }
 };
+
+// The certificates of a PKCS#12 file, each with whether its key is there too.
+inline std::vector<std::pair<std::vector<uint8_t>, bool>> Pkcs12Entries(
+    const std::string& strPath, const std::string& strPassword, bool* pbRead = nullptr)
+{
+    std::vector<BYTE> data = tvltest::ReadBytes(strPath);
+    CCryptoPrimitives crypto;
+    CPkcs12Reader reader(crypto);
+    std::vector<CPkcs12Bag> bags;
+    std::wstring strWide(strPassword.begin(), strPassword.end());
+    bool bRead = reader.Read(data.data(), data.size(), strWide, bags) == EPkcs12Error::Ok;
+    if (pbRead != nullptr)
+        *pbRead = bRead;
+    std::vector<std::pair<std::vector<uint8_t>, bool>> entries;
+    for (const CPkcs12Bag& b : bags) {
+        if (b.eType != CPkcs12Bag::BAG_CERTIFICATE)
+            continue;
+        bool bKey = false;
+        for (const CPkcs12Bag& k : bags)
+            bKey = bKey || (k.eType == CPkcs12Bag::BAG_KEY && k.localKeyId == b.localKeyId);
+        entries.push_back(std::make_pair(b.data, bKey));
+    }
+    return entries;
+}
 
 }  // namespace epftest

@@ -48,16 +48,67 @@ def _icon_image(canvas):
 
 def ico(canvases):
     """An ICO file holding one 32-bit image (with AND mask) per canvas."""
-    images = [_icon_image(c) for c in canvases]
+    return _ico_file(canvases, [_icon_image(c) for c in canvases], 0, 32)
+
+
+# The 16 colours of VGA, in the order of the system palette's first entries.
+VGA_COLOURS = ((0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128),
+               (0, 128, 128), (192, 192, 192), (128, 128, 128), (255, 0, 0), (0, 255, 0),
+               (255, 255, 0), (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255))
+
+
+def _nearest_vga(rgb):
+    return min(range(16), key=lambda i: sum((VGA_COLOURS[i][k] - rgb[k]) ** 2 for k in range(3)))
+
+
+def _vga_icon_image(canvas):
+    """A 4-bit image: each opaque pixel the nearest VGA colour; pixels less than
+    half covered are transparent (mask bit set, colour black)."""
+    w, h = canvas.width, canvas.height
+    row_bytes = (w + 1) // 2
+    xor_pad = _row_padding(row_bytes)
+    mask_pad = _row_padding((w + 7) // 8)
+    xor = bytearray()
+    mask = bytearray()
+    for y in range(h - 1, -1, -1):
+        nibbles = []
+        bits = 0
+        row = bytearray()
+        for x in range(w):
+            r, g, b, a = canvas.rgba(x, y)
+            transparent = a < 128
+            nibbles.append(0 if transparent else _nearest_vga((r, g, b)))
+            bits = (bits << 1) | (1 if transparent else 0)
+            if x % 8 == 7:
+                row.append(bits)
+                bits = 0
+        if w % 8:
+            row.append(bits << (8 - w % 8))
+        if len(nibbles) % 2:
+            nibbles.append(0)
+        xor += bytes((nibbles[i] << 4) | nibbles[i + 1] for i in range(0, len(nibbles), 2))
+        xor += b"\0" * xor_pad
+        mask += row + b"\0" * mask_pad
+    palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for (r, g, b) in VGA_COLOURS)
+    info = struct.pack("<IiiHHIIiiII", 40, w, h * 2, 1, 4, 0, len(xor) + len(mask), 0, 0, 16, 0)
+    return info + palette + bytes(xor) + bytes(mask)
+
+
+def _ico_file(canvases, images, colours, bpp):
     out = bytearray(struct.pack("<HHH", 0, 1, len(images)))
     offset = 6 + 16 * len(images)
     for c, image in zip(canvases, images):
-        out += struct.pack("<BBBBHHII", c.width % 256, c.height % 256, 0, 0, 1, 32, len(image),
-                           offset)
+        out += struct.pack("<BBBBHHII", c.width % 256, c.height % 256, colours, 0, 1, bpp,
+                           len(image), offset)
         offset += len(image)
     for image in images:
         out += image
     return bytes(out)
+
+
+def ico_vga(canvases):
+    """An ICO file holding one 16-colour image (with AND mask) per canvas."""
+    return _ico_file(canvases, [_vga_icon_image(c) for c in canvases], 16, 4)
 
 
 def _chunk(fourcc, data):

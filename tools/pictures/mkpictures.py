@@ -14,7 +14,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from formats import avi8, bmp24, ico  # noqa: E402
+from formats import avi8, bmp24, ico, ico_vga  # noqa: E402
 from raster import (Canvas, circle, ellipse, horizontal_gradient, polygon, rect,  # noqa: E402
                     ring, rounded_rect, star, stroke, vertical_gradient)
 
@@ -109,6 +109,64 @@ def draw_certificate_pen(c, s):
     c.paint(stroke(22.5 * s, 38 * s, 25.5 * s, 34 * s, max(0.8, 0.9 * s)), GOLD_DARK)
 
 
+GREEN = (40, 150, 60)
+# Badge colours (top, bottom, edge), chosen so that the 16-colour copies keep
+# a flat card with a dark edge.
+BADGE_GREY = ((218, 218, 220), (196, 196, 200), (110, 112, 118))
+BADGE_BLUE = ((200, 218, 242), (160, 196, 236), (30, 55, 140))
+
+
+def _badge(c, s, colours):
+    """A name badge: a rounded card with a clip slot at the top."""
+    top, bottom, edge = colours
+    c.paint(rounded_rect(5 * s, 6 * s, 43 * s, 44 * s, 5 * s), edge)
+    b = max(1.0, 2.0 * s)
+    c.paint(rounded_rect(5 * s + b, 6 * s + b, 43 * s - b, 44 * s - b, 5 * s - b),
+            vertical_gradient(6 * s, 44 * s, top, bottom))
+    c.paint(rounded_rect(18 * s, 9 * s, 30 * s, 13 * s, 1.5 * s), edge)
+
+
+def _person(c, s, colour):
+    """Head and shoulders, centred on the badge."""
+    c.paint(circle(24 * s, 22 * s, 6.5 * s), colour)
+    c.paint(ellipse(24 * s, 41 * s, 13 * s, 11 * s) & rect(0, 0, 48 * s, 40.5 * s), colour)
+
+
+def draw_tray_no_session(c, s):
+    """Nobody logged in: an empty grey badge, the person only outlined."""
+    _badge(c, s, BADGE_GREY)
+    _person(c, s, (118, 120, 126))
+    inner = (206, 206, 210)
+    c.paint(circle(24 * s, 22 * s, 3.4 * s), inner)
+    c.paint(ellipse(24 * s, 41 * s, 9.6 * s, 7.6 * s) & rect(0, 0, 48 * s, 37.5 * s), inner)
+
+
+def draw_tray_session(c, s):
+    """A user logged in: a blue badge with its holder and a green tick."""
+    _badge(c, s, BADGE_BLUE)
+    _person(c, s, (30, 60, 125))
+    c.paint(circle(36 * s, 36 * s, 11 * s), (255, 255, 255))
+    c.paint(circle(36 * s, 36 * s, 9.5 * s), GREEN)
+    w = max(1.2, 3.2 * s)
+    c.paint(stroke(31 * s, 36.5 * s, 34.5 * s, 40 * s, w), (255, 255, 255))
+    c.paint(stroke(34.5 * s, 40 * s, 41 * s, 32 * s, w), (255, 255, 255))
+
+
+def draw_tray_window(c, s):
+    """The library's own mark: a gold signature seal with a pen across it."""
+    c.paint(star(22 * s, 24 * s, 20 * s, 17 * s, 16), GOLD_DARK)
+    c.paint(circle(22 * s, 24 * s, 15.5 * s), GOLD)
+    c.paint(ring(22 * s, 24 * s, 12 * s, 10 * s), GOLD_DARK)
+    w = max(1.0, 1.6 * s)
+    c.paint(stroke(14 * s, 27 * s, 18 * s, 21 * s, w), INK)
+    c.paint(stroke(18 * s, 21 * s, 22 * s, 28 * s, w), INK)
+    c.paint(stroke(22 * s, 28 * s, 27 * s, 21 * s, w), INK)
+    c.paint(stroke(46 * s, 6 * s, 30 * s, 30 * s, 7 * s), (25, 50, 110))
+    c.paint(stroke(46 * s, 6 * s, 30 * s, 30 * s, 4.6 * s), (55, 100, 190))
+    c.paint(polygon([(27.2 * s, 27.8 * s), (33.2 * s, 32 * s), (24.5 * s, 38.5 * s)]), (200, 205, 215))
+    c.paint(stroke(25.5 * s, 37 * s, 28.5 * s, 33 * s, max(0.8, 0.9 * s)), INK)
+
+
 # ---- bitmaps ---------------------------------------------------------------
 
 def draw_login_banner(c):
@@ -169,13 +227,15 @@ def draw_insert_card_frame(c, frame, frames):
 
 # ---- the list of pictures ------------------------------------------------------
 
-def make_icon(draw):
+def make_icon(draw, writer=ico):
+    """An icon of every size; writer ico_vga gives the 16 colours of VGA with a
+    plain mask, for systems that draw no alpha-blended icons."""
     canvases = []
     for size in ICON_SIZES:
         c = Canvas(size, size)
         draw(c, size / 48.0)
         canvases.append(c)
-    return ico(canvases)
+    return writer(canvases)
 
 
 def make_bitmap(draw, width, height):
@@ -199,6 +259,12 @@ PICTURES = [
     ("identity-card.ico", lambda: make_icon(draw_identity_card)),        # 1022
     ("photo-card.ico", lambda: make_icon(draw_photo_card)),              # 164
     ("certificate-pen.ico", lambda: make_icon(draw_certificate_pen)),    # 144
+    ("tray-no-session.ico", lambda: make_icon(draw_tray_no_session)),    # 129
+    ("tray-session.ico", lambda: make_icon(draw_tray_session)),          # 130
+    ("tray-window.ico", lambda: make_icon(draw_tray_window)),            # 131
+    ("tray-no-session-vga.ico", lambda: make_icon(draw_tray_no_session, ico_vga)),  # 161
+    ("tray-window-vga.ico", lambda: make_icon(draw_tray_window, ico_vga)),          # 162
+    ("tray-session-vga.ico", lambda: make_icon(draw_tray_session, ico_vga)),        # 163
     ("login-banner.bmp", lambda: make_bitmap(draw_login_banner, 450, 64)),      # 1010
     ("login-separator.bmp", lambda: make_bitmap(draw_login_separator, 450, 3)),  # 1016
     ("insert-card.avi", lambda: make_clip(draw_insert_card_frame, 77, 50, 15, 66667)),  # 1014

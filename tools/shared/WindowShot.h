@@ -7,12 +7,9 @@
 
 #include <vector>
 
-// Copies the window's rectangle from the screen; false when it cannot.
-inline bool SaveWindowShot(HWND hWnd, const char* pszPath)
+// Copies a rectangle of the screen; false when it cannot.
+inline bool SaveRectShot(const RECT& rc, const char* pszPath)
 {
-    RECT rc;
-    if (!GetWindowRect(hWnd, &rc))
-        return false;
     int cx = rc.right - rc.left, cy = rc.bottom - rc.top;
     if (cx <= 0 || cy <= 0)
         return false;
@@ -55,4 +52,11 @@ inline bool SaveWindowShot(HWND hWnd, const char* pszPath)
         DeleteDC(hMemory);
     ReleaseDC(nullptr, hScreen);
     return bOk;
+}
+
+// Copies the window's rectangle from the screen; false when it cannot.
+inline bool SaveWindowShot(HWND hWnd, const char* pszPath)
+{
+    RECT rc;
+    return GetWindowRect(hWnd, &rc) && SaveRectShot(rc, pszPath);
 }

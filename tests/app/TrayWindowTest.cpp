@@ -1,0 +1,414 @@
+// The notification-area window on the interface thread, with the notification
+// area that Wine provides: the entry's icon read back from the tray's window,
+// the tip from the library's own record (the shell keeps it to itself), clicks
+// delivered through the tray as the callback message.
+#include <gtest/gtest.h>
+
+#include "api/ResultCodes.h"
+#include "app/CTarvoselWnd.h"
+#include "app/Messages.h"
+#include "cert/entrust/EntrustRecords.h"
+#include "platform/framework/CWinApp.h"
+#include "res/resource.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/app/FakeSession.h"
+#include "tests/support/TestCapture.h"
+#include "tests/support/TestDriver.h"
+#include "tests/support/TestThreads.h"
+#include "tests/support/TrayArea.h"
+
+using tvltest::Gate;
+using tvltest::ResultOf;
+using tvltest::TestThread;
+using tvltest::WaitFor;
+
+namespace {
+const char kNoActiveSession[] = "No hay sesi\xF3n activa";
+const char kNoUserSession[] = "No hay sesi\xF3n de usuario";
+const char kDialogCaption[] = "Informaci\xF3n del usuario";
+// What "at once" means for the interface thread.
+const DWORD kAnswerMs = 1000;
+
+HICON TrayIcon(int nId)
+{
+    return static_cast<HICON>(LoadImageA(CWinApp::GetInstanceHandle(), MAKEINTRESOURCEA(nId),
+                                         IMAGE_ICON, 16, 16, LR_SHARED | LR_VGACOLOR));
+}
+
+// A stand-in session of either kind with a name of the test's choice.
+class NamedSession : public FakeSession {
+public:
+    NamedSession(int nType, const std::string& strName) : FakeSession(-1), m_strName(strName)
+    {
+        m_nType = nType;
+        m_profile.bOnline = 1;
+    }
+    void GetSessionData(CS_SESSIONINFO* pInfo) override
+    {
+        FakeSession::GetSessionData(pInfo);
+        if (pInfo == nullptr)
+            return;
+        pInfo->strName = m_strName;
+        if (m_nType == SESSION_KIND_ENTRUST)
+            pInfo->pDetails = &m_profile;
+    }
+    std::string m_strName;
+    CS_EPFPROFILE m_profile;
+};
+
+class TrayWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { apptest::WriteIni("Log=1\r\n"); }
+    void TearDown() override
+    {
+        ResultOf([] { GetTarvoselApp().Finalize(); });
+        DeleteFileA(apptest::IniPath().c_str());
+    }
+    CTarvoselApp& App() { return GetTarvoselApp(); }
+    DWORD InterfaceThread() { return App().GetInterfaceThreadId(); }
+    void Refresh() { PostMessageA(App().GetTrayWindow(), WM_REFRESH, 0, 0); }
+    // A click on the entry as the shell reports it.
+    void Click(LPARAM lMouse = WM_LBUTTONUP, WPARAM wId = CTarvoselWnd::ICON_ID)
+    {
+        PostMessageA(App().GetTrayWindow(), WM_TRAY_NOTIFY, wId, lMouse);
+    }
+    static std::string Tip() { return CTarvoselWnd::GetEntryRecord().strTip; }
+    static bool WaitForTip(const std::string& strTip, DWORD dwMs = kAnswerMs)
+    {
+        return WaitFor([&] { return Tip() == strTip; }, dwMs);
+    }
+    // The session information dialog of the interface thread, visible or not.
+    HWND InfoDialog()
+    {
+        for (HWND h : tvltest::ThreadWindows(InterfaceThread())) {
+            if (tvltest::ClassOf(h) == "#32770" && tvltest::TextOf(h) == kDialogCaption)
+                return h;
+        }
+        return nullptr;
+    }
+    HWND WaitForInfoDialog(DWORD dwMs = kAnswerMs)
+    {
+        return tvltest::WaitForDialog(InterfaceThread(), kDialogCaption, dwMs);
+    }
+    // The interface thread has handled what was posted to it so far, and what
+    // that posted in turn: two refreshes in a row have gone through its queue.
+    void Settle()
+    {
+        for (int i = 0; i < 2; ++i) {
+            int nModifies = CTarvoselWnd::GetEntryRecord().nModifies;
+            Refresh();
+            ASSERT_TRUE(WaitFor(
+                [&] { return CTarvoselWnd::GetEntryRecord().nModifies > nModifies; }, 5000));
+        }
+    }
+};
+}  // namespace
+
+TEST_F(TrayWindowTest, WithoutBitZeroThereIsNoWindowAndNoEntry)
+{
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(0); }));
+    EXPECT_NE(0u, InterfaceThread());
+    EXPECT_EQ(nullptr, App().GetTrayWindow());
+    EXPECT_TRUE(tvltest::ThreadWindows(InterfaceThread()).empty());
+    EXPECT_EQ(nullptr, CTarvoselWnd::GetEntryRecord().hWnd);
+    EXPECT_EQ(nullptr, tvltest::WaitForTrayIcon(TrayIcon(IDI_TRAY_NO_SESSION), 300));
+}
+
+TEST_F(TrayWindowTest, TheEntryComesAndGoesWithTheLibrary)
+{
+    HICON hNoSession = TrayIcon(IDI_TRAY_NO_SESSION);
+    HICON hSession = TrayIcon(IDI_TRAY_SESSION);
+    for (int nRun = 0; nRun < 2; ++nRun) {
+        SCOPED_TRACE(nRun);
+        ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+        HWND hWnd = App().GetTrayWindow();
+        ASSERT_NE(nullptr, hWnd);
+        EXPECT_EQ(InterfaceThread(), GetWindowThreadProcessId(hWnd, nullptr));
+        EXPECT_EQ("Tarvosel Wnd", tvltest::TextOf(hWnd));
+        EXPECT_TRUE(GetWindowLongA(hWnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+        EXPECT_FALSE(IsWindowVisible(hWnd));
+        EXPECT_EQ(TrayIcon(IDI_TRAY_WINDOW),
+                  reinterpret_cast<HICON>(GetClassLongPtrA(hWnd, GCLP_HICON)));
+        CTarvoselWnd::CEntryRecord entry = CTarvoselWnd::GetEntryRecord();
+        EXPECT_EQ(hWnd, entry.hWnd);
+        EXPECT_EQ(WM_TRAY_NOTIFY, entry.uCallbackMessage);
+        EXPECT_EQ(hNoSession, entry.hIcon);
+        EXPECT_EQ(kNoActiveSession, entry.strTip);
+        // The shell shows the icon of no session (on the second run too, after
+        // an entry that ended with that same icon).
+        HWND hIcon = tvltest::WaitForTrayIcon(hNoSession);
+        ASSERT_NE(nullptr, hIcon);
+
+        App().AdoptSession(new FakeSession(-1));
+        EXPECT_TRUE(WaitForTip("JUAN GARCIA LOPEZ"));
+        EXPECT_EQ(hSession, CTarvoselWnd::GetEntryRecord().hIcon);
+        EXPECT_TRUE(WaitFor([&] { return tvltest::TrayIconShows(hIcon, hSession); }));
+        App().CloseSession();
+        EXPECT_TRUE(WaitForTip(kNoUserSession));
+        EXPECT_TRUE(WaitFor([&] { return tvltest::TrayIconShows(hIcon, hNoSession); }));
+
+        int nDeletes = CTarvoselWnd::GetEntryRecord().nDeletes;
+        App().Finalize();
+        EXPECT_FALSE(IsWindow(hWnd));
+        EXPECT_EQ(nDeletes + 1, CTarvoselWnd::GetEntryRecord().nDeletes);
+        EXPECT_EQ(nullptr, CTarvoselWnd::GetEntryRecord().hWnd);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(hIcon) || !IsWindowVisible(hIcon); }));
+    }
+}
+
+TEST_F(TrayWindowTest, TheIconIsHandedToTheShellOnlyWhenItChanges)
+{
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+    App().AdoptSession(new FakeSession(-1));
+    ASSERT_TRUE(WaitForTip("JUAN GARCIA LOPEZ"));
+    CTarvoselWnd::CEntryRecord before = CTarvoselWnd::GetEntryRecord();
+    // More refreshes for the same user: the tip again, not the icon.
+    Settle();
+    CTarvoselWnd::CEntryRecord after = CTarvoselWnd::GetEntryRecord();
+    EXPECT_EQ(before.nModifies + 2, after.nModifies);
+    EXPECT_EQ(before.nIconsPassed, after.nIconsPassed);
+    EXPECT_EQ("JUAN GARCIA LOPEZ", after.strTip);
+    // Another user: still the same icon.
+    App().CloseSession();
+    ASSERT_TRUE(WaitForTip(kNoUserSession));
+    App().AdoptSession(new NamedSession(SESSION_KIND_CAPI, "ANA MARTIN PEREZ"));
+    ASSERT_TRUE(WaitForTip("ANA MARTIN PEREZ"));
+    after = CTarvoselWnd::GetEntryRecord();
+    EXPECT_EQ(before.nModifies + 4, after.nModifies);
+    EXPECT_EQ(before.nIconsPassed + 2, after.nIconsPassed);
+    EXPECT_NE(nullptr, tvltest::WaitForTrayIcon(TrayIcon(IDI_TRAY_SESSION)));
+}
+
+TEST_F(TrayWindowTest, SessionTips)
+{
+    std::string strLong(70, 'N');
+    struct Case {
+        const char* pszWhat;
+        int nType;
+        std::string strName;
+        int nIssuer;
+        int bOnline;
+        std::string strTip;
+    } cases[] = {
+        {"Windows certificate", SESSION_KIND_CAPI, "JUAN GARCIA LOPEZ", 3, 1, "JUAN GARCIA LOPEZ"},
+        {"profile, production, offline", SESSION_KIND_ENTRUST, "JUAN GARCIA LOPEZ", 2, 0,
+         "JUAN GARCIA LOPEZ"},
+        {"profile, production, online", SESSION_KIND_ENTRUST, "JUAN GARCIA LOPEZ", 0, 1,
+         "JUAN GARCIA LOPEZ (online)"},
+        {"profile, development, offline", SESSION_KIND_ENTRUST, "ANA", 5, 0,
+         "ANA (desarrollo - raiz nueva generacion)"},
+        {"profile, unknown issuer, online", SESSION_KIND_ENTRUST, "ANA", 7, 1,
+         "ANA (ca no incluida en almacen interno) (online)"},
+        {"profile, pre-production, online, cut", SESSION_KIND_ENTRUST, "GARCIA LOPEZ JUAN", 3, 1,
+         "GARCIA LOPEZ JUAN (preexplotacion - raiz nueva generacion) (onl"},
+        {"long name", SESSION_KIND_CAPI, strLong, 0, 0, std::string(63, 'N')},
+    };
+    for (const Case& c : cases) {
+        CS_EPFPROFILE profile;
+        profile.bOnline = c.bOnline;
+        CS_SESSIONINFO info;
+        info.nType = c.nType;
+        info.strName = c.strName;
+        info.pDetails = c.nType == SESSION_KIND_ENTRUST ? &profile : nullptr;
+        EXPECT_EQ(c.strTip, CTarvoselWnd::SessionTip(info, c.nIssuer)) << c.pszWhat;
+    }
+
+    // Through the window: a tip longer than the shell takes is cut.
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+    App().AdoptSession(new NamedSession(SESSION_KIND_CAPI, strLong));
+    EXPECT_TRUE(WaitForTip(std::string(63, 'N')));
+}
+
+TEST_F(TrayWindowTest, OlderSystemsGetTheVgaIcons)
+{
+    struct Case {
+        DWORD dwPlatform, dwMajor, dwMinor;
+        bool bOlder;
+    } cases[] = {
+        {VER_PLATFORM_WIN32_WINDOWS, 4, 90, true}, {VER_PLATFORM_WIN32_NT, 4, 0, true},
+        {VER_PLATFORM_WIN32_NT, 5, 0, true},       {VER_PLATFORM_WIN32_NT, 5, 1, false},
+        {VER_PLATFORM_WIN32_NT, 6, 0, false},      {VER_PLATFORM_WIN32_NT, 10, 0, false},
+    };
+    for (const Case& c : cases) {
+        OSVERSIONINFOA v = {};
+        v.dwOSVersionInfoSize = sizeof(v);
+        v.dwPlatformId = c.dwPlatform;
+        v.dwMajorVersion = c.dwMajor;
+        v.dwMinorVersion = c.dwMinor;
+        EXPECT_EQ(c.bOlder, CTarvoselWnd::IsOlderThanXP(v)) << c.dwMajor << "." << c.dwMinor;
+    }
+}
+
+// The click through the tray's own window: only "ModoInterfaz" 1 with a
+// session open makes a dialog; a right click and another entry's id do nothing.
+TEST_F(TrayWindowTest, AClickOpensTheDialogOnlyWhenConfiguredAndLoggedIn)
+{
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+    App().AdoptSession(new FakeSession(-1));
+    HWND hIcon = tvltest::WaitForTrayIcon(TrayIcon(IDI_TRAY_SESSION));
+    ASSERT_NE(nullptr, hIcon);
+    tvltest::ClickTrayIcon(hIcon);
+    Sleep(200);
+    Settle();
+    EXPECT_EQ(nullptr, InfoDialog()) << "ModoInterfaz 0";
+
+    apptest::WriteIni("Log=1\r\nModoInterfaz=1\r\n");
+    tvltest::RightClickTrayIcon(hIcon);
+    Click(WM_LBUTTONUP, CTarvoselWnd::ICON_ID + 1);
+    Click(WM_MOUSEMOVE);
+    Sleep(200);
+    Settle();
+    EXPECT_EQ(nullptr, InfoDialog()) << "a right click, another id, a move";
+
+    tvltest::ClickTrayIcon(hIcon);
+    HWND hDialog = WaitForInfoDialog();
+    ASSERT_NE(nullptr, hDialog);
+    EXPECT_EQ(nullptr, GetWindow(hDialog, GW_OWNER));
+    EXPECT_EQ("JUAN GARCIA LOPEZ, 12345678Z", tvltest::TextOf(GetDlgItem(hDialog, IDC_INFO_USER)));
+
+    // A click with the dialog shown leaves it; "Salir" hides it, and the next
+    // click makes a new one.
+    tvltest::ClickTrayIcon(hIcon);
+    Sleep(200);
+    Settle();
+    EXPECT_EQ(hDialog, InfoDialog());
+    EXPECT_TRUE(IsWindowVisible(hDialog));
+    SendMessageA(GetDlgItem(hDialog, IDOK), BM_CLICK, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(hDialog));
+    EXPECT_TRUE(IsWindow(hDialog));
+    Click();
+    HWND hNext = WaitForInfoDialog();
+    ASSERT_NE(nullptr, hNext);
+    EXPECT_FALSE(IsWindow(hDialog));
+
+    // Logging out takes the dialog away; without a session a click opens none.
+    App().CloseSession();
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(hNext); }, kAnswerMs));
+    Click();
+    Sleep(200);
+    Settle();
+    EXPECT_EQ(nullptr, InfoDialog());
+}
+
+// A dialog of a user who logged out and a new user who logged in before the
+// refresh arrived shows nobody's session: it goes.
+TEST_F(TrayWindowTest, ADialogOfAReplacedSessionGoes)
+{
+    apptest::WriteIni("Log=1\r\nModoInterfaz=1\r\n");
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+    App().AdoptSession(new FakeSession(-1));
+    Click();
+    HWND hDialog = WaitForInfoDialog();
+    ASSERT_NE(nullptr, hDialog);
+    // Both refreshes find the second session: the interface thread (idle)
+    // is held while the host logs out and in again.
+    Settle();
+    HANDLE hThread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, InterfaceThread());
+    ASSERT_NE(nullptr, hThread);
+    SuspendThread(hThread);
+    App().CloseSession();
+    App().AdoptSession(new NamedSession(SESSION_KIND_CAPI, "ANA MARTIN PEREZ"));
+    ResumeThread(hThread);
+    CloseHandle(hThread);
+    EXPECT_TRUE(WaitForTip("ANA MARTIN PEREZ"));
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(hDialog); }, kAnswerMs));
+}
+
+// The host's thread is inside a long signing, holding the session: the icon
+// still answers a refresh and a click at once, the dialog opens, and what needs
+// the session says so instead of waiting.
+TEST_F(TrayWindowTest, TheIconAnswersWhileTheHostSigns)
+{
+    apptest::WriteIni("Log=1\r\nModoInterfaz=1\r\n");
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+    FakeSession* pSession = new FakeSession(-1);
+    bool bExported = false;
+    pSession->m_fnOnExport = [&] { bExported = true; };
+    App().AdoptSession(pSession);
+    ASSERT_TRUE(WaitForTip("JUAN GARCIA LOPEZ"));
+    HWND hIcon = tvltest::WaitForTrayIcon(TrayIcon(IDI_TRAY_SESSION));
+    ASSERT_NE(nullptr, hIcon);
+
+    Gate gate(20000);
+    pSession->m_fnSign = [&](const std::string&, const std::string&) { gate.Hold()(); };
+    int nSigned = -1;
+    TestThread host([&] {
+        nSigned = ResultOf([&] { App().SignFile("C:\\a.txt", "C:\\a.p7", "MD5WITHRSA", 0, 0); });
+    });
+    ASSERT_TRUE(gate.WaitEntered());
+
+    // A refresh, then a click through the tray.
+    int nModifies = CTarvoselWnd::GetEntryRecord().nModifies;
+    DWORD dwStart = GetTickCount();
+    Refresh();
+    EXPECT_TRUE(WaitFor([&] { return CTarvoselWnd::GetEntryRecord().nModifies > nModifies; },
+                        kAnswerMs));
+    tvltest::ClickTrayIcon(hIcon);
+    HWND hDialog = WaitForInfoDialog();
+    ASSERT_NE(nullptr, hDialog);
+    EXPECT_LT(GetTickCount() - dwStart, 2 * kAnswerMs);
+    EXPECT_EQ("JUAN GARCIA LOPEZ, 12345678Z", tvltest::TextOf(GetDlgItem(hDialog, IDC_INFO_USER)));
+
+    // Exporting needs the session: the person is told to try again.
+    tvltest::Click(GetDlgItem(hDialog, IDC_INFO_EXPORT));
+    HWND hBox = tvltest::WaitForWindow(
+        InterfaceThread(),
+        [&](HWND h) { return h != hDialog && tvltest::ClassOf(h) == "#32770"; }, kAnswerMs);
+    ASSERT_NE(nullptr, hBox);
+    EXPECT_EQ("La sesi\xF3n est\xE1 ocupada con otra operaci\xF3n. Int\xE9ntelo de nuevo cuando "
+              "termine.",
+              tvltest::MessageBoxText(hBox));
+    EXPECT_FALSE(bExported);
+    PostMessageA(hBox, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(hBox); }));
+
+    gate.Open();
+    ASSERT_TRUE(host.Join(5000));
+    EXPECT_EQ(0, nSigned);
+    // Once the signing is over the export runs.
+    tvltest::Click(GetDlgItem(hDialog, IDC_INFO_EXPORT));
+    hBox = tvltest::WaitForWindow(
+        InterfaceThread(),
+        [&](HWND h) { return h != hDialog && tvltest::ClassOf(h) == "#32770"; }, kAnswerMs);
+    ASSERT_NE(nullptr, hBox);
+    EXPECT_EQ("Exportaci\xF3n correcta a 'C:\\JUAN GARCIA LOPEZ.pem'", tvltest::MessageBoxText(hBox));
+    EXPECT_TRUE(bExported);
+    PostMessageA(hBox, WM_COMMAND, IDOK, 0);
+}
+
+// Card events and the stop reach the interface thread while one of the
+// dialog's own loops runs (here a message box): a removal from the session's
+// reader invalidates the session, and Finalize ends the thread without having
+// to kill it.
+TEST_F(TrayWindowTest, ThreadMessagesGetThroughTheDialogsLoops)
+{
+    apptest::WriteIni("Log=1\r\nModoInterfaz=1\r\n");
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+    FakeSession* pSession = new FakeSession(1);
+    App().AdoptSession(pSession);
+    Click();
+    HWND hDialog = WaitForInfoDialog();
+    ASSERT_NE(nullptr, hDialog);
+    tvltest::Click(GetDlgItem(hDialog, IDC_INFO_EXPORT));
+    HWND hBox = tvltest::WaitForWindow(
+        InterfaceThread(),
+        [&](HWND h) { return h != hDialog && tvltest::ClassOf(h) == "#32770"; }, kAnswerMs);
+    ASSERT_NE(nullptr, hBox);
+
+    PostThreadMessageA(InterfaceThread(), WM_CARD_EVENT, 0, 1);
+    EXPECT_TRUE(
+        WaitFor([&] { return (pSession->GetState() & SESSION_INVALID) != 0; }, kAnswerMs));
+
+    HWND hWnd = App().GetTrayWindow();
+    HANDLE hThread = OpenThread(SYNCHRONIZE, FALSE, InterfaceThread());
+    DWORD dwStart = GetTickCount();
+    App().Finalize();
+    // The stop wait is 500 ms: a thread that had to be killed takes longer.
+    EXPECT_LT(GetTickCount() - dwStart, 450u);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, 0));
+    CloseHandle(hThread);
+    EXPECT_FALSE(IsWindow(hBox));
+    EXPECT_FALSE(IsWindow(hDialog));
+    EXPECT_FALSE(IsWindow(hWnd));
+    EXPECT_EQ(nullptr, CTarvoselWnd::GetEntryRecord().hWnd);
+}
