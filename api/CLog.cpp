@@ -4,6 +4,12 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/framework/CCriticalSection.h"
+
 char CLog::m_szPath[256] = "";
 int CLog::m_bEnabled = 0;
 
@@ -52,6 +58,56 @@ void AppendToFile(const char* pszPath, const char* pszText, size_t nLength)
 }
 }  // namespace
 
+namespace {
+struct CS_HELD {
+    DWORD dwThreadId;
+    std::vector<std::pair<CLog::EntryKind, std::string>> entries;
+};
+CCriticalSection& HoldLock()
+{
+    static CCriticalSection s_cs;
+    return s_cs;
+}
+// Threads whose entries are kept back; a short list, most often empty.
+std::vector<CS_HELD>& HeldThreads()
+{
+    static std::vector<CS_HELD> s_held;
+    return s_held;
+}
+volatile LONG s_nHeld = 0;
+}  // namespace
+
+void CLog::HoldThread(unsigned long dwThreadId)
+{
+    CCriticalSection::CGuard guard(HoldLock());
+    for (const CS_HELD& h : HeldThreads()) {
+        if (h.dwThreadId == dwThreadId)
+            return;
+    }
+    HeldThreads().push_back(CS_HELD{dwThreadId, {}});
+    InterlockedIncrement(&s_nHeld);
+}
+
+void CLog::ReleaseThread(unsigned long dwThreadId, bool bWrite)
+{
+    // Written under the lock: an entry the thread makes meanwhile comes after.
+    CCriticalSection::CGuard guard(HoldLock());
+    std::vector<CS_HELD>& held = HeldThreads();
+    for (size_t i = 0; i < held.size(); ++i) {
+        if (held[i].dwThreadId != dwThreadId)
+            continue;
+        std::vector<std::pair<EntryKind, std::string>> entries;
+        entries.swap(held[i].entries);
+        held.erase(held.begin() + static_cast<std::ptrdiff_t>(i));
+        InterlockedDecrement(&s_nHeld);
+        if (bWrite) {
+            for (const auto& entry : entries)
+                WriteEntry(entry.first, entry.second.c_str());
+        }
+        return;
+    }
+}
+
 void CLog::Write(EntryKind eKind, const char* pszFormat, va_list args)
 {
     char szMessage[4096];
@@ -61,7 +117,20 @@ void CLog::Write(EntryKind eKind, const char* pszFormat, va_list args)
 
     if (!m_bEnabled)
         return;
+    if (s_nHeld != 0) {
+        CCriticalSection::CGuard guard(HoldLock());
+        for (CS_HELD& h : HeldThreads()) {
+            if (h.dwThreadId == GetCurrentThreadId()) {
+                h.entries.emplace_back(eKind, szMessage);
+                return;
+            }
+        }
+    }
+    WriteEntry(eKind, szMessage);
+}
 
+void CLog::WriteEntry(EntryKind eKind, const char* szMessage)
+{
     SYSTEMTIME st;
     GetLocalTime(&st);
     char szEntry[4096];

@@ -14,7 +14,16 @@ public:
     enum EntryKind { ENTRY_BANNER, ENTRY_INFO, ENTRY_RESULT };
     static void Write(EntryKind eKind, const char* pszFormat, va_list args);
 
+    // Entries of the thread dwThreadId are kept back, in order, from here on
+    // until ReleaseThread writes them (with the time of the release) or, with
+    // bWrite false, forgets them. Work that runs alongside other work keeps
+    // its entries in the order they would have had, one after the other.
+    static void HoldThread(unsigned long dwThreadId);
+    static void ReleaseThread(unsigned long dwThreadId, bool bWrite);
+
 private:
+    static void WriteEntry(EntryKind eKind, const char* pszMessage);
+
     static char m_szPath[256];
     static int m_bEnabled;
 };

@@ -21,6 +21,7 @@
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/WincryptRecords.h"
 #include "platform/framework/CFileHandle.h"
+#include "platform/framework/CFileWriteBuffer.h"
 #include "platform/framework/CLibraryThread.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
@@ -676,6 +677,33 @@ void CTarvoselApp::SignFile(std::string strSource, std::string strDestination,
             LogInfo("Comprimir: %s. Codificar a base64: %s", YesNo(bCompress), YesNo(bBase64));
             ReopenInvalidSession();
 
+            // SignFile first, then for a CryptoAPI session SignFileC2BANER unless
+            // the alternate mark says SignFile; the marks move once it has signed.
+            int nVariant = !bFirstAttempt && info.nType == SESSION_KIND_CAPI && !bAlternate ? 2 : 0;
+            auto signedOnce = [&] {
+                if (bFirstAttempt)
+                    bFirstAttempt = 0;
+                else if (info.nType == SESSION_KIND_CAPI)
+                    nRetries = bAlternate = nSecurityRetries = 0;
+            };
+            if (bBase64) {
+                CSessionRef pSession = RequireLent(*this, pszContext);
+                if (pSession->CanSignStream()) {
+                    std::string strInputTemp, strOutputTemp;
+                    try {
+                        SignLayersTogether(*pSession, nVariant, strSource, strDestination,
+                                           strAlgorithm, bCompress, strInputTemp, strOutputTemp,
+                                           signedOnce);
+                    } catch (CTarvoselException*) {
+                        input.Take(strInputTemp);
+                        output.Take(strOutputTemp);
+                        throw;
+                    }
+                    input.Take(strInputTemp);
+                    return;
+                }
+            }
+
             std::string strIn = strSource;
             if (bCompress) {
                 input.Take(MakeTempFileName("tmp"));
@@ -691,18 +719,11 @@ void CTarvoselApp::SignFile(std::string strSource, std::string strDestination,
             }
 
             CSessionRef pSession = RequireLent(*this, pszContext);
-            if (bFirstAttempt) {
+            if (nVariant == 2)
+                pSession->SignFileC2BANER(strIn, strOut, strAlgorithm);
+            else
                 pSession->SignFile(strIn, strOut, strAlgorithm);
-                bFirstAttempt = 0;
-            } else if (info.nType == SESSION_KIND_CAPI) {
-                if (!bAlternate)
-                    pSession->SignFileC2BANER(strIn, strOut, strAlgorithm);
-                else
-                    pSession->SignFile(strIn, strOut, strAlgorithm);
-                nRetries = bAlternate = nSecurityRetries = 0;
-            } else {
-                pSession->SignFile(strIn, strOut, strAlgorithm);
-            }
+            signedOnce();
 
             if (bBase64) {
                 LogInfo("Codificando (base64) fichero en '%s'...", strDestination.c_str());
@@ -947,6 +968,8 @@ std::string SystemErrorText(DWORD dwError)
     return n > 0 ? std::string(szText) : std::to_string(dwError);
 }
 const char kDateFormat[] = "%d/%m/%Y, a las %H:%M";
+// The signed file is read, and its content written, in blocks of this size.
+const DWORD kCheckIoSize = 1024 * 1024;
 }  // namespace
 
 void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
@@ -970,10 +993,14 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
     if (!crypto.IsReady())
         throw new CTarvoselException(EXC_WINDOWS, GetLastError(), pszContext);
     DWORD dwIoError = 0;
+    CFileWriteBuffer outputBuffer(output, kCheckIoSize);
     CPkcs7Reader reader(crypto, [&](const uint8_t* pData, size_t nSize) {
-        return output.WriteAll(pData, nSize, dwIoError);
+        return outputBuffer.Write(pData, nSize, dwIoError);
     });
     auto fail = [&](EPkcs7Error e) {
+        // What was extracted before the fault stays in the output, as written.
+        if (e != EPkcs7Error::Output)
+            outputBuffer.Flush(dwIoError);
         if (e == EPkcs7Error::Output && dwIoError != 0) {
             // The message may be sound: the content could not be written.
             LogInfo("Error al escribir en fichero '%s': %s", strOut.c_str(),
@@ -985,11 +1012,12 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
     };
     EPkcs7Error e = EPkcs7Error::Ok;
     DWORD dwReadError = 0;
-    bool bRead = input.ReadBlocks(4096, [&](const BYTE* pData, DWORD dwRead) {
+    bool bRead = input.ReadSlices(kCheckIoSize, 4096, [&](const BYTE* pData, DWORD dwRead) {
         e = reader.Update(pData, dwRead);
         return e == EPkcs7Error::Ok;
     }, dwReadError);
     if (!bRead) {
+        outputBuffer.Flush(dwIoError);
         // The signed file itself could not be read: nothing is known of the message.
         LogInfo("Error al leer fichero '%s': %s", strIn.c_str(), SystemErrorText(dwReadError).c_str());
         throw new CTarvoselException(EXC_OWN, ERR_FILE_READ, pszContext);
@@ -999,6 +1027,8 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
     e = reader.Finish();
     if (e != EPkcs7Error::Ok)
         fail(e);
+    if (!outputBuffer.Flush(dwIoError))
+        fail(EPkcs7Error::Output);
     LogInfo("...OK");
     input.Close();
     if (!FlushFileBuffers(output.Get()))

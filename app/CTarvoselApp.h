@@ -135,6 +135,14 @@ private:
         CCriticalSection::CGuard m_guard;
     };
 
+    // The signing of SignFile with a Base64 layer (and a compression layer
+    // when bCompress) running beside it; the names of the temporary files it
+    // made come back for the caller to delete. fnSigned runs once the session
+    // has signed.
+    void SignLayersTogether(CSession& session, int nVariant, const std::string& strSource,
+                            const std::string& strDestination, const std::string& strAlgorithm,
+                            int bCompress, std::string& strInputTemp, std::string& strOutputTemp,
+                            const std::function<void()>& fnSigned);
     static DWORD InterfaceThreadProc(void* pParam);
     void RunInterfaceThread(InterfaceThread* pThread, int nFlags);
     // The stop and the card events; false for any other message.

@@ -1,8 +1,26 @@
 #!/usr/bin/env bash
-# Signing and decoding through the library (Windows session under Wine) against
-# OpenSSL on the same files in the same run: wall time, the ratio library/OpenSSL,
-# and the peak memory of each. The library's memory must not grow with the size.
+# Signing and checking through the library (a Windows session under Wine)
+# against cp, OpenSSL and the shell pipeline on the same files, in one run:
+#   sign, check          random data: the library's signing and decoding+verifying
+#                        against cp (and cp followed by an fsync of the copy, as the
+#                        library flushes what it writes), md5sum and openssl cms;
+#   pipeline sign/check  mixed data (text and noise): the application object's
+#                        SignFile/CheckSignedFile with gzip inside and Base64 outside
+#                        against `gzip | openssl cms -sign -stream | base64 -w0` and
+#                        `base64 -d | openssl cms -verify | gunzip`;
+#   exports              the same through the real DLL: tvlhost.exe loads
+#                        tarvosel.dll, opens a session through the login sheet
+#                        (worked unattended, row "DIAZ MORA CARLOS") and calls
+#                        FirmarFichero and ComprobarFirmaFichero plainly on the
+#                        random file and with gzip and Base64 on the mixed one.
+# Library figures are measured inside its process (op: the operation alone, no
+# Wine start; wall: the whole Wine process, for the exports the host's whole
+# run: start, login, the four calls). Each figure is the median of
+# TVL_BENCH_REPS runs (default 3); outputs are removed before each run. Peak
+# memory: the library's PeakWorkingSetSize (for the exports, of the host's
+# process over its four calls), the others' maximum RSS.
 #   bench/sign_bench.sh [MiB ...]      (default: 1 100 1024)
+# SIGN_BENCH_CLI measures the sessioncli.exe of another build.
 set -euo pipefail
 TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$TVL_ROOT"
@@ -10,7 +28,8 @@ bash scripts/setup.sh
 export TVL_BUILD=${TVL_BUILD:-$TVL_ROOT/build}
 export TVL_WINEPREFIX=${TVL_WINEPREFIX:-$TVL_BUILD/bench-prefix}
 . scripts/bench-env.sh
-tvl_build_targets certinstall sessioncli tvlkeepalive >/dev/null
+tvl_build_targets certinstall sessioncli tarvosel tvlhost tvlkeepalive >/dev/null
+reps=${TVL_BENCH_REPS:-3}
 work=$(mktemp -d "$TVL_BUILD/signbench.XXXXXX")
 cleanup() { rm -rf "$work"; tvl_env_stop; }
 trap cleanup EXIT
@@ -19,38 +38,152 @@ pki=$TVL_ROOT/tests/fixtures/pki
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 run() { "$TVL_ROOT/scripts/wine-run.sh" "$@" </dev/null 2>&1 | tr -d '\r'; }
 run "$TVL_BUILD/bin/certinstall.exe" install "$(winpath "$pki/install.manifest")" >/dev/null
-cli=$TVL_BUILD/bin/sessioncli.exe
-cat "$pki/authorities/1039.pem" "$pki/authorities/1041.pem" > "$work/ca.pem"
+cli=${SIGN_BENCH_CLI:-$TVL_BUILD/bin/sessioncli.exe}
+# The host as a deployment has it: the DLL and tarvosel.ini beside it.
+host=$work/host
+mkdir -p "$host"
+cp "$TVL_BUILD/bin/tvlhost.exe" "$TVL_BUILD/bin/tarvosel.dll" "$host/"
+printf '[Configuracion tarvosel]\r\nLog=0\r\nIntpreepro=0\r\n' > "$host/tarvosel.ini"
+signer=(-signer "$pki/certs/dni-sign.pem" -inkey "$pki/keys/dni-sign.key.pem")
 
-# Seconds and peak KiB of a native command.
-timed() { /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>&1; cat "$work/time"; }
-# Seconds (wall, with Wine's start) and the process's own peak working set.
-lib() {
-  local start end out
-  start=$(date +%s.%N)
-  out=$(run "$cli" "$@")
-  end=$(date +%s.%N)
-  grep -q '^ms=' <<<"$out" || { echo "library failed: $out" >&2; exit 1; }
-  printf '%.2f %s\n' "$(echo "$end - $start" | bc -l)" "$(sed -n 's/.*peak-kb=\([0-9]*\).*/\1/p' <<<"$out")"
+# "ms peak-KiB" of a native command (its output files removed first by the caller).
+native() {
+  local t0 t1
+  t0=$(date +%s%N)
+  /usr/bin/time -f '%M' -o "$work/time" "$@" >/dev/null 2>&1
+  t1=$(date +%s%N)
+  printf '%d %s\n' $(( (t1 - t0) / 1000000 )) "$(cat "$work/time")"
 }
-ratio() { echo "scale=2; $1 / $2" | bc -l; }
+# "op-ms wall-ms peak-KiB" of a sessioncli command.
+lib() {
+  local t0 t1 out
+  t0=$(date +%s%N)
+  out=$(run "$cli" "$@")
+  t1=$(date +%s%N)
+  grep -q 'op-ms=' <<<"$out" || { echo "library failed: $out" >&2; exit 1; }
+  printf '%s %d %s\n' "$(sed -n 's/.*op-ms=\([0-9]*\).*/\1/p' <<<"$out")" \
+    $(( (t1 - t0) / 1000000 )) "$(sed -n 's/.*peak-kb=\([0-9]*\).*/\1/p' <<<"$out")"
+}
+# "sign-ms check-ms psign-ms pcheck-ms wall-ms peak-KiB" of one host run through
+# the exports: the plain pair on $f, the gzip+Base64 pair on $m.
+exports() {
+  local t0 t1 out
+  rm -f "$f.dll.p7" "$f.dll.out" "$m.dll.b64" "$m.dll.out"
+  t0=$(date +%s%N)
+  out=$(cd "$host" && run "$host/tvlhost.exe" --times --unattended "DIAZ MORA CARLOS" init \
+    temp "$(winpath "$host")" login \
+    sign "$(winpath "$f")" "$(winpath "$f.dll.p7")" \
+    check "$(winpath "$f.dll.p7")" "$(winpath "$f.dll.out")" \
+    sign "$(winpath "$m")" "$(winpath "$m.dll.b64")" --base64 --gzip \
+    check "$(winpath "$m.dll.b64")" "$(winpath "$m.dll.out")" --base64 --gzip logout fin || true)
+  t1=$(date +%s%N)
+  if [ "$(grep -c '^FirmarFichero -> 0 \|^ComprobarFirmaFichero -> 0 ' <<<"$out")" != 4 ] ||
+    ! cmp -s "$f" "$f.dll.out" || ! cmp -s "$m" "$m.dll.out"; then
+    echo "exports failed: $out" >&2
+    exit 1
+  fi
+  printf '%s %d %s\n' "$(sed -n 's/^  op-ms=\([0-9]*\).*/\1/p' <<<"$out" | tr '\n' ' ')" \
+    $(( (t1 - t0) / 1000000 )) "$(sed -n 's/^peak-kb=\([0-9]*\).*/\1/p' <<<"$out")"
+}
+# Median of each column over the runs of a command given as a function name.
+median() {
+  local fn=$1 i
+  shift
+  for ((i = 0; i < reps; i++)); do "$fn" "$@"; done | awk '
+    { for (c = 1; c <= NF; c++) v[c, NR] = $c; n = NR; cols = NF }
+    END {
+      for (c = 1; c <= cols; c++) {
+        for (i = 1; i <= n; i++) a[i] = v[c, i]
+        for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j] < a[j - 1]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
+        printf "%s%s", (c > 1 ? " " : ""), a[int((n + 1) / 2)]
+      }
+      printf "\n"
+    }'
+}
 
-printf '%-8s %-6s %10s %10s %7s %14s %14s\n' size op lib-s openssl-s ratio lib-peak-MiB openssl-peak-MiB
+# The runs, each starting from no output.
+lib_sign() { rm -f "$f.lib.p7"; lib sign file dni-sign dni-auth MD5WITHRSA "$(winpath "$f")" "$(winpath "$f.lib.p7")"; }
+lib_check() { rm -f "$f.lib.out"; lib check "$(winpath "$f.lib.p7")" "$(winpath "$f.lib.out")"; }
+cp_run() { rm -f "$f.cp"; native cp "$1" "$f.cp"; }
+cp_sync_run() { rm -f "$f.cp"; native sh -c 'cp "$1" "$2" && sync "$2"' sh "$1" "$f.cp"; }
+md5_run() { native md5sum "$1"; }
+ossl_sign() {
+  rm -f "$f.ossl.p7"
+  native openssl cms -sign -binary -nodetach -stream -outform DER -md md5 "${signer[@]}" \
+    -in "$f" -out "$f.ossl.p7"
+}
+ossl_check() { rm -f "$f.ossl.out"; native openssl cms -verify -inform DER -binary -noverify -in "$f.lib.p7" -out "$f.ossl.out"; }
+lib_psign() { rm -f "$m.lib.b64"; lib pipeline-sign dni-sign dni-auth "$(winpath "$m")" "$(winpath "$m.lib.b64")" 1 1; }
+lib_pcheck() { rm -f "$m.lib.out"; lib pipeline-check dni-sign dni-auth "$(winpath "$m.lib.b64")" "$(winpath "$m.lib.out")" 1 1; }
+sh_psign() {
+  rm -f "$m.sh.b64"
+  native sh -c 'gzip -c "$1" | openssl cms -sign -binary -nodetach -stream -outform DER -md md5 \
+    -signer "$2" -inkey "$3" | base64 -w0 > "$4"' sh "$m" "$pki/certs/dni-sign.pem" \
+    "$pki/keys/dni-sign.key.pem" "$m.sh.b64"
+}
+sh_pcheck() {
+  rm -f "$m.sh.out"
+  native sh -c 'base64 -d "$1" | openssl cms -verify -inform DER -binary -noverify | gunzip > "$2"' \
+    sh "$m.sh.b64" "$m.sh.out"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+row() { # size what lib-op lib-wall lib-peak other-name other-ms other-peak
+  printf '%-8s %-15s %9s %9s %8s  %-14s %9s %6s %7s\n' "$1" "$2" "$3" "$4" "$(($5 / 1024))" \
+    "$6" "$7" "$(ratio "$3" "$7")" "$(($8 / 1024))"
+}
+
+echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg); runs per figure: $reps (median)"
+printf '%-8s %-15s %9s %9s %8s  %-14s %9s %6s %7s\n' size work lib-op-ms lib-wall lib-MiB \
+  against ms op/it it-MiB
+block=$work/block
+seq 1 200000 > "$work/seq"
+{ head -c 262144 /dev/urandom; head -c 786432 "$work/seq"; } > "$block"
+rm -f "$work/seq"
 for mib in "${@:-1 100 1024}"; do
-  for m in $mib; do
+  for s in $mib; do
     f=$work/data
-    head -c $((m * 1024 * 1024)) /dev/urandom > "$f"
-    read -r ls lp < <(lib sign file dni-sign dni-auth MD5WITHRSA "$(winpath "$f")" "$(winpath "$f.lib.p7")")
-    read -r os op < <(timed openssl cms -sign -binary -nodetach -stream -outform DER -md md5 \
-      -signer "$pki/certs/dni-sign.pem" -inkey "$pki/keys/dni-sign.key.pem" -in "$f" -out "$f.ossl.p7")
-    printf '%-8s %-6s %10s %10s %7s %14s %14s\n' "${m}MiB" sign "$ls" "$os" "$(ratio "$ls" "$os")" \
-      "$((lp / 1024))" "$((op / 1024))"
-    read -r ld lp < <(lib check "$(winpath "$f.ossl.p7")" "$(winpath "$f.lib.out")")
-    read -r od op < <(timed openssl cms -verify -inform DER -binary -CAfile "$work/ca.pem" \
-      -in "$f.ossl.p7" -out "$f.ossl.out")
-    printf '%-8s %-6s %10s %10s %7s %14s %14s\n' "${m}MiB" verify "$ld" "$od" "$(ratio "$ld" "$od")" \
-      "$((lp / 1024))" "$((op / 1024))"
+    m=$work/mixed
+    head -c $((s * 1024 * 1024)) /dev/urandom > "$f"
+    for ((i = 0; i < s; i++)); do cat "$block"; done > "$m"
+
+    read -r lo lw lp < <(median lib_sign)
+    read -r cms cmp_ < <(median cp_run "$f")
+    read -r sms smp < <(median cp_sync_run "$f")
+    read -r mms mmp < <(median md5_run "$f")
+    read -r oms omp < <(median ossl_sign)
+    row "${s}MiB" sign "$lo" "$lw" "$lp" cp "$cms" "$cmp_"
+    row "" "" "$lo" "$lw" "$lp" "cp+fsync" "$sms" "$smp"
+    row "" "" "$lo" "$lw" "$lp" md5sum "$mms" "$mmp"
+    row "" "" "$lo" "$lw" "$lp" "openssl cms" "$oms" "$omp"
+    read -r lo lw lp < <(median lib_check)
     cmp -s "$f" "$f.lib.out" || { echo "decoded content differs" >&2; exit 1; }
-    rm -f "$f" "$f".*
+    read -r cms cmp_ < <(median cp_run "$f.lib.p7")
+    read -r oms omp < <(median ossl_check)
+    row "" check "$lo" "$lw" "$lp" cp "$cms" "$cmp_"
+    row "" "" "$lo" "$lw" "$lp" "openssl cms" "$oms" "$omp"
+    rm -f "$f".*
+    read -r scms scmp < <(median cp_run "$f")
+
+    read -r lo lw lp < <(median lib_psign)
+    read -r psms psmp < <(median sh_psign)
+    row "" "pipeline sign" "$lo" "$lw" "$lp" "shell pipeline" "$psms" "$psmp"
+    read -r lo lw lp < <(median lib_pcheck)
+    cmp -s "$m" "$m.lib.out" || { echo "pipeline content differs" >&2; exit 1; }
+    read -r pms pmp < <(median sh_pcheck)
+    cmp -s "$m" "$m.sh.out" || { echo "shell pipeline content differs" >&2; exit 1; }
+    row "" "pipeline check" "$lo" "$lw" "$lp" "shell pipeline" "$pms" "$pmp"
+    read -r es ec ps pc ew ep < <(median exports)
+    row "" "FirmarFichero" "$es" "$ew" "$ep" "cp" "$scms" "$scmp"
+    row "" "Comprobar..." "$ec" "$ew" "$ep" "cp" "$scms" "$scmp"
+    row "" "Firmar gz+b64" "$ps" "$ew" "$ep" "shell pipeline" "$psms" "$psmp"
+    row "" "Comprobar gz+b64" "$pc" "$ew" "$ep" "shell pipeline" "$pms" "$pmp"
+    rm -f "$f" "$f".* "$m" "$m".*
   done
 done
+echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "op/it: the library's in-process time over the other's; sign and check on random data,"
+echo "the pipelines (gzip inside, Base64 outside) on mixed data (a quarter noise, the rest text)."
+echo "sign/check/pipeline: the application object in sessioncli.exe; FirmarFichero/Comprobar...:"
+echo "the exports of tarvosel.dll called by tvlhost.exe after an unattended login (wall and MiB:"
+echo "the host's whole run); their cp is that of the random file, as for sign."

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Throughput and peak memory of CUtil's file functions (ZipFile, UnzipFile,
 # Base64EncodeFile, Base64DecodeFile) on 1 MB, 100 MB and 1 GB files, through
-# the utilcli.exe driver under Wine. Memory must not grow with the file size.
+# the utilcli.exe driver under Wine, beside gzip and base64 on the same files.
+# Memory must not grow with the file size.
 #
 # Data: a 1 MiB block, repeated. A quarter of it is random bytes, the rest is
 # the text of `seq`: the repeat distance (1 MiB) is far beyond deflate's 32 KiB
@@ -53,18 +54,30 @@ run() {
   "$TVL_ROOT/scripts/wine-run.sh" "$CLI" "$op" "Z:$src" "Z:$dst" </dev/null >/dev/null 2>"$log" || {
     cat "$log" >&2; echo "utilcli $op failed" >&2; exit 1; }
   t1=$(date +%s%N)
-  local ms peak in out
+  local ms peak in out n0 n1
   ms=$(tr -d '\r' <"$log" | sed -n 's/^op=[a-z0-9]* ms=\([0-9.]*\)$/\1/p')
   peak=$(tr -d '\r' <"$log" | sed -n 's/^peak_working_set_kb=//p')
   in=$(stat -c %s "$src"); out=$(stat -c %s "$dst")
+  # The same work by the native tool, into a file of its own.
+  n0=$(date +%s%N)
+  case $op in
+    zip) gzip -6 -n -c "$src" > "$work/native.out" ;;
+    unzip) gzip -d -c "$src" > "$work/native.out" ;;
+    b64enc) base64 -w0 "$src" > "$work/native.out" ;;
+    b64dec) base64 -d -i "$src" > "$work/native.out" ;;
+  esac
+  n1=$(date +%s%N)
+  rm -f "$work/native.out"
   awk -v op="$op" -v mib="$mib" -v nin="$in" -v nout="$out" -v ms="$ms" \
-      -v wall=$(( (t1 - t0) / 1000000 )) -v peak="$peak" 'BEGIN {
+      -v wall=$(( (t1 - t0) / 1000000 )) -v peak="$peak" -v nat=$(( (n1 - n0) / 1000000 )) 'BEGIN {
     tp = ms > 0 ? nin / 1048576 / (ms / 1000) : 0
-    printf "%6d MiB  %-7s %14d %14d %9.1f %9d %9.1f %10d\n", mib, op, nin, nout, ms, wall, tp, peak }'
+    printf "%6d MiB  %-7s %14d %14d %9.1f %9d %9.1f %10d %9d %6.2f\n", mib, op, nin, nout, ms, wall,
+      tp, peak, nat, (nat > 0 ? ms / nat : 0) }'
 }
 
-printf '%10s  %-7s %14s %14s %9s %9s %9s %10s\n' size op "in bytes" "out bytes" "op ms" \
-  "wall ms" "MiB/s" "peak KiB"
+echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%10s  %-7s %14s %14s %9s %9s %9s %10s %9s %6s\n' size op "in bytes" "out bytes" "op ms" \
+  "wall ms" "MiB/s" "peak KiB" "native" "op/nat"
 for mib in "${sizes[@]}"; do
   src=$work/data.bin
   for ((i = 0; i < mib; i++)); do cat "$block"; done > "$src"
@@ -78,4 +91,6 @@ for mib in "${sizes[@]}"; do
   rm -f "$work/data.b64" "$work/data.dec" "$src"
 done
 echo "op ms: the function alone (timed inside the driver); wall ms: the Wine process;"
-echo "MiB/s: input size / op time; peak KiB: PeakWorkingSetSize of the driver process."
+echo "MiB/s: input size / op time; peak KiB: PeakWorkingSetSize of the driver process;"
+echo "native: ms of gzip -6, gzip -d, base64 -w0 or base64 -d on the same file; op/nat: op ms / native."
+echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -4,6 +4,8 @@
 #include "cert/CCertificateCopy.h"
 #include "cert/CertTypes.h"
 
+class CByteSink;
+class CByteSource;
 class CCertStore;
 
 // One logged-in user, whatever back-end holds the identity.
@@ -38,4 +40,14 @@ public:
                                     std::string& strPassword) = 0;
     virtual int GetSSLHandle() = 0;
     virtual void ChangePolicyCertificate(std::string strPath) = 0;
+
+    // Whether SignStream works: signs as SignFile (nVariant 0), SignFileC2 (1)
+    // or SignFileC2BANER (2) do, but reads the bytes from pSource (or the file
+    // strIn when null) and hands the signed message to pSink instead of writing
+    // it into strOut, which is only created, empty, and named in the log.
+    virtual bool CanSignStream() { return false; }
+    virtual void SignStream(int nVariant, CByteSource* pSource, CByteSink* pSink,
+                            std::string strIn, std::string strOut, std::string strAlgorithm)
+    {
+    }
 };

@@ -30,20 +30,6 @@ function(tvl_add_test name)
   endif()
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${outdir})
   set(props TIMEOUT 120)
-  # A property of several values must stay one element of the property list:
-  # split, "FIXTURES_REQUIRED a b RUN_SERIAL TRUE" pairs "b" with "RUN_SERIAL"
-  # and the tests lose RUN_SERIAL. Its semicolons pass escaped through the
-  # list expansions of gtest_discover_tests, its include file and its
-  # discovery script, so that the discovered tests get "a;b" as one value.
-  set(sep "\\\\\\\\\\\\\\\;")
-  if(T_LABELS)
-    string(REPLACE ";" "${sep}" labels "${T_LABELS}")
-    list(APPEND props LABELS "${labels}")
-  endif()
-  if(T_FIXTURES)
-    string(REPLACE ";" "${sep}" fixtures "${T_FIXTURES}")
-    list(APPEND props FIXTURES_REQUIRED "${fixtures}")
-  endif()
   if(T_SERIAL)
     list(APPEND props RUN_SERIAL TRUE)
   endif()
@@ -53,4 +39,17 @@ function(tvl_add_test name)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 ${filter}
                        WORKING_DIRECTORY ${outdir} PROPERTIES ${props})
+  # Labels and fixtures are lists: through PROPERTIES each item would become an
+  # argument of its own ("FIXTURES_REQUIRED pki epf RUN_SERIAL TRUE" sets
+  # FIXTURES_REQUIRED to pki and a property named epf, and loses RUN_SERIAL).
+  # They are set on the discovered cases once CTest has read them.
+  if(T_LABELS OR T_FIXTURES)
+    set(listfile ${CMAKE_CURRENT_BINARY_DIR}/${name}_lists.cmake)
+    file(WRITE ${listfile}
+      "if(${name}_TESTS)\n"
+      "  set_tests_properties(\${${name}_TESTS} PROPERTIES\n"
+      "    LABELS \"${T_LABELS}\" FIXTURES_REQUIRED \"${T_FIXTURES}\")\n"
+      "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${listfile})
+  endif()
 endfunction()

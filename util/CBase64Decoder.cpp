@@ -1,7 +1,7 @@
 #include "util/CBase64Decoder.h"
 
 // 6-bit value of a Base64 character, or -1 for anything else.
-static int Base64Value(unsigned char c)
+static constexpr int Base64Value(unsigned char c)
 {
     if (c >= 'A' && c <= 'Z')
         return c - 'A';
@@ -15,6 +15,17 @@ static int Base64Value(unsigned char c)
         return 63;
     return -1;
 }
+
+// Base64Value of every character.
+struct CValueTable {
+    signed char aValue[256];
+    constexpr CValueTable() : aValue()
+    {
+        for (int c = 0; c < 256; ++c)
+            aValue[c] = static_cast<signed char>(Base64Value(static_cast<unsigned char>(c)));
+    }
+};
+static constexpr CValueTable s_values;
 
 CBase64Decoder::CBase64Decoder()
 {
@@ -44,6 +55,42 @@ bool CBase64Decoder::Put(char c)
             DecodeQuad(4);
     }
     return m_nOutput < BUFFER_SIZE;
+}
+
+size_t CBase64Decoder::Decode(const char* pText, size_t nText, unsigned char* pOut)
+{
+    const signed char* aValue = s_values.aValue;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(pText);
+    const unsigned char* pEnd = p + nText;
+    unsigned char* q = pOut;
+    while (p < pEnd) {
+        // Four alphabet characters in a row, the usual case, at once.
+        if (m_nQuad == 0 && pEnd - p >= 4) {
+            const int v0 = aValue[p[0]], v1 = aValue[p[1]], v2 = aValue[p[2]], v3 = aValue[p[3]];
+            if ((v0 | v1 | v2 | v3) >= 0) {
+                q[0] = static_cast<unsigned char>((v0 << 2) | (v1 >> 4));
+                q[1] = static_cast<unsigned char>((v1 << 4) | (v2 >> 2));
+                q[2] = static_cast<unsigned char>((v2 << 6) | v3);
+                q += 3;
+                p += 4;
+                continue;
+            }
+        }
+        const int v = aValue[*p++];
+        if (v < 0)
+            continue;
+        m_abQuad[m_nQuad++] = static_cast<unsigned char>(v);
+        if (m_nQuad == 4) {
+            q[0] = static_cast<unsigned char>((m_abQuad[0] << 2) | (m_abQuad[1] >> 4));
+            q[1] = static_cast<unsigned char>((m_abQuad[1] << 4) | (m_abQuad[2] >> 2));
+            q[2] = static_cast<unsigned char>((m_abQuad[2] << 6) | m_abQuad[3]);
+            q += 3;
+            m_nQuad = 0;
+        }
+    }
+    m_nOutput = 0;
+    m_bFinished = false;
+    return static_cast<size_t>(q - pOut);
 }
 
 void CBase64Decoder::Finish()

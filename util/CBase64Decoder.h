@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 
 // Streaming Base64 reader. Characters outside the alphabet (blanks, line ends,
 // "=") are skipped, so decoding never fails. Decoded bytes collect in a buffer
@@ -13,6 +14,12 @@ public:
 
     void Reset();
     bool Put(char c);
+    // Decodes nText characters straight into pOut, which has room for three
+    // bytes per four characters; returns the bytes written. The bytes are those
+    // Put would give character by character, a quad left incomplete carries on
+    // to the next call or to Finish. Only while the buffer holds nothing not
+    // yet taken.
+    size_t Decode(const char* pText, size_t nText, unsigned char* pOut);
     // Decodes a last, incomplete quad. Bytes of a full buffer already
     // reported by Put are not counted again. The caller takes what is left;
     // a later Put starts an empty buffer.

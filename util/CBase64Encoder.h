@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Streaming Base64 writer (RFC 4648 alphabet, "=" padding). Bytes go in one at
 // a time; text goes to a file or to a string. Lines are split with a bare LF
@@ -16,6 +17,8 @@ public:
     void OpenString(int nLineLength);
 
     void Put(unsigned char byte);
+    // The same text as Put for each byte in turn, a group of three at a time.
+    void Put(const unsigned char* pData, size_t nSize);
     // Emits the last group and, in file mode, flushes and closes the file.
     // False when any part of the text could not be written.
     bool Finish();
@@ -43,6 +46,6 @@ private:
     int m_bFileMode;
     bool m_bFailed;
     // File output is gathered here so that the stream is written in blocks.
-    char m_achBuffer[4096];
+    std::vector<char> m_buffer;
     size_t m_nBuffered;
 };

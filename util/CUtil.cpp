@@ -7,18 +7,22 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <zlib.h>
 
 #include "api/CLog.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
+#include "cert/CByteStream.h"
 #include "util/CBase64Decoder.h"
 #include "util/CBase64Encoder.h"
 
 namespace {
 
-const size_t CHUNK = 4096;
+// Files are read and written in blocks of this size: under the platform layer
+// every call has a fixed cost, small blocks multiply it.
+const size_t kIoBlock = 1024 * 1024;
 
 typedef std::unique_ptr<FILE, int (*)(FILE*)> CrtFile;
 typedef std::unique_ptr<gzFile_s, int (*)(gzFile)> GzFile;
@@ -71,43 +75,57 @@ void CUtil::ThrowSameFile(const char* pszDest, int nCode, const char* pszContext
     Fail(nCode, pszContext);
 }
 
+namespace {
+// The source of a compression, once both paths are known to be usable; a
+// destination that is the source itself must then not be deleted.
+CrtFile OpenZipSource(const char* pszSource, const char* pszDest, const char* pszContext,
+                      bool& bDeleteDest)
+{
+    if (IsEmpty(pszSource))
+        Fail(ERR_FILE_READ, pszContext);
+    CrtFile src(fopen(pszSource, "rb"), fclose);
+    if (!src) {
+        LogInfo("Error al abrir fichero '%s'", pszSource);
+        Fail(ERR_FILE_READ, pszContext);
+    }
+    if (IsEmpty(pszDest))
+        Fail(ERR_FILE_WRITE, pszContext);
+    if (CUtil::IsSameFile(pszSource, pszDest)) {
+        bDeleteDest = false;
+        CUtil::ThrowSameFile(pszDest, ERR_FILE_WRITE, pszContext);
+    }
+    return src;
+}
+}  // namespace
+
 void CUtil::ZipFile(const char* pszSource, const char* pszDest)
 {
     const char* const pszContext = "CUtil::ZipFile";
     // Never delete the destination when it is the source itself.
     bool bDeleteDest = true;
     try {
-        if (IsEmpty(pszSource))
-            Fail(ERR_FILE_READ, pszContext);
-        CrtFile src(fopen(pszSource, "rb"), fclose);
-        if (!src) {
-            LogInfo("Error al abrir fichero '%s'", pszSource);
-            Fail(ERR_FILE_READ, pszContext);
-        }
-        if (IsEmpty(pszDest))
-            Fail(ERR_FILE_WRITE, pszContext);
-        if (IsSameFile(pszSource, pszDest)) {
-            bDeleteDest = false;
-            ThrowSameFile(pszDest, ERR_FILE_WRITE, pszContext);
-        }
+        CrtFile src = OpenZipSource(pszSource, pszDest, pszContext, bDeleteDest);
         GzFile gz(gzopen(pszDest, "wb"), gzclose);
         if (!gz) {
             LogInfo("Error al escribir en fichero '%s'", pszDest);
             Fail(ERR_FILE_WRITE, pszContext);
         }
-        char achBuffer[CHUNK];
+        // How the input is cut does not change the compressed bytes: the writer
+        // runs deflate without flushing until the close.
+        gzbuffer(gz.get(), kIoBlock);
+        std::vector<char> buffer(kIoBlock);
         for (;;) {
-            size_t nRead = fread(achBuffer, 1, sizeof(achBuffer), src.get());
+            size_t nRead = fread(buffer.data(), 1, buffer.size(), src.get());
             if (ferror(src.get())) {
                 LogInfo("Error al leer fichero '%s'", pszSource);
                 Fail(ERR_COMPRESS, pszContext);
             }
             // gzwrite takes all or reports an error; anything short loses data.
-            if (nRead > 0 && gzwrite(gz.get(), achBuffer, (unsigned)nRead) != (int)nRead) {
+            if (nRead > 0 && gzwrite(gz.get(), buffer.data(), (unsigned)nRead) != (int)nRead) {
                 LogInfo("Error al comprimir fichero '%s'", pszDest);
                 Fail(ERR_COMPRESS, pszContext);
             }
-            if (nRead < sizeof(achBuffer))
+            if (nRead < buffer.size())
                 break;
         }
         // The close writes the last deflate block and the trailer.
@@ -116,6 +134,70 @@ void CUtil::ZipFile(const char* pszSource, const char* pszDest)
             Fail(ERR_COMPRESS, pszContext);
         }
     } catch (CTarvoselException*) {
+        if (bDeleteDest && !IsEmpty(pszDest))
+            DeleteFileA(pszDest);
+        throw;
+    }
+}
+
+void CUtil::ZipFileTo(const char* pszSource, const char* pszDest, CByteSink& sink,
+                      const std::function<void()>& fnCreated)
+{
+    const char* const pszContext = "CUtil::ZipFile";
+    bool bDeleteDest = true;
+    z_stream zs = {};
+    bool bDeflating = false;
+    try {
+        CrtFile src = OpenZipSource(pszSource, pszDest, pszContext, bDeleteDest);
+        CrtFile dest(fopen(pszDest, "wb"), fclose);
+        if (!dest) {
+            LogInfo("Error al escribir en fichero '%s'", pszDest);
+            Fail(ERR_FILE_WRITE, pszContext);
+        }
+        dest.reset();
+        if (fnCreated)
+            fnCreated();
+        // What zlib's gzip writer opened with "wb" sets up: the same stream.
+        if (deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, MAX_WBITS + 16, 8,
+                         Z_DEFAULT_STRATEGY) != Z_OK) {
+            LogInfo("Error al comprimir fichero '%s'", pszDest);
+            Fail(ERR_COMPRESS, pszContext);
+        }
+        bDeflating = true;
+        std::vector<unsigned char> in(kIoBlock), out(kIoBlock / 4);
+        auto deflateInto = [&](int nFlush) {
+            int nResult;
+            do {
+                zs.next_out = out.data();
+                zs.avail_out = (uInt)out.size();
+                nResult = deflate(&zs, nFlush);
+                DWORD dwError = 0;
+                size_t nOut = out.size() - zs.avail_out;
+                bool bStuck = nFlush == Z_FINISH && nResult == Z_BUF_ERROR && zs.avail_out > 0;
+                if (nResult == Z_STREAM_ERROR || bStuck ||
+                    (nOut > 0 && !sink.Write(out.data(), nOut, dwError))) {
+                    LogInfo("Error al comprimir fichero '%s'", pszDest);
+                    Fail(ERR_COMPRESS, pszContext);
+                }
+            } while (zs.avail_out == 0 || (nFlush == Z_FINISH && nResult != Z_STREAM_END));
+        };
+        for (;;) {
+            size_t nRead = fread(in.data(), 1, in.size(), src.get());
+            if (ferror(src.get())) {
+                LogInfo("Error al leer fichero '%s'", pszSource);
+                Fail(ERR_COMPRESS, pszContext);
+            }
+            zs.next_in = in.data();
+            zs.avail_in = (uInt)nRead;
+            deflateInto(Z_NO_FLUSH);
+            if (nRead < in.size())
+                break;
+        }
+        deflateInto(Z_FINISH);
+        deflateEnd(&zs);
+    } catch (CTarvoselException*) {
+        if (bDeflating)
+            deflateEnd(&zs);
         if (bDeleteDest && !IsEmpty(pszDest))
             DeleteFileA(pszDest);
         throw;
@@ -145,9 +227,10 @@ void CUtil::UnzipFile(const char* pszSource, const char* pszDest)
             LogInfo("Error al escribir en fichero '%s'", pszDest);
             Fail(ERR_FILE_WRITE, pszContext);
         }
-        char achBuffer[CHUNK];
+        gzbuffer(gz.get(), kIoBlock);
+        std::vector<char> buffer(kIoBlock);
         for (;;) {
-            int nRead = gzread(gz.get(), achBuffer, sizeof(achBuffer));
+            int nRead = gzread(gz.get(), buffer.data(), (unsigned)buffer.size());
             if (nRead < 0) {
                 LogInfo("Error al descomprimir fichero '%s'", pszSource);
                 Fail(ERR_DECOMPRESS, pszContext);
@@ -163,7 +246,7 @@ void CUtil::UnzipFile(const char* pszSource, const char* pszDest)
                 }
                 break;
             }
-            if (fwrite(achBuffer, 1, nRead, dest.get()) != (size_t)nRead) {
+            if (fwrite(buffer.data(), 1, nRead, dest.get()) != (size_t)nRead) {
                 LogInfo("Error al escribir en fichero '%s'", pszDest);
                 Fail(ERR_FILE_WRITE, pszContext);
             }
@@ -215,23 +298,60 @@ void CUtil::Base64EncodeFile(const char* pszSource, const char* pszDest)
         LogInfo("Error al escribir en fichero '%s'", pszDest);
         Fail(ERR_FILE_WRITE, pszContext);
     }
-    unsigned char abBuffer[CHUNK];
+    std::vector<unsigned char> buffer(kIoBlock);
     for (;;) {
-        size_t nRead = fread(abBuffer, 1, sizeof(abBuffer), src.get());
+        size_t nRead = fread(buffer.data(), 1, buffer.size(), src.get());
         if (ferror(src.get())) {
             LogInfo("Error al leer fichero '%s'", pszSource);
             Fail(ERR_FILE_READ, pszContext);
         }
-        for (size_t i = 0; i < nRead; i++)
-            encoder.Put(abBuffer[i]);
+        encoder.Put(buffer.data(), nRead);
         if (!encoder.Good()) {
             LogInfo("Error al escribir en fichero '%s'", pszDest);
             Fail(ERR_FILE_WRITE, pszContext);
         }
-        if (nRead < sizeof(abBuffer))
+        if (nRead < buffer.size())
             break;
     }
     if (!encoder.Finish()) {
+        LogInfo("Error al escribir en fichero '%s'", pszDest);
+        Fail(ERR_FILE_WRITE, pszContext);
+    }
+}
+
+void CUtil::Base64WriteText(const char* pszText, const char* pszDest)
+{
+    const char* const pszContext = "CUtil::Base64EncodeFile";
+    if (!pszDest)
+        pszDest = "";
+    CrtFile src(_fsopen(pszText, "rb", _SH_DENYNO), fclose);
+    if (!src) {
+        LogInfo("Error al abrir fichero '%s': %s", pszText, strerror(errno));
+        Fail(ERR_FILE_READ, pszContext);
+    }
+    if (IsSameFile(pszText, pszDest))
+        ThrowSameFile(pszDest, ERR_FILE_WRITE, pszContext);
+    // Created as the encoder creates it.
+    CrtFile dest(IsEmpty(pszDest) ? nullptr : fopen(pszDest, "wb"), fclose);
+    if (!dest) {
+        LogInfo("Error al escribir en fichero '%s'", pszDest);
+        Fail(ERR_FILE_WRITE, pszContext);
+    }
+    std::vector<char> buffer(kIoBlock);
+    for (;;) {
+        size_t nRead = fread(buffer.data(), 1, buffer.size(), src.get());
+        if (ferror(src.get())) {
+            LogInfo("Error al leer fichero '%s'", pszText);
+            Fail(ERR_FILE_READ, pszContext);
+        }
+        if (fwrite(buffer.data(), 1, nRead, dest.get()) != nRead) {
+            LogInfo("Error al escribir en fichero '%s'", pszDest);
+            Fail(ERR_FILE_WRITE, pszContext);
+        }
+        if (nRead < buffer.size())
+            break;
+    }
+    if (fclose(dest.release()) != 0) {
         LogInfo("Error al escribir en fichero '%s'", pszDest);
         Fail(ERR_FILE_WRITE, pszContext);
     }
@@ -256,21 +376,20 @@ void CUtil::Base64DecodeFile(const char* pszSource, const char* pszDest)
         Fail(ERR_FILE_WRITE, pszContext);
     }
     CBase64Decoder decoder;
-    char achBuffer[CHUNK];
+    std::vector<char> text(kIoBlock);
+    std::vector<unsigned char> bytes(kIoBlock / 4 * 3 + 3);
     for (;;) {
-        size_t nRead = fread(achBuffer, 1, sizeof(achBuffer), src.get());
+        size_t nRead = fread(text.data(), 1, text.size(), src.get());
         if (ferror(src.get())) {
             LogInfo("Error al leer fichero '%s'", pszSource);
             Fail(ERR_FILE_READ, pszContext);
         }
-        for (size_t i = 0; i < nRead; i++) {
-            if (!decoder.Put(achBuffer[i]) &&
-                fwrite(decoder.Data(), 1, decoder.Count(), dest.get()) != (size_t)decoder.Count()) {
-                LogInfo("Error al escribir en fichero '%s'", pszDest);
-                Fail(ERR_FILE_WRITE, pszContext);
-            }
+        size_t nBytes = decoder.Decode(text.data(), nRead, bytes.data());
+        if (fwrite(bytes.data(), 1, nBytes, dest.get()) != nBytes) {
+            LogInfo("Error al escribir en fichero '%s'", pszDest);
+            Fail(ERR_FILE_WRITE, pszContext);
         }
-        if (nRead < sizeof(achBuffer))
+        if (nRead < text.size())
             break;
     }
     decoder.Finish();

@@ -1,6 +1,10 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
+
+class CByteSink;
+
 // File and buffer transformations around the signing pipeline, and a wait that
 // keeps the calling thread's window messages flowing. Failures are thrown as
 // CTarvoselException (kind Own) named "CUtil::<function>". Paths are ANSI texts.
@@ -8,6 +12,12 @@ class CUtil {
 public:
     // gzip file compression; a half-written destination is deleted on failure.
     static void ZipFile(const char* pszSource, const char* pszDest);
+    // ZipFile, with the checks, log lines and failures of ZipFile, but the
+    // compressed bytes (the same bytes) go to sink; pszDest is only created,
+    // empty, and deleted on failure. fnCreated, when given, is called once
+    // pszDest exists, before the compression starts.
+    static void ZipFileTo(const char* pszSource, const char* pszDest, CByteSink& sink,
+                          const std::function<void()>& fnCreated = nullptr);
     // gzip decompression; data that is not gzip is copied unchanged.
     static void UnzipFile(const char* pszSource, const char* pszDest);
     // One-shot zlib stream; *pcbDest is the capacity in and the length out.
@@ -16,6 +26,9 @@ public:
 
     // Base64 as one line without a line end.
     static void Base64EncodeFile(const char* pszSource, const char* pszDest);
+    // The last step of Base64EncodeFile for a text already encoded into
+    // pszText: the text into pszDest, with Base64EncodeFile's failures.
+    static void Base64WriteText(const char* pszText, const char* pszDest);
     // Skips anything outside the Base64 alphabet.
     static void Base64DecodeFile(const char* pszSource, const char* pszDest);
     // Zero-terminated Base64 text in pszOut, lines of nLineLength characters

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cert/wincrypt/CAPIWincrypt.h"
+#include "cert/wincrypt/CThreadedDigest.h"
 
 // The SHA-2 identifiers are not declared for the Windows versions we target.
 #ifndef CALG_SHA_256
@@ -127,7 +128,10 @@ std::unique_ptr<CPkcs7Digest> CWincryptPkcs7Crypto::CreateDigest(const std::stri
     HCRYPTHASH hHash = 0;
     if (algId == 0 || m_hProv == 0 || !CAPIWincrypt::CryptCreateHash(m_hProv, algId, 0, 0, &hHash))
         return nullptr;
-    return std::unique_ptr<CPkcs7Digest>(new CWincryptDigest(hHash));
+    // The content's digest is the one long job of signing and checking: on a
+    // thread of its own it overlaps with the reading and writing.
+    return std::unique_ptr<CPkcs7Digest>(
+        new CThreadedDigest(std::unique_ptr<CPkcs7Digest>(new CWincryptDigest(hHash))));
 }
 
 bool CWincryptPkcs7Crypto::VerifyDigestSignature(const uint8_t* pCert, size_t nCert,

@@ -6,16 +6,20 @@
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
 #include "app/CTarvoselApp.h"
+#include "cert/CByteStream.h"
 #include "cert/pkcs7/CPkcs7Writer.h"
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/CWincryptCertificate.h"
 #include "cert/wincrypt/CWincryptPkcs7Crypto.h"
 #include "https/CHTTPSDlg.h"
 #include "platform/framework/CFileHandle.h"
+#include "platform/framework/CFileWriteBuffer.h"
 #include "util/CUtil.h"
 
 namespace {
 const DWORD kBlockSize = 4096;
+// Reads and writes go to the system in blocks of this size.
+const DWORD kIoSize = 1024 * 1024;
 const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 const char kMd5Oid[] = "1.2.840.113549.2.5";
 const char kMd2Oid[] = "1.2.840.113549.2.2";
@@ -38,7 +42,14 @@ std::string FileErrorText(const std::string& strPath, DWORD dwError)
 }
 }  // namespace
 
+CWincryptSession::PFN_CLOCK CWincryptSession::s_pfnClock = nullptr;
+
 CWincryptSession::CWincryptSession() : m_nState(SESSION_CLOSED) {}
+
+void CWincryptSession::SetSigningClock(PFN_CLOCK pfnClock)
+{
+    s_pfnClock = pfnClock;
+}
 
 CWincryptSession::~CWincryptSession()
 {
@@ -345,7 +356,7 @@ void CWincryptSession::SignFileC2BANER(std::string strIn, std::string strOut,
 
 void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
                             const std::string& strOut, const std::string& strDigestOid,
-                            const char* pszContext)
+                            const char* pszContext, CByteSource* pSource, CByteSink* pSink)
 {
     SetProviderWindow();
     if (m_pSignCertificate == nullptr)
@@ -384,7 +395,7 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
 
     // The signing time, as the platform encodes it.
     SYSTEMTIME st;
-    GetSystemTime(&st);
+    (s_pfnClock != nullptr ? s_pfnClock : GetSystemTime)(&st);
     FILETIME ft;
     if (!SystemTimeToFileTime(&st, &ft))
         ThrowWindows(GetLastError(), pszContext);
@@ -402,28 +413,36 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
     if (CWincryptPkcs7Crypto::DigestAlgId(strDigestOid) == 0)
         ThrowWindows(Pkcs7ErrorToWinError(EPkcs7Error::Unsupported), pszContext);
 
-    CFileHandle input(CreateFileA(strIn.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!input.IsValid()) {
-        LogInfo("Error al abrir fichero %s", FileErrorText(strIn, GetLastError()).c_str());
-        throw new CTarvoselException(EXC_OWN, ERR_FILE_READ, pszContext);
+    CFileHandle input;
+    if (pSource == nullptr) {
+        input.Attach(CreateFileA(strIn.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!input.IsValid()) {
+            LogInfo("Error al abrir fichero %s", FileErrorText(strIn, GetLastError()).c_str());
+            throw new CTarvoselException(EXC_OWN, ERR_FILE_READ, pszContext);
+        }
+        // Creating the output would empty the input first: the signature would
+        // cover nothing and the document would be gone.
+        if (CUtil::IsSameFile(strIn.c_str(), strOut.c_str()))
+            CUtil::ThrowSameFile(strOut.c_str(), ERR_FILE_WRITE, pszContext);
     }
-    // Creating the output would empty the input first: the signature would
-    // cover nothing and the document would be gone.
-    if (CUtil::IsSameFile(strIn.c_str(), strOut.c_str()))
-        CUtil::ThrowSameFile(strOut.c_str(), ERR_FILE_WRITE, pszContext);
     CFileHandle output(CreateFileA(strOut.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output.IsValid()) {
         LogInfo("Error al escribir en fichero %s", FileErrorText(strOut, GetLastError()).c_str());
         throw new CTarvoselException(EXC_OWN, ERR_FILE_WRITE, pszContext);
     }
+    // The message goes to the sink; the file stays empty for its owner.
+    if (pSink != nullptr)
+        output.Close();
     LogInfo("Firmando fichero en '%s'...", strOut.c_str());
 
     CWincryptPkcs7Crypto crypto;
     DWORD dwIoError = 0;
+    CFileWriteBuffer outputBuffer(output, kIoSize);
     CPkcs7Writer writer(crypto, [&](const uint8_t* pData, size_t nSize) {
-        return output.WriteAll(pData, nSize, dwIoError);
+        return pSink != nullptr ? pSink->Write(pData, nSize, dwIoError)
+                                : outputBuffer.Write(pData, nSize, dwIoError);
     });
     DWORD dwSignError = 0;
     auto sign = [&](const std::string& strOid, const uint8_t* pData, size_t nData,
@@ -452,21 +471,62 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
                                  signingTime.data(), signingTime.size());
     if (e != EPkcs7Error::Ok)
         fail(e);
-    bool bRead = input.ReadBlocks(kBlockSize, [&](const BYTE* pData, DWORD dwRead) {
+    // One content segment per block of kBlockSize bytes, as the input is read.
+    auto update = [&](const BYTE* pData, DWORD dwRead) {
         e = writer.Update(pData, dwRead);
         return e == EPkcs7Error::Ok;
-    }, dwIoError);
+    };
+    bool bRead = pSource != nullptr ? ReadSlices(*pSource, update, dwIoError)
+                                    : input.ReadSlices(kIoSize, kBlockSize, update, dwIoError);
     if (!bRead)
         fail(EPkcs7Error::Output);
     if (e != EPkcs7Error::Ok)
         fail(e);
     if ((e = writer.Finish(sign)) != EPkcs7Error::Ok)
         fail(e);
+    if (pSink == nullptr && !outputBuffer.Flush(dwIoError))
+        fail(EPkcs7Error::Output);
     LogInfo("...OK");
     input.Close();
-    if (!FlushFileBuffers(output.Get())) {
+    if (pSink == nullptr && !FlushFileBuffers(output.Get())) {
         dwIoError = GetLastError();
         fail(EPkcs7Error::Output);
     }
     output.Close();
+}
+
+bool CWincryptSession::ReadSlices(CByteSource& source,
+                                  const std::function<bool(const BYTE*, DWORD)>& fn,
+                                  DWORD& dwError)
+{
+    // As CFileHandle::ReadSlices: whole blocks of kBlockSize, then the short
+    // (possibly empty) last one.
+    std::vector<BYTE> block(kIoSize);
+    for (;;) {
+        size_t nRead = 0;
+        if (!source.Read(block.data(), block.size(), nRead, dwError))
+            return false;
+        size_t nDone = 0;
+        for (; nRead - nDone >= kBlockSize; nDone += kBlockSize) {
+            if (!fn(block.data() + nDone, kBlockSize))
+                return true;
+        }
+        if (nRead < block.size()) {
+            fn(block.data() + nDone, static_cast<DWORD>(nRead - nDone));
+            return true;
+        }
+    }
+}
+
+void CWincryptSession::SignStream(int nVariant, CByteSource* pSource, CByteSink* pSink,
+                                  std::string strIn, std::string strOut, std::string strAlgorithm)
+{
+    if (nVariant == 0)
+        Sign(SIGN_CERT_KEY, strIn, strOut, kMd5Oid, "CWincryptSession::SignFile", pSource, pSink);
+    else if (nVariant == 1)
+        Sign(SIGN_SESSION_KEY, strIn, strOut, DigestOidOfAlgorithm(strAlgorithm),
+             "CWincryptSession::SignFileC2", pSource, pSink);
+    else
+        Sign(SIGN_SESSION_KEY_BANER, strIn, strOut, DigestOidOfAlgorithm(strAlgorithm),
+             "CWincryptSession::SignFileC2BANER", pSource, pSink);
 }

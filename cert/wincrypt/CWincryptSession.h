@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +39,9 @@ public:
     void ExportCertificates(std::string& strPath, int nSelection, std::string& strPassword) override;
     int GetSSLHandle() override;
     void ChangePolicyCertificate(std::string strPath) override {}
+    bool CanSignStream() override { return true; }
+    void SignStream(int nVariant, CByteSource* pSource, CByteSink* pSink, std::string strIn,
+                    std::string strOut, std::string strAlgorithm) override;
 
     void AcquireContext();
     static int GetProviderType(const std::string& strProvider);
@@ -48,13 +52,21 @@ public:
     // Digest OID of a signing algorithm name; empty for a name it does not know.
     static std::string DigestOidOfAlgorithm(const std::string& strAlgorithm);
 
+    // Where signings take their signing time (UTC); null for the system's clock.
+    // Tests fix it to compare signed files byte for byte.
+    typedef void(WINAPI* PFN_CLOCK)(LPSYSTEMTIME);
+    static void SetSigningClock(PFN_CLOCK pfnClock);
+
 private:
     CWincryptSession(const CWincryptSession&) = delete;
     CWincryptSession& operator=(const CWincryptSession&) = delete;
 
     enum SignVariant { SIGN_CERT_KEY, SIGN_SESSION_KEY, SIGN_SESSION_KEY_BANER };
     void Sign(SignVariant eVariant, const std::string& strIn, const std::string& strOut,
-              const std::string& strAlgorithm, const char* pszContext);
+              const std::string& strAlgorithm, const char* pszContext,
+              CByteSource* pSource = nullptr, CByteSink* pSink = nullptr);
+    static bool ReadSlices(CByteSource& source, const std::function<bool(const BYTE*, DWORD)>& fn,
+                           DWORD& dwError);
     void ReleaseProvider();
     void DeleteCertificates();
     static void SetProviderWindow();
@@ -79,4 +91,5 @@ private:
     HCRYPTPROV m_hProv = 0;
     CS_CARDINFO m_CardInfo;
     std::unique_ptr<CHTTPSDlg> m_pHTTPSDlg;
+    static PFN_CLOCK s_pfnClock;
 };

@@ -4,6 +4,7 @@
 
 #include "api/CLog.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestThreads.h"
 
 using tvltest::LogCapture;
 
@@ -140,4 +141,29 @@ TEST(CLog, EntriesOfSeveralThreadsAreAllWritten)
         EXPECT_EQ(50, tvltest::CountOf(s, "hilo " + std::to_string(i) + " entrada ")) << i;
     // Whole lines only: no entry was cut into another.
     EXPECT_EQ(50 * (kThreads + 1), tvltest::CountOf(s, "\r\n"));
+}
+
+// A held thread's entries wait, in order, and come after what others wrote
+// meanwhile when released; dropped, they never come.
+TEST(CLog, HeldEntriesComeInOrderWhenReleasedAndNeverWhenDropped)
+{
+    for (bool bWrite : {true, false}) {
+        SCOPED_TRACE(bWrite);
+        LogCapture log("held");
+        LogInfo("antes");
+        CLog::HoldThread(GetCurrentThreadId());
+        LogInfo("retenida 1");
+        LogInfo("retenida 2");
+        tvltest::TestThread other([] { LogInfo("de otro hilo"); });
+        ASSERT_TRUE(other.Join(10000));
+        CLog::ReleaseThread(GetCurrentThreadId(), bWrite);
+        LogInfo("despu\xE9s");
+        std::vector<std::string> expected = {"antes", "de otro hilo"};
+        if (bWrite) {
+            expected.push_back("retenida 1");
+            expected.push_back("retenida 2");
+        }
+        expected.push_back("despu\xE9s");
+        EXPECT_EQ(expected, log.Lines());
+    }
 }

@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "api/CLog.h"
 #include "api/CTarvoselException.h"
+#include "api/ResultCodes.h"
+#include "cert/CByteStream.h"
 #include "cert/CSession.h"
 #include "cert/entrust/EntrustRecords.h"
 #include "cert/wincrypt/WincryptRecords.h"
@@ -63,6 +66,71 @@ public:
     {
         Sign("SignFileC2BANER", strIn, strOut);
     }
+    // With m_bStreams, signings with a Base64 layer come here: like the real
+    // session it creates strOut empty, logs, and hands on every byte it reads
+    // (m_fnSign runs first, m_fnSignEnd after the bytes). With m_bCopies the
+    // file slots do the same into strOut.
+    bool CanSignStream() override { return m_bStreams; }
+    void SignStream(int nVariant, CByteSource* pSource, CByteSink* pSink, std::string strIn,
+                    std::string strOut, std::string) override
+    {
+        Sign(nVariant == 2 ? "SignFileC2BANER" : nVariant == 1 ? "SignFileC2" : "SignFile", strIn,
+             strOut, false);
+        Copy(pSource, pSink, strIn, strOut);
+    }
+    bool m_bStreams = false, m_bCopies = false;
+    std::function<void()> m_fnSignEnd;
+    std::function<void(const std::string& strOut)> m_fnOutCreated;  // once strOut exists
+
+    void Copy(CByteSource* pSource, CByteSink* pSink, const std::string& strIn,
+              const std::string& strOut)
+    {
+        HANDLE hOut = CreateFileA(strOut.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (hOut == INVALID_HANDLE_VALUE)
+            throw new CTarvoselException(EXC_OWN, ERR_FILE_WRITE, "FakeSession::Sign");
+        if (pSink != nullptr) {
+            CloseHandle(hOut);
+            hOut = INVALID_HANDLE_VALUE;
+        }
+        if (m_fnOutCreated)
+            m_fnOutCreated(strOut);
+        LogInfo("Firmando fichero en '%s'...", strOut.c_str());
+        HANDLE hIn = INVALID_HANDLE_VALUE;
+        if (pSource == nullptr)
+            hIn = CreateFileA(strIn.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+        std::vector<uint8_t> block(65536);
+        for (;;) {
+            size_t nRead = 0;
+            DWORD dwError = 0, dw = 0;
+            bool bOk = pSource != nullptr
+                           ? pSource->Read(block.data(), block.size(), nRead, dwError)
+                           : ReadFile(hIn, block.data(), static_cast<DWORD>(block.size()), &dw, nullptr);
+            if (pSource == nullptr)
+                nRead = dw;
+            if (!bOk) {
+                if (hIn != INVALID_HANDLE_VALUE)
+                    CloseHandle(hIn);
+                if (hOut != INVALID_HANDLE_VALUE)
+                    CloseHandle(hOut);
+                throw new CTarvoselException(EXC_WINDOWS, static_cast<long>(dwError), "FakeSession::Sign");
+            }
+            if (pSink != nullptr)
+                pSink->Write(block.data(), nRead, dwError);
+            else
+                WriteFile(hOut, block.data(), static_cast<DWORD>(nRead), &dw, nullptr);
+            if (nRead < block.size())
+                break;
+        }
+        if (hIn != INVALID_HANDLE_VALUE)
+            CloseHandle(hIn);
+        if (hOut != INVALID_HANDLE_VALUE)
+            CloseHandle(hOut);
+        if (m_fnSignEnd)
+            m_fnSignEnd();
+        LogInfo("...OK");
+    }
     // Every signing call in order; m_fnSign decides what it does (it may throw).
     std::vector<std::string> m_signCalls;
     std::function<void(const std::string& strIn, const std::string& strOut)> m_fnSign;
@@ -96,11 +164,14 @@ private:
         if (fn)
             fn();
     }
-    void Sign(const char* pszSlot, const std::string& strIn, const std::string& strOut)
+    void Sign(const char* pszSlot, const std::string& strIn, const std::string& strOut,
+              bool bCopy = true)
     {
         m_signCalls.push_back(pszSlot);
         if (m_fnSign)
             m_fnSign(strIn, strOut);
+        if (bCopy && m_bCopies)
+            Copy(nullptr, nullptr, strIn, strOut);
     }
 
     CS_CARDINFO m_card;

@@ -12,6 +12,7 @@
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeSession.h"
 #include "tests/session/SessionTestSupport.h"
+#include "tests/support/PinnedFiles.h"
 #include "tests/support/TestCapture.h"
 
 using tvltest::Capture;
@@ -365,4 +366,124 @@ TEST_F(PipelineTest, RetriesAlternateOnceTheBadKeysetRetryHappened)
     std::vector<std::string> expected = {"SignFile", "SignFileC2BANER", "SignFileC2BANER",
                                          "SignFileC2BANER", "SignFileC2BANER", "SignFile"};
     EXPECT_EQ(expected, p->m_signCalls);
+}
+
+// With a Base64 layer the layers run side by side; whatever happens, the host
+// and the log see what the layers one after the other give: the same lines in
+// the same order, the same result, the same destination, no temporary file.
+TEST_F(PipelineTest, LayersSideBySideGiveWhatLayersOneAfterTheOtherGive)
+{
+    const std::string strData = tvltest::PinnedDocument(3 * 1024 * 1024 + 5);
+    tvltest::WriteAll(Path("doc.txt"), strData);
+    struct Case {
+        const char* pszWhat;
+        int bCompress;
+        std::string strSource, strDest;
+        int nFailSign;  // 1 at the start, 2 at the end, 0 never
+        long nSignError;
+    } cases[] = {
+        {"both layers", 1, Path("doc.txt"), Path("doc.b64"), 0, 0},
+        {"Base64 only", 0, Path("doc.txt"), Path("doc.b64"), 0, 0},
+        {"no source", 1, Path("missing.txt"), Path("doc.b64"), 0, 0},
+        {"an unreadable source", 1, "Z:\\proc\\self\\mem", Path("doc.b64"), 0, 0},
+        {"signing fails at once", 1, Path("doc.txt"), Path("doc.b64"), 1, -1},
+        {"signing fails at its end", 1, Path("doc.txt"), Path("doc.b64"), 2,
+         static_cast<long>(0x80100030)},
+        {"signing fails at its end, Base64 only", 0, Path("doc.txt"), Path("doc.b64"), 2,
+         static_cast<long>(0x80100030)},
+        {"signing retried", 1, Path("doc.txt"), Path("doc.b64"), 2, static_cast<long>(0x80090016)},
+        {"no destination folder", 1, Path("doc.txt"), Path("none\\doc.b64"), 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        struct Outcome {
+            int nResult;
+            std::vector<std::string> lines, calls;
+            std::string strDest;
+        } outcomes[2];
+        for (int bStreams = 0; bStreams < 2; ++bStreams) {
+            FakeSession* p = AdoptFake();
+            p->m_bCopies = true;
+            p->m_bStreams = bStreams != 0;
+            int nCalls = 0;
+            auto fail = [&](int nWhen) {
+                if (c.nFailSign == nWhen && nCalls == 1)
+                    throw c.nSignError == -1
+                        ? new CTarvoselException(EXC_OWN, ERR_SIGN, "FakeSession::Sign")
+                        : new CTarvoselException(EXC_WINDOWS, c.nSignError, "FakeSession::Sign");
+            };
+            p->m_fnSign = [&](const std::string&, const std::string&) {
+                ++nCalls;
+                fail(1);
+            };
+            p->m_fnSignEnd = [&] { fail(2); };
+            tvltest::WriteAll(Path("doc.b64"), "what the destination held");
+            Outcome& o = outcomes[bStreams];
+            {
+                tvltest::LogCapture log("layers");
+                o.nResult = ResultOf([&] {
+                    GetTarvoselApp().SignFile(c.strSource, c.strDest, "MD5WITHRSA", 1, c.bCompress);
+                });
+                o.lines = log.Lines();
+            }
+            o.calls = p->m_signCalls;
+            o.strDest = tvltest::ReadAll(Path("doc.b64"));
+            EXPECT_TRUE(TempFiles().empty()) << bStreams;
+            GetTarvoselApp().CloseSession();
+        }
+        EXPECT_EQ(outcomes[0].nResult, outcomes[1].nResult);
+        EXPECT_EQ(outcomes[0].lines, outcomes[1].lines);
+        // A compression that fails once it has begun may have had the signing
+        // begin beside it: that signing is dropped, and only then are the
+        // calls not the same.
+        if (c.strSource == Path("doc.txt")) {
+            EXPECT_EQ(outcomes[0].calls, outcomes[1].calls);
+        }
+        EXPECT_TRUE(outcomes[0].strDest == outcomes[1].strDest);
+        if (c.nFailSign == 0 && c.strDest == Path("doc.b64") && c.strSource == Path("doc.txt")) {
+            EXPECT_EQ(0, outcomes[1].nResult);
+            std::string strSigned = tvltest::DecodeBase64(outcomes[1].strDest);
+            EXPECT_TRUE(c.bCompress || strSigned == strData);
+        }
+    }
+}
+
+// The Base64 layer cannot open its text while the signing runs beside it: the
+// signing still runs to its end (no stage waits for ever on a full pipe), then
+// the host gets the write error, the destination stays as it was and no
+// temporary file is left.
+TEST_F(PipelineTest, ABase64LayerThatCannotWriteEndsTheSigningCleanly)
+{
+    tvltest::WriteAll(Path("doc.txt"), tvltest::PinnedDocument(2 * 1024 * 1024 + 17));
+    for (int bCompress = 0; bCompress < 2; ++bCompress) {
+        SCOPED_TRACE(bCompress);
+        FakeSession* p = AdoptFake();
+        p->m_bStreams = true;
+        HANDLE hHeld = INVALID_HANDLE_VALUE;
+        // Held without sharing from its creation until the signing's last byte.
+        p->m_fnOutCreated = [&](const std::string& strOut) {
+            hHeld = CreateFileA(strOut.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+        };
+        bool bSignEnded = false;
+        p->m_fnSignEnd = [&] {
+            bSignEnded = true;
+            CloseHandle(hHeld);
+        };
+        tvltest::WriteAll(Path("doc.b64"), "what the destination held");
+        tvltest::LogCapture log("base64-fails");
+        EXPECT_EQ(ERR_FILE_WRITE, ResultOf([&] {
+                      GetTarvoselApp().SignFile(Path("doc.txt"), Path("doc.b64"), "MD5WITHRSA", 1,
+                                                bCompress);
+                  }));
+        EXPECT_NE(INVALID_HANDLE_VALUE, hHeld);
+        EXPECT_TRUE(bSignEnded);
+        EXPECT_EQ("what the destination held", tvltest::ReadAll(Path("doc.b64")));
+        EXPECT_TRUE(TempFiles().empty());
+        std::vector<std::string> lines = log.Lines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_NE(std::string::npos,
+                  lines.back().find("Error al escribir en fichero '" + Path("doc.b64") + "'"));
+        GetTarvoselApp().CloseSession();
+    }
 }

@@ -378,8 +378,8 @@ TEST_F(TrayWindowTest, TheIconAnswersWhileTheHostSigns)
 
 // Card events and the stop reach the interface thread while one of the
 // dialog's own loops runs (here a message box): a removal from the session's
-// reader invalidates the session, and Finalize ends the thread without having
-// to kill it.
+// reader invalidates the session, and the stop ends the thread (and Finalize
+// has no thread to kill).
 TEST_F(TrayWindowTest, ThreadMessagesGetThroughTheDialogsLoops)
 {
     apptest::WriteIni("Log=1\r\nModoInterfaz=1\r\n");
@@ -399,8 +399,17 @@ TEST_F(TrayWindowTest, ThreadMessagesGetThroughTheDialogsLoops)
     EXPECT_TRUE(
         WaitFor([&] { return (pSession->GetState() & SESSION_INVALID) != 0; }, kAnswerMs));
 
+    // The stop itself, with the box still up: Finalize would first log out,
+    // and the refresh that follows would close the box before the stop came.
+    ASSERT_TRUE(IsWindow(hBox));
     HWND hWnd = App().GetTrayWindow();
     HANDLE hThread = OpenThread(SYNCHRONIZE, FALSE, InterfaceThread());
+    PostThreadMessageA(InterfaceThread(), WM_STOP_INTERFACE, 0, 0);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, kAnswerMs));
+    EXPECT_FALSE(IsWindow(hBox));
+    EXPECT_FALSE(IsWindow(hDialog));
+    EXPECT_FALSE(IsWindow(hWnd));
+    EXPECT_EQ(nullptr, CTarvoselWnd::GetEntryRecord().hWnd);
     DWORD dwStart = GetTickCount();
     App().Finalize();
     // The stop wait is 500 ms: a thread that had to be killed takes longer.

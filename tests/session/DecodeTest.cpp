@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "api/ResultCodes.h"
 #include "app/CTarvoselApp.h"
 #include "cert/wincrypt/CAPIWincrypt.h"
@@ -137,4 +139,35 @@ TEST_F(DecodeTest, WriteFailureOfTheContentIsLoggedAsOne)
     std::string s = log.Text();
     EXPECT_NE(std::string::npos, s.find(" - Error al escribir en fichero '" + strFull + "': ")) << s;
     EXPECT_EQ(std::string::npos, s.find("Mensaje firmado no v\xE1lido")) << s;
+}
+
+// A message cut short fails, and the content extracted before the cut is in
+// the output, every byte of it, wherever the cut falls among the reads and
+// writes of the decoding.
+TEST_F(DecodeTest, AMessageCutShortLeavesTheContentBeforeTheCut)
+{
+    sessiontest::Choice c("soft-ds", "soft-ds");
+    CWincryptSession session;
+    ASSERT_EQ(0, ResultOf([&] { session.Open(&c.login); }));
+    c.choice.lstCertificates.clear();
+    std::string strData(3 * 1024 * 1024 + 777, '\0');
+    for (size_t i = 0; i < strData.size(); ++i)
+        strData[i] = static_cast<char>(i * 13 + i / 5000);
+    tvltest::WriteAll(Path("in"), strData);
+    ASSERT_EQ(0, ResultOf([&] { session.SignFileC2(Path("in"), Path("signed"), "MD5WITHRSA"); }));
+    const std::string strSigned = tvltest::ReadAll(Path("signed"));
+    // The content comes in segments of 4096 bytes, each after a 4-byte header.
+    const size_t nFirst = strSigned.find(std::string("\x24\x80\x04\x82\x10\x00", 6));
+    ASSERT_NE(std::string::npos, nFirst);
+    for (size_t nCut : {size_t(1024 * 1024), size_t(2 * 1024 * 1024 + 4097), strSigned.size() / 2}) {
+        SCOPED_TRACE(nCut);
+        tvltest::WriteAll(Path("cut"), strSigned.substr(0, nCut));
+        tvltest::LogCapture log("cut");
+        EXPECT_LT(Decode(Path("cut"), Path("content")), 0);
+        EXPECT_TRUE(log.Contains("mensaje incompleto"));
+        size_t nContent = 0;
+        for (size_t nAt = nFirst + 2 + 4; nAt < nCut; nAt += 4096 + 4)
+            nContent += std::min<size_t>(4096, nCut - nAt);
+        EXPECT_TRUE(strData.substr(0, nContent) == tvltest::ReadAll(Path("content")));
+    }
 }

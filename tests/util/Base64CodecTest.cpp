@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -222,4 +223,51 @@ TEST(Base64Decoder, FeedingAfterFinishStartsAnEmptyBuffer)
     decoder.Finish();
     ASSERT_EQ(decoder.Count(), 3);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(decoder.Data()), 3), "abc");
+}
+
+// The block forms give the bytes the one-at-a-time forms give, however the
+// input is cut, with and without line breaks and characters to skip.
+TEST(Base64Codec, BlocksGiveWhatSingleBytesGive)
+{
+    char szDir[MAX_PATH], szPath[MAX_PATH];
+    ASSERT_NE(GetTempPathA(MAX_PATH, szDir), 0u);
+    ASSERT_NE(GetTempFileNameA(szDir, "b64", 0, szPath), 0u);
+    const std::string strData = Pattern(70001);
+    for (int nLineLength : {0, 64}) {
+        for (size_t nCut : {size_t(1), size_t(2), size_t(7), size_t(4096), size_t(65537)}) {
+            SCOPED_TRACE("line " + std::to_string(nLineLength) + " cut " + std::to_string(nCut));
+            CBase64Encoder encoder;
+            ASSERT_TRUE(encoder.OpenFile(szPath, nLineLength));
+            // One stray byte first, so that the blocks start inside a group.
+            encoder.Put(static_cast<unsigned char>(strData[0]));
+            for (size_t i = 1; i < strData.size(); i += nCut)
+                encoder.Put(reinterpret_cast<const unsigned char*>(strData.data()) + i,
+                            std::min(nCut, strData.size() - i));
+            ASSERT_TRUE(encoder.Finish());
+            const std::string strText = tvltest::ReadAll(szPath);
+            ASSERT_EQ(Encode(strData, nLineLength), strText);
+
+            // Text with blanks, line ends and stray characters, and a last
+            // incomplete quad.
+            std::string strMessy;
+            for (size_t i = 0; i < strText.size(); ++i) {
+                strMessy += strText[i];
+                if (i % 97 == 5)
+                    strMessy += (i % 2) ? " \r\n" : "=*";
+            }
+            strMessy += "Zg";
+            CBase64Decoder decoder;
+            std::string strOut;
+            std::vector<unsigned char> out(nCut / 4 * 3 + 3);
+            for (size_t i = 0; i < strMessy.size(); i += nCut) {
+                size_t n = decoder.Decode(strMessy.data() + i, std::min(nCut, strMessy.size() - i),
+                                          out.data());
+                strOut.append(reinterpret_cast<const char*>(out.data()), n);
+            }
+            decoder.Finish();
+            strOut.append(reinterpret_cast<const char*>(decoder.Data()), decoder.Count());
+            EXPECT_TRUE(Decode(strMessy) == strOut);
+        }
+    }
+    DeleteFileA(szPath);
 }

@@ -2,8 +2,12 @@
 // way a real host does (LoadLibrary, exports found by their decorated names)
 // and runs the commands given on its command line in order, in one process:
 //
-//   tvlhost [--show-log] [--dll PATH] [--unattended TEXT [--shot FILE]]
+//   tvlhost [--show-log] [--times] [--dll PATH] [--unattended TEXT [--shot FILE]]
 //           COMMAND [ARGS] [COMMAND [ARGS]] ...
+//
+// --times: after each sign and check, a line "  op-ms=N" with the export's own
+// time (measured around the call, in this process), and at the end a line
+// "peak-kb=N" with the process's peak working set.
 //
 // --unattended TEXT: nobody sits at the keyboard; a thread of the host works
 // the login sheet: it picks the first row whose label contains TEXT and
@@ -27,6 +31,7 @@
 // returns a result code returned a non-negative one.
 #include <windows.h>
 #include <oleauto.h>
+#include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -176,7 +181,7 @@ void Usage()
 {
     fprintf(
         stderr,
-        "usage: tvlhost [--show-log] [--dll PATH] [--unattended TEXT [--shot FILE]]\n"
+        "usage: tvlhost [--show-log] [--times] [--dll PATH] [--unattended TEXT [--shot FILE]]\n"
         "               COMMAND [ARGS] ...\n"
         "commands: log PATH | init [FLAGS] | fin | temp DIR | login | logout | validated |\n"
         "          info | sign SRC DST [--base64] [--gzip] | check SRC DST [--base64] [--gzip] |\n"
@@ -187,7 +192,7 @@ void Usage()
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
-    bool bShowLog = false;
+    bool bShowLog = false, bTimes = false;
     std::string strDll = "tarvosel.dll";
     std::string strUnattended, strShot;
     bool bUnattended = false;
@@ -195,6 +200,8 @@ int main(int argc, char** argv)
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--show-log") {
             bShowLog = true;
+        } else if (args[i] == "--times") {
+            bTimes = true;
         } else if (args[i] == "--dll" && i + 1 < args.size()) {
             strDll = args[++i];
         } else if (args[i] == "--unattended" && i + 1 < args.size()) {
@@ -292,12 +299,18 @@ int main(int argc, char** argv)
             std::string src = next("SRC"), dst = next("DST");
             int bBase64, bGzip;
             flags(bBase64, bGzip);
-            if (cmd == "sign")
-                Report(lib, "FirmarFichero",
-                       lib.FirmarFichero(src.c_str(), dst.c_str(), bBase64, bGzip));
-            else
-                Report(lib, "ComprobarFirmaFichero",
-                       lib.ComprobarFirmaFichero(src.c_str(), dst.c_str(), bBase64, bGzip));
+            LARGE_INTEGER liFreq, liStart, liEnd;
+            QueryPerformanceFrequency(&liFreq);
+            QueryPerformanceCounter(&liStart);
+            int nCode = cmd == "sign"
+                            ? lib.FirmarFichero(src.c_str(), dst.c_str(), bBase64, bGzip)
+                            : lib.ComprobarFirmaFichero(src.c_str(), dst.c_str(), bBase64, bGzip);
+            QueryPerformanceCounter(&liEnd);
+            Report(lib, cmd == "sign" ? "FirmarFichero" : "ComprobarFirmaFichero", nCode);
+            if (bTimes)
+                printf("  op-ms=%.1f\n",
+                       1000.0 * static_cast<double>(liEnd.QuadPart - liStart.QuadPart) /
+                           static_cast<double>(liFreq.QuadPart));
         } else if (cmd == "export") {
             const char* pszPolicy = optional();
             std::vector<char> path(5000), password(5000);
@@ -321,6 +334,12 @@ int main(int argc, char** argv)
         }
     }
     pUnattended.reset();
+    if (bTimes) {
+        PROCESS_MEMORY_COUNTERS pmc = {};
+        pmc.cb = sizeof(pmc);
+        GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
+        printf("peak-kb=%lu\n", static_cast<unsigned long>(pmc.PeakWorkingSetSize / 1024));
+    }
     if (bShowLog && !strLogPath.empty()) {
         printf("---- log %s ----\n", strLogPath.c_str());
         PrintFile(strLogPath.c_str());
