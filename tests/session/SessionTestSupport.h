@@ -11,13 +11,10 @@
 
 namespace sessiontest {
 
+// A certificate of the test PKI, those of the bench's cards included.
 inline const TestPkiCert* FindPki(const char* pszName)
 {
-    for (const TestPkiCert& c : g_aTestPki) {
-        if (strcmp(c.pszName, pszName) == 0)
-            return &c;
-    }
-    return nullptr;
+    return FindTestPkiCert(pszName);
 }
 
 // A new certificate object for the named test certificate, from "MY"; null when absent.

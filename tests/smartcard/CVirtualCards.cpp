@@ -84,3 +84,9 @@ bool CVirtualCards::Remove(int nReader)
     m_dwLastChange = GetTickCount();
     return Command("remove " + std::to_string(nReader));
 }
+
+bool CVirtualCards::Insert(int nReader, const char* pszAtrHex, const char* pszApp)
+{
+    m_dwLastChange = GetTickCount();
+    return Command("insert " + std::to_string(nReader) + " " + pszAtrHex + " " + pszApp);
+}

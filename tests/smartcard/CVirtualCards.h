@@ -20,6 +20,8 @@ public:
     bool Command(const std::string& strCommand, std::string* pstrReply = nullptr);
 
     bool Insert(int nReader, const char* pszAtrHex);
+    // A card that carries one of the controller's signing applications.
+    bool Insert(int nReader, const char* pszAtrHex, const char* pszApp);
     bool Remove(int nReader);
     bool StopService() { return Command("pcscd stop"); }
     bool StartService() { return Command("pcscd start"); }

@@ -44,6 +44,12 @@ protected:
         ASSERT_TRUE(m_cards.Insert(nReader, pszAtr));
     }
 
+    void Insert(int nReader, const char* pszAtr, const char* pszApp)
+    {
+        Hold();
+        ASSERT_TRUE(m_cards.Insert(nReader, pszAtr, pszApp));
+    }
+
     void Remove(int nReader)
     {
         Hold();
