@@ -14,17 +14,6 @@
 
 namespace {
 const uint64_t kStep = 64 * 1024;
-
-// The thread count once it is nExpected, or after a while what it is then.
-int SettledThreads(int nExpected)
-{
-    int n = tvltest::CountProcessThreads();
-    for (int i = 0; i < 100 && n != nExpected; ++i) {
-        Sleep(10);
-        n = tvltest::CountProcessThreads();
-    }
-    return n;
-}
 }  // namespace
 
 TEST(FlushBehind, FlushesOnAThreadOnlyPastAStepAndEndsIt)
@@ -50,7 +39,7 @@ TEST(FlushBehind, FlushesOnAThreadOnlyPastAStepAndEndsIt)
         }
         EXPECT_EQ(nSize >= kStep ? nThreads + 1 : nThreads, nMost);
         EXPECT_TRUE(flush.Finish());
-        EXPECT_EQ(nThreads, SettledThreads(nThreads));
+        EXPECT_EQ(nThreads, tvltest::SettledThreads(nThreads));
     }
     CloseHandle(hFile);
     DeleteFileA(szPath);
