@@ -29,6 +29,7 @@
 #include "smartcard/CSCardDlg.h"
 #include "ui/CLoginSheet.h"
 #include "ui/CLoginWincryptPage.h"
+#include "util/CFlushBehind.h"
 #include "util/CUtil.h"
 
 namespace {
@@ -994,6 +995,7 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
         throw new CTarvoselException(EXC_WINDOWS, GetLastError(), pszContext);
     DWORD dwIoError = 0;
     CFileWriteBuffer outputBuffer(output, kCheckIoSize);
+    CFlushBehind flushBehind(output.Get());
     CPkcs7Reader reader(crypto, [&](const uint8_t* pData, size_t nSize) {
         return outputBuffer.Write(pData, nSize, dwIoError);
     });
@@ -1014,6 +1016,7 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
     DWORD dwReadError = 0;
     bool bRead = input.ReadSlices(kCheckIoSize, 4096, [&](const BYTE* pData, DWORD dwRead) {
         e = reader.Update(pData, dwRead);
+        flushBehind.Written(dwRead);
         return e == EPkcs7Error::Ok;
     }, dwReadError);
     if (!bRead) {
@@ -1031,7 +1034,7 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
         fail(EPkcs7Error::Output);
     LogInfo("...OK");
     input.Close();
-    if (!FlushFileBuffers(output.Get()))
+    if (!flushBehind.Finish() || !FlushFileBuffers(output.Get()))
         throw new CTarvoselException(EXC_WINDOWS, GetLastError(), pszContext);
     output.Close();
 

@@ -19,6 +19,17 @@
 # TVL_BENCH_REPS runs (default 3); outputs are removed before each run. Peak
 # memory: the library's PeakWorkingSetSize (for the exports, of the host's
 # process over its four calls), the others' maximum RSS.
+# Before every timed run everything written so far is synced, so that no run
+# pays for the writing back of another's output. The warm figures leave the
+# files in the page cache (with enough memory, nobody waits for the disk); the
+# cold ones (unless TVL_BENCH_CACHE=warm) drop the page cache
+# (sync, then 3 into /proc/sys/vm/drop_caches, which needs root) before each
+# timed run of sign, check, cp, md5sum, openssl and the plain exports, so that
+# every tool reads its input from the disk. The exports then run one call per
+# host process (start, login, the call: the drop comes before Wine starts, its
+# own files are read back before the call). The pipelines, bounded by deflate,
+# are measured warm only. Without root the cold columns show "-" and the script
+# says why.
 #   bench/sign_bench.sh [MiB ...]      (default: 1 100 1024)
 # SIGN_BENCH_CLI measures the sessioncli.exe of another build.
 set -euo pipefail
@@ -30,6 +41,13 @@ export TVL_WINEPREFIX=${TVL_WINEPREFIX:-$TVL_BUILD/bench-prefix}
 . scripts/bench-env.sh
 tvl_build_targets certinstall sessioncli tarvosel tvlhost tvlkeepalive >/dev/null
 reps=${TVL_BENCH_REPS:-3}
+cache=${TVL_BENCH_CACHE:-both}
+case $cache in warm | both) ;; *) echo "TVL_BENCH_CACHE: both or warm" >&2; exit 2 ;; esac
+cold_note=
+if [ "$cache" != warm ] && { [ "$(id -u)" != 0 ] || ! [ -w /proc/sys/vm/drop_caches ]; }; then
+  cold_note="cold figures left out: dropping the page cache needs root (/proc/sys/vm/drop_caches)"
+  cache=warm
+fi
 work=$(mktemp -d "$TVL_BUILD/signbench.XXXXXX")
 cleanup() { rm -rf "$work"; tvl_env_stop; }
 trap cleanup EXIT
@@ -85,11 +103,27 @@ exports() {
   printf '%s %d %s\n' "$(sed -n 's/^  op-ms=\([0-9]*\).*/\1/p' <<<"$out" | tr '\n' ' ')" \
     $(( (t1 - t0) / 1000000 )) "$(sed -n 's/^peak-kb=\([0-9]*\).*/\1/p' <<<"$out")"
 }
+# Before each timed run: nothing left to write back; cold, nothing in the cache.
+settle() {
+  sync
+  if [ "$prep" = cold ]; then echo 3 > /proc/sys/vm/drop_caches; fi
+}
+prep=warm
+# "op-ms" of one export in a host run of its own (start, login, the call).
+export_one() { # sign|check IN OUT
+  local out
+  rm -f "$3"
+  out=$(cd "$host" && run "$host/tvlhost.exe" --times --unattended "DIAZ MORA CARLOS" init \
+    temp "$(winpath "$host")" login "$1" "$(winpath "$2")" "$(winpath "$3")" logout fin || true)
+  grep -q '^FirmarFichero -> 0 \|^ComprobarFirmaFichero -> 0 ' <<<"$out" ||
+    { echo "exports failed: $out" >&2; exit 1; }
+  sed -n 's/^  op-ms=\([0-9]*\).*/\1/p' <<<"$out"
+}
 # Median of each column over the runs of a command given as a function name.
 median() {
   local fn=$1 i
   shift
-  for ((i = 0; i < reps; i++)); do "$fn" "$@"; done | awk '
+  for ((i = 0; i < reps; i++)); do settle; "$fn" "$@"; done | awk '
     { for (c = 1; c <= NF; c++) v[c, NR] = $c; n = NR; cols = NF }
     END {
       for (c = 1; c <= cols; c++) {
@@ -99,6 +133,14 @@ median() {
       }
       printf "\n"
     }'
+}
+# The warm median's columns, then the cold median's first column ("-" when the
+# cold figures are left out).
+both() {
+  local warm cold=-
+  warm=$(prep=warm median "$@")
+  if [ "$cache" = both ]; then cold=$(prep=cold median "$@" | cut -d' ' -f1); fi
+  printf '%s %s\n' "$warm" "$cold"
 }
 
 # The runs, each starting from no output.
@@ -127,15 +169,17 @@ sh_pcheck() {
     sh "$m.sh.b64" "$m.sh.out"
 }
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
-row() { # size what lib-op lib-wall lib-peak other-name other-ms other-peak
-  printf '%-8s %-15s %9s %9s %8s  %-14s %9s %6s %7s\n' "$1" "$2" "$3" "$4" "$(($5 / 1024))" \
-    "$6" "$7" "$(ratio "$3" "$7")" "$(($8 / 1024))"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-" || b <= 0) printf "-"; else printf "%.2f", a / b }'; }
+row() { # size what lib-op lib-wall lib-peak other-name other-ms other-peak [cold-lib-op cold-other-ms]
+  local clo=${9:--} cms=${10:--}
+  printf '%-8s %-16s %9s %9s %7s  %-14s %8s %6s %6s %9s %8s %6s\n' "$1" "$2" "$3" "$4" "$(($5 / 1024))" \
+    "$6" "$7" "$(ratio "$3" "$7")" "$(($8 / 1024))" "$clo" "$cms" "$(ratio "$clo" "$cms")"
 }
 
 echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg); runs per figure: $reps (median)"
-printf '%-8s %-15s %9s %9s %8s  %-14s %9s %6s %7s\n' size work lib-op-ms lib-wall lib-MiB \
-  against ms op/it it-MiB
+[ -z "$cold_note" ] || echo "$cold_note"
+printf '%-8s %-16s %9s %9s %7s  %-14s %8s %6s %6s %9s %8s %6s\n' size work lib-op-ms lib-wall lib-MiB \
+  against ms op/it it-MiB cold-op-ms cold-ms op/it
 block=$work/block
 seq 1 200000 > "$work/seq"
 { head -c 262144 /dev/urandom; head -c 786432 "$work/seq"; } > "$block"
@@ -147,23 +191,23 @@ for mib in "${@:-1 100 1024}"; do
     head -c $((s * 1024 * 1024)) /dev/urandom > "$f"
     for ((i = 0; i < s; i++)); do cat "$block"; done > "$m"
 
-    read -r lo lw lp < <(median lib_sign)
-    read -r cms cmp_ < <(median cp_run "$f")
-    read -r sms smp < <(median cp_sync_run "$f")
-    read -r mms mmp < <(median md5_run "$f")
-    read -r oms omp < <(median ossl_sign)
-    row "${s}MiB" sign "$lo" "$lw" "$lp" cp "$cms" "$cmp_"
-    row "" "" "$lo" "$lw" "$lp" "cp+fsync" "$sms" "$smp"
-    row "" "" "$lo" "$lw" "$lp" md5sum "$mms" "$mmp"
-    row "" "" "$lo" "$lw" "$lp" "openssl cms" "$oms" "$omp"
-    read -r lo lw lp < <(median lib_check)
+    read -r lo lw lp clo < <(both lib_sign)
+    read -r cms cmp_ ccms < <(both cp_run "$f")
+    read -r sms smp csms < <(both cp_sync_run "$f")
+    read -r mms mmp cmms < <(both md5_run "$f")
+    read -r oms omp coms < <(both ossl_sign)
+    row "${s}MiB" sign "$lo" "$lw" "$lp" cp "$cms" "$cmp_" "$clo" "$ccms"
+    row "" "" "$lo" "$lw" "$lp" "cp+fsync" "$sms" "$smp" "$clo" "$csms"
+    row "" "" "$lo" "$lw" "$lp" md5sum "$mms" "$mmp" "$clo" "$cmms"
+    row "" "" "$lo" "$lw" "$lp" "openssl cms" "$oms" "$omp" "$clo" "$coms"
+    read -r lo lw lp clo < <(both lib_check)
     cmp -s "$f" "$f.lib.out" || { echo "decoded content differs" >&2; exit 1; }
-    read -r cms cmp_ < <(median cp_run "$f.lib.p7")
-    read -r oms omp < <(median ossl_check)
-    row "" check "$lo" "$lw" "$lp" cp "$cms" "$cmp_"
-    row "" "" "$lo" "$lw" "$lp" "openssl cms" "$oms" "$omp"
+    read -r cms cmp_ ccms < <(both cp_run "$f.lib.p7")
+    read -r oms omp coms < <(both ossl_check)
+    row "" check "$lo" "$lw" "$lp" cp "$cms" "$cmp_" "$clo" "$ccms"
+    row "" "" "$lo" "$lw" "$lp" "openssl cms" "$oms" "$omp" "$clo" "$coms"
     rm -f "$f".*
-    read -r scms scmp < <(median cp_run "$f")
+    read -r scms scmp sccms < <(both cp_run "$f")
 
     read -r lo lw lp < <(median lib_psign)
     read -r psms psmp < <(median sh_psign)
@@ -174,8 +218,15 @@ for mib in "${@:-1 100 1024}"; do
     cmp -s "$m" "$m.sh.out" || { echo "shell pipeline content differs" >&2; exit 1; }
     row "" "pipeline check" "$lo" "$lw" "$lp" "shell pipeline" "$pms" "$pmp"
     read -r es ec ps pc ew ep < <(median exports)
-    row "" "FirmarFichero" "$es" "$ew" "$ep" "cp" "$scms" "$scmp"
-    row "" "Comprobar..." "$ec" "$ew" "$ep" "cp" "$scms" "$scmp"
+    ces=- cec=-
+    if [ "$cache" = both ]; then
+      ces=$(prep=cold median export_one sign "$f" "$f.dll.p7")
+      cec=$(prep=cold median export_one check "$f.dll.p7" "$f.dll.out")
+      [ -n "$ces" ] && [ -n "$cec" ] && cmp -s "$f" "$f.dll.out" ||
+        { echo "exports, one call per run, failed" >&2; exit 1; }
+    fi
+    row "" "FirmarFichero" "$es" "$ew" "$ep" "cp" "$scms" "$scmp" "$ces" "$sccms"
+    row "" "Comprobar..." "$ec" "$ew" "$ep" "cp" "$scms" "$scmp" "$cec" "$sccms"
     row "" "Firmar gz+b64" "$ps" "$ew" "$ep" "shell pipeline" "$psms" "$psmp"
     row "" "Comprobar gz+b64" "$pc" "$ew" "$ep" "shell pipeline" "$pms" "$pmp"
     rm -f "$f" "$f".* "$m" "$m".*
@@ -187,3 +238,5 @@ echo "the pipelines (gzip inside, Base64 outside) on mixed data (a quarter noise
 echo "sign/check/pipeline: the application object in sessioncli.exe; FirmarFichero/Comprobar...:"
 echo "the exports of tarvosel.dll called by tvlhost.exe after an unattended login (wall and MiB:"
 echo "the host's whole run); their cp is that of the random file, as for sign."
+echo "cold-op-ms, cold-ms: the same after dropping the page cache before each run (the exports"
+echo "then one call per host run); the md5sum rows give the hash bound, the cp rows the disk's."

@@ -14,6 +14,7 @@
 #include "https/CHTTPSDlg.h"
 #include "platform/framework/CFileHandle.h"
 #include "platform/framework/CFileWriteBuffer.h"
+#include "util/CFlushBehind.h"
 #include "util/CUtil.h"
 
 namespace {
@@ -440,6 +441,7 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
     CWincryptPkcs7Crypto crypto;
     DWORD dwIoError = 0;
     CFileWriteBuffer outputBuffer(output, kIoSize);
+    CFlushBehind flushBehind(output.Get());
     CPkcs7Writer writer(crypto, [&](const uint8_t* pData, size_t nSize) {
         return pSink != nullptr ? pSink->Write(pData, nSize, dwIoError)
                                 : outputBuffer.Write(pData, nSize, dwIoError);
@@ -458,6 +460,7 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
         DWORD dwError = e == EPkcs7Error::Output   ? dwIoError
                         : e == EPkcs7Error::Crypto ? (dwSignError != 0 ? dwSignError : GetLastError())
                                                    : Pkcs7ErrorToWinError(e);
+        flushBehind.Finish();
         output.Close();
         // A half-written signed file must not pass for a signed one.
         DeleteFileA(strOut.c_str());
@@ -474,6 +477,8 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
     // One content segment per block of kBlockSize bytes, as the input is read.
     auto update = [&](const BYTE* pData, DWORD dwRead) {
         e = writer.Update(pData, dwRead);
+        if (pSink == nullptr)
+            flushBehind.Written(dwRead);
         return e == EPkcs7Error::Ok;
     };
     bool bRead = pSource != nullptr ? ReadSlices(*pSource, update, dwIoError)
@@ -488,7 +493,7 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
         fail(EPkcs7Error::Output);
     LogInfo("...OK");
     input.Close();
-    if (pSink == nullptr && !FlushFileBuffers(output.Get())) {
+    if (pSink == nullptr && (!flushBehind.Finish() || !FlushFileBuffers(output.Get()))) {
         dwIoError = GetLastError();
         fail(EPkcs7Error::Output);
     }

@@ -56,18 +56,6 @@ std::string Data(size_t nSize)
     return s;
 }
 
-// The thread count once it is nExpected, or after a while what it is then (a
-// thread that ended may still be counted for a moment).
-int SettledThreads(int nExpected)
-{
-    int n = tvltest::CountProcessThreads();
-    for (int i = 0; i < 100 && n != nExpected; ++i) {
-        Sleep(10);
-        n = tvltest::CountProcessThreads();
-    }
-    return n;
-}
-
 // Feeds strData in pieces of nPiece bytes; false at the first refused piece.
 bool Feed(CPkcs7Digest& digest, const std::string& strData, size_t nPiece)
 {
@@ -113,7 +101,7 @@ TEST(ThreadedDigest, TheInnerDigestSeesEveryByteInOrder)
         bool bOther = std::any_of(threads.begin(), threads.end(),
                                   [](DWORD id) { return id != GetCurrentThreadId(); });
         EXPECT_EQ(c.bOnThread, bOther);
-        EXPECT_EQ(nThreads, SettledThreads(nThreads));
+        EXPECT_EQ(nThreads, tvltest::SettledThreads(nThreads));
     }
 }
 
@@ -182,6 +170,6 @@ TEST(ThreadedDigest, AFailureComesBackWithItsError)
                 EXPECT_TRUE(bDone);
             }
         }
-        EXPECT_EQ(nThreads, SettledThreads(nThreads));
+        EXPECT_EQ(nThreads, tvltest::SettledThreads(nThreads));
     }
 }

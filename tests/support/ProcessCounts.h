@@ -63,6 +63,18 @@ inline int CountProcessThreads()
     return n;
 }
 
+// The thread count once it is nExpected, or after a while what it is then (a
+// thread that ended may still be counted for a moment).
+inline int SettledThreads(int nExpected)
+{
+    int n = CountProcessThreads();
+    for (int i = 0; i < 100 && n != nExpected; ++i) {
+        Sleep(10);
+        n = CountProcessThreads();
+    }
+    return n;
+}
+
 inline unsigned long CountPrivateKb()
 {
     unsigned long long nBytes = 0;
