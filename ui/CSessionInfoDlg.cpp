@@ -130,16 +130,25 @@ CSession& CSessionInfoDlg::RequireSession(const char* pszContext)
     return *m_pSession;
 }
 
-bool CSessionInfoDlg::WithSession(const std::function<void()>& fn, CTarvoselException*& pFailure)
+bool CSessionInfoDlg::WithSession(const std::function<void()>& fn)
 {
-    pFailure = nullptr;
-    CTarvoselApp::COperationAttempt operation(GetTarvoselApp());
-    if (!operation.Held())
+    CTarvoselException* pFailure = nullptr;
+    {
+        CTarvoselApp::COperationAttempt operation(GetTarvoselApp());
+        if (!operation.Held()) {
+            ShowMessage(kBusyText);
+            return false;
+        }
+        try {
+            fn();
+        } catch (CTarvoselException* e) {
+            pFailure = e;
+        }
+    }
+    // The box waits for the user: not under the lock.
+    if (pFailure != nullptr) {
+        ShowFailure(pFailure);
         return false;
-    try {
-        fn();
-    } catch (CTarvoselException* e) {
-        pFailure = e;
     }
     return true;
 }
@@ -178,20 +187,12 @@ LRESULT CSessionInfoDlg::OnExport(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL
     UpdateData(TRUE);
     int nChoice = m_nExportChoice;
     std::string strPath;
-    CTarvoselException* pFailure = nullptr;
-    bool bDone = WithSession(
-        [&] {
+    if (WithSession([&] {
             CSession& session = RequireSession("CSessionInfoDlg::OnExport");
             strPath = ExportPath(nChoice);
             std::string strPassword = kProfilePassword;
             session.ExportCertificates(strPath, ExportSelection(nChoice), strPassword);
-        },
-        pFailure);
-    if (!bDone)
-        ShowMessage(kBusyText);
-    else if (pFailure != nullptr)
-        ShowFailure(pFailure);
-    else
+        }))
         ShowMessage("Exportaci\xF3n correcta a '" + strPath + "'" +
                     (nChoice != 0 ? "\nLa contrase\xF1" "a es la misma que la del EPF." : ""));
     return 0;
@@ -210,19 +211,12 @@ LRESULT CSessionInfoDlg::OnImport(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL
     if (nChosen != IDOK || !IsWindow())
         return 0;
     std::string strPath = files.GetPathName();
-    CTarvoselException* pFailure = nullptr;
-    bool bDone = WithSession(
-        [&] {
-            CCertStore* pStore = RequireSession("CSessionInfoDlg::OnImport").GetCertStore();
-            if (pStore != nullptr)
-                pStore->ImportCertificate(strPath);
-            PostMessage(WM_REFRESH);
-        },
-        pFailure);
-    if (!bDone)
-        ShowMessage(kBusyText);
-    else if (pFailure != nullptr)
-        ShowFailure(pFailure);
+    WithSession([&] {
+        CCertStore* pStore = RequireSession("CSessionInfoDlg::OnImport").GetCertStore();
+        if (pStore != nullptr)
+            pStore->ImportCertificate(strPath);
+        PostMessage(WM_REFRESH);
+    });
     return 0;
 }
 
@@ -233,19 +227,12 @@ LRESULT CSessionInfoDlg::OnDeleteSelected(WORD wNotifyCode, WORD wID, HWND hWndC
     if (pGroup == nullptr || pGroup->lstCertificates.empty())
         return 0;
     std::string strName = pGroup->lstCertificates.front()->GetSubject();
-    CTarvoselException* pFailure = nullptr;
-    bool bDone = WithSession(
-        [&] {
-            CCertStore* pStore = RequireSession("CSessionInfoDlg::OnDeleteSelected").GetCertStore();
-            if (pStore != nullptr)
-                pStore->DeleteCertificate(strName);
-            PostMessage(WM_REFRESH);
-        },
-        pFailure);
-    if (!bDone)
-        ShowMessage(kBusyText);
-    else if (pFailure != nullptr)
-        ShowFailure(pFailure);
+    WithSession([&] {
+        CCertStore* pStore = RequireSession("CSessionInfoDlg::OnDeleteSelected").GetCertStore();
+        if (pStore != nullptr)
+            pStore->DeleteCertificate(strName);
+        PostMessage(WM_REFRESH);
+    });
     return 0;
 }
 

@@ -77,9 +77,9 @@ protected:
     // The session, when it is still the application's open session; otherwise
     // throws ERR_NO_SESSION with the context.
     CSession& RequireSession(const char* pszContext);
-    // Runs fn under the operation lock. False when a host operation holds it:
-    // the user has been told to try again.
-    bool WithSession(const std::function<void()>& fn, CTarvoselException*& pFailure);
+    // Runs fn under the operation lock. False when a host operation holds the
+    // lock or fn failed: the user has been told (try again, or the failure).
+    bool WithSession(const std::function<void()>& fn);
     void ShowMessage(const std::string& strText);
     void ShowFailure(CTarvoselException* e);
     static void DeleteCertificates(CCertificateArray& lstCertificates);
