@@ -320,7 +320,14 @@ int main(int argc, char** argv)
         } else if (cmd == "ssl") {
             const char* pszPolicy = optional();
             int nHandle = lib.ObtenerHandleSSL(pszPolicy);
-            Report(lib, "ObtenerHandleSSL", nHandle);
+            // A positive answer is the certificate handle, not a result code.
+            if (nHandle > 0) {
+                g_nLastError = lib.ObtenerUltimoError();
+                printf("ObtenerHandleSSL -> %d (handle)\n", nHandle);
+                fflush(stdout);
+            } else {
+                Report(lib, "ObtenerHandleSSL", nHandle);
+            }
         } else if (cmd == "lasterror") {
             Report(lib, "ObtenerUltimoError", g_nLastError, false);
         } else if (cmd == "error") {
