@@ -130,11 +130,14 @@ int g_nLastError = 0;
 
 // Reads the last error right after each export, before DescripcionError (which
 // clears it) is used to print the message.
-void Report(const Library& lib, const char* pszExport, int nCode, bool bIsCode = true)
+// pszWhat names an answer that is not a result code (the library has no text for it).
+void Report(const Library& lib, const char* pszExport, int nCode, bool bIsCode = true,
+            const char* pszWhat = nullptr)
 {
     if (bIsCode)
         g_nLastError = lib.ObtenerUltimoError();
-    printf("%s -> %d (%s)\n", pszExport, nCode, Describe(lib, nCode).c_str());
+    printf("%s -> %d (%s)\n", pszExport, nCode,
+           pszWhat != nullptr ? pszWhat : Describe(lib, nCode).c_str());
     fflush(stdout);
     if (bIsCode && nCode < 0)
         g_bAllOk = false;
@@ -321,13 +324,7 @@ int main(int argc, char** argv)
             const char* pszPolicy = optional();
             int nHandle = lib.ObtenerHandleSSL(pszPolicy);
             // A positive answer is the certificate handle, not a result code.
-            if (nHandle > 0) {
-                g_nLastError = lib.ObtenerUltimoError();
-                printf("ObtenerHandleSSL -> %d (handle)\n", nHandle);
-                fflush(stdout);
-            } else {
-                Report(lib, "ObtenerHandleSSL", nHandle);
-            }
+            Report(lib, "ObtenerHandleSSL", nHandle, true, nHandle > 0 ? "handle" : nullptr);
         } else if (cmd == "lasterror") {
             Report(lib, "ObtenerUltimoError", g_nLastError, false);
         } else if (cmd == "error") {
