@@ -1,25 +1,22 @@
 #include "CPinDialogDriver.h"
 
 #include "csp/resource.h"
+#include "tools/shared/WindowDriving.h"
 
 namespace {
 const char kCaption[] = "PIN de la tarjeta";
 
 std::string ItemText(HWND hDialog, int nId)
 {
-    char sz[512] = "";
-    GetDlgItemTextA(hDialog, nId, sz, sizeof(sz));
-    return sz;
+    return tvldrive::TextOf(GetDlgItem(hDialog, nId));
 }
 
 BOOL CALLBACK FindDialog(HWND hWnd, LPARAM lParam)
 {
     DWORD dwProcess = 0;
     GetWindowThreadProcessId(hWnd, &dwProcess);
-    char szCaption[64] = "";
     if (dwProcess == GetCurrentProcessId() && IsWindowVisible(hWnd) &&
-        GetWindowTextA(hWnd, szCaption, sizeof(szCaption)) > 0 &&
-        strcmp(szCaption, kCaption) == 0 && GetDlgItem(hWnd, IDC_PIN_EDIT) != nullptr) {
+        tvldrive::TextOf(hWnd) == kCaption && GetDlgItem(hWnd, IDC_PIN_EDIT) != nullptr) {
         *reinterpret_cast<HWND*>(lParam) = hWnd;
         return FALSE;
     }
