@@ -246,14 +246,15 @@ int __stdcall ExportarCertificado(const char* pszPolicyPath, char* pszExportedPa
     });
 }
 
-int __stdcall ObtenerHandleSSL(const char* pszPolicyPath)
+INT_PTR __stdcall ObtenerHandleSSL(const char* pszPolicyPath)
 {
-    int nHandle = 0, nError;
+    INT_PTR nHandle = 0;
+    int nError;
     bool bOk = RunFrame("ObtenerHandleSSL", FRAME_LOGGED, nError, [&] {
         nHandle = GetTarvoselApp().GetSSLHandle(PolicyPath(pszPolicyPath));
     });
-    int nReturn = bOk ? nHandle : nError;
-    LogResult("Resultado: %i", nReturn);
+    INT_PTR nReturn = bOk ? nHandle : nError;
+    LogResult("Resultado: %s", std::to_string(nReturn).c_str());
     return nReturn;
 }
 

@@ -866,7 +866,7 @@ void CTarvoselApp::ExportCertificate(std::string strPolicyPath, std::string& str
     pSession->ExportCertificates(strExportedPath, 2, strPassword);
 }
 
-int CTarvoselApp::GetSSLHandle(std::string strPolicyPath)
+INT_PTR CTarvoselApp::GetSSLHandle(std::string strPolicyPath)
 {
     const char* pszContext = "CTarvoselApp::GetSSLHandle";
     COperation operation(*this);

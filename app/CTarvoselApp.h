@@ -94,7 +94,7 @@ public:
                          int bDecompress);
     void ExportCertificate(std::string strPolicyPath, std::string& strExportedPath,
                            std::string& strPassword);
-    int GetSSLHandle(std::string strPolicyPath);
+    INT_PTR GetSSLHandle(std::string strPolicyPath);
 
     // Decodes the signed message of strIn into strOut, streaming, and checks its
     // signers into lstSigners (one record per signer that passed).

@@ -1,6 +1,7 @@
 #include "app/CTarvoselWnd.h"
 
 #include <shellapi.h>
+#include <stddef.h>
 #include <string.h>
 
 #include "app/CTarvoselApp.h"
@@ -17,11 +18,11 @@ namespace {
 const char kClassName[] = "TarvoselTrayWnd";
 const char kIniSection[] = "Configuracion tarvosel";
 // The entry's record as the oldest shells that show a tip and an info balloon
-// know it.
-const DWORD kNotifyDataSize = 504;
+// know it (504 bytes for a 32-bit process).
+const DWORD kNotifyDataSize = offsetof(NOTIFYICONDATAA, guidItem) + sizeof(GUID);
 const size_t kTipLength = 63;
 
-static_assert(sizeof(NOTIFYICONDATAA) >= kNotifyDataSize, "the entry record is too small");
+static_assert(sizeof(void*) == 8 || kNotifyDataSize == 504, "the entry record's size");
 
 // Process-wide: the last icon the shell accepted, and what it was given.
 CCriticalSection& EntryLock()
@@ -91,12 +92,14 @@ bool CTarvoselWnd::NotifyEntry(DWORD dwMessage, HICON hIcon, const char* pszTip)
     nid.uID = ICON_ID;
     nid.uFlags = NIF_MESSAGE;
     nid.uCallbackMessage = WM_TRAY_NOTIFY;
-    CCriticalSection::CGuard guard(EntryLock());
-    // A new entry always gets its icon: the shell has none for it yet, whatever
-    // an earlier entry of this process showed.
-    if (hIcon != nullptr && (dwMessage == NIM_ADD || hIcon != s_record.hIcon)) {
-        nid.uFlags |= NIF_ICON;
-        nid.hIcon = hIcon;
+    {
+        CCriticalSection::CGuard guard(EntryLock());
+        // A new entry always gets its icon: the shell has none for it yet,
+        // whatever an earlier entry of this process showed.
+        if (hIcon != nullptr && (dwMessage == NIM_ADD || hIcon != s_record.hIcon)) {
+            nid.uFlags |= NIF_ICON;
+            nid.hIcon = hIcon;
+        }
     }
     std::string strTip;
     if (pszTip != nullptr) {
@@ -104,8 +107,11 @@ bool CTarvoselWnd::NotifyEntry(DWORD dwMessage, HICON hIcon, const char* pszTip)
         nid.uFlags |= NIF_TIP;
         memcpy(nid.szTip, strTip.c_str(), strTip.size() + 1);
     }
+    // The shell call sends to another process and may take seconds: never
+    // under the lock, or a thread stopped inside it would leave the lock owned.
     if (!::Shell_NotifyIconA(dwMessage, &nid))
         return false;
+    CCriticalSection::CGuard guard(EntryLock());
     s_record.hWnd = m_hWnd;
     s_record.uCallbackMessage = WM_TRAY_NOTIFY;
     if (nid.uFlags & NIF_ICON) {
@@ -129,8 +135,9 @@ void CTarvoselWnd::RemoveEntry(HWND hWnd)
     nid.cbSize = kNotifyDataSize;
     nid.hWnd = hWnd;
     nid.uID = ICON_ID;
+    bool bDeleted = ::Shell_NotifyIconA(NIM_DELETE, &nid) != FALSE;
     CCriticalSection::CGuard guard(EntryLock());
-    if (::Shell_NotifyIconA(NIM_DELETE, &nid))
+    if (bDeleted)
         ++s_record.nDeletes;
     // The next entry starts without an icon in the shell.
     s_record.hWnd = nullptr;

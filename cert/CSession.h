@@ -38,7 +38,7 @@ public:
     virtual CCertStore* GetCertStore() = 0;
     virtual void ExportCertificates(std::string& strPath, int nSelection,
                                     std::string& strPassword) = 0;
-    virtual int GetSSLHandle() = 0;
+    virtual INT_PTR GetSSLHandle() = 0;
     virtual void ChangePolicyCertificate(std::string strPath) = 0;
 
     // Whether SignStream works: signs as SignFile (nVariant 0), SignFileC2 (1)

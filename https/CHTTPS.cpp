@@ -48,10 +48,10 @@ void CHTTPS::SetSSLCertSubject(const char* pszSubject)
     }
 }
 
-int CHTTPS::GetSSLCertHandle()
+INT_PTR CHTTPS::GetSSLCertHandle()
 {
     try {
-        return (int)GetLongProperty(DISPID_SSLCERTHANDLE);
+        return CComponentDispatch(m_hWnd).GetHandle(DISPID_SSLCERTHANDLE);
     } catch (CComponentException* e) {
         ThrowSSLObjectError(e, "CHTTPS::GetSSLCertHandle");
     }

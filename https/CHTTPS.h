@@ -17,7 +17,7 @@ public:
     // logged with its message and thrown as ERR_SSL_OBJECT.
     void SetSSLCertStore(const char* pszStore);
     void SetSSLCertSubject(const char* pszSubject);
-    int GetSSLCertHandle();
+    INT_PTR GetSSLCertHandle();
 
     // Any other property by dispatch id; these throw the component's own
     // exception (CComponentException*).

@@ -2,6 +2,8 @@
 # time, a display, a fresh Wine prefix from a cached template, a warm
 # wineserver, the PC/SC bench. tvl_env_stop undoes what tvl_env_start started.
 TVL_ROOT=${TVL_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+TVL_ARCH=${TVL_ARCH:-}
+TVL_ARCH_ASKED=${TVL_ARCH_ASKED-$TVL_ARCH}  # the user's choice, before any tvl_arch_use
 TVL_BUILD=${TVL_BUILD:-$TVL_ROOT/build}
 TVL_CACHE=${TVL_CACHE:-${XDG_CACHE_HOME:-${HOME:-$TVL_BUILD}/.cache}/tarvosel}
 TVL_STARTED_XVFB=
@@ -122,6 +124,78 @@ tvl_phase() {  # text command...
 
 tvl_total_time() { tvl_duration $(($(tvl_now_us) - TVL_RUN_T0)); }
 
+# ---- widths ----
+# The 32-bit DLL is the product; the 64-bit one serves 64-bit hosts and is the
+# only one that runs where the machine refuses 32-bit user code (some
+# hypervisors do, whatever the kernel supports). Each width has its own build
+# folder, toolchain, Wine prefix template and prefix.
+
+# A 32-bit program that exits with 42 and needs nothing installed (an ELF of
+# 96 bytes: two moves and the exit system call). Asking it is the only sure
+# way to know; TVL_X86_PROBE names a command to ask instead (tests of the
+# scripts on a machine that runs both).
+tvl_x86_runs() {
+  if [ -z "${TVL_X86_RUNS:-}" ]; then
+    local probe rc=0
+    if [ -n "${TVL_X86_PROBE:-}" ]; then
+      $TVL_X86_PROBE >/dev/null 2>&1 || rc=$?
+      [ $rc -eq 0 ] && rc=42
+    else
+      mkdir -p "$TVL_ROOT/build" || return 1
+      probe=$(mktemp "$TVL_ROOT/build/.x86-probe.XXXXXX") || return 1
+      printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000%b%b%b' \
+        '\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000\000\000\000\000' \
+        '\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010' \
+        '\140\000\000\000\140\000\000\000\005\000\000\000\000\020\000\000\270\001\000\000\000\273\052\000\000\000\315\200' \
+        >"$probe" && chmod +x "$probe" && { "$probe" >/dev/null 2>&1 || rc=$?; }
+      rm -f "$probe"
+    fi
+    if [ $rc -eq 42 ]; then TVL_X86_RUNS=1; else TVL_X86_RUNS=0; fi
+    export TVL_X86_RUNS
+  fi
+  [ "$TVL_X86_RUNS" = 1 ]
+}
+
+# The widths this run uses: TVL_ARCH if set, else what the machine runs.
+tvl_arches() {  # all | one (the demo: the 32-bit DLL where it runs)
+  case $TVL_ARCH_ASKED in
+    x86|x64) echo "$TVL_ARCH_ASKED"; return 0 ;;
+    '') ;;
+    *) tvl_log "TVL_ARCH must be x86 or x64, not '$TVL_ARCH_ASKED'"; return 1 ;;
+  esac
+  if tvl_x86_runs; then
+    [ "$1" = all ] && echo "x86 x64" || echo x86
+  else
+    echo x64
+  fi
+}
+
+# Why the run uses the widths it uses, in one plain line.
+tvl_arch_reason() {
+  if [ -n "$TVL_ARCH_ASKED" ]; then
+    printf 'TVL_ARCH=%s chose it' "$TVL_ARCH_ASKED"
+  elif tvl_x86_runs; then
+    printf 'this machine runs 32-bit programs'
+  else
+    printf 'this machine does not run 32-bit programs (a 32-bit test program was refused to start)'
+  fi
+}
+
+# Selects a width for what follows: build folder, toolchain, prefix.
+tvl_arch_use() {  # x86|x64
+  TVL_ARCH=$1
+  case $1 in
+    x86) TVL_BUILD=$TVL_ROOT/build TVL_TOOLCHAIN=$TVL_ROOT/cmake/mingw-i686.cmake
+         TVL_WINEARCH=win32 ;;
+    x64) TVL_BUILD=$TVL_ROOT/build-x64 TVL_TOOLCHAIN=$TVL_ROOT/cmake/mingw-x86_64.cmake
+         TVL_WINEARCH=win64 ;;
+    *) return 1 ;;
+  esac
+  export TVL_ARCH TVL_ARCH_ASKED TVL_BUILD TVL_WINEARCH
+  export TVL_WINEPREFIX=$TVL_BUILD/${TVL_PREFIX_NAME:-wineprefix}
+  unset TVL_TEMPLATE
+}
+
 # ---- packages and build ----
 
 tvl_setup_phase() {
@@ -140,7 +214,8 @@ tvl_setup_phase() {
 tvl_configure() {
   [ -f "$TVL_BUILD/CMakeCache.txt" ] && return 0
   tvl_run cmake -S "$TVL_ROOT" -B "$TVL_BUILD" \
-    -DCMAKE_TOOLCHAIN_FILE="$TVL_ROOT/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release "$@"
+    -DCMAKE_TOOLCHAIN_FILE="${TVL_TOOLCHAIN:-$TVL_ROOT/cmake/mingw-i686.cmake}" \
+    -DCMAKE_BUILD_TYPE=Release "$@"
 }
 
 # Everything, tests included.
@@ -184,7 +259,7 @@ tvl_display_start() {
 tvl_template_path() {
   local v
   v=$(wine --version 2>/dev/null | tr -cs 'A-Za-z0-9.' '-')
-  printf '%s/wine-template-2-%s' "$TVL_CACHE" "${v%-}"
+  printf '%s/wine-template-3-%s-%s' "$TVL_CACHE" "${TVL_ARCH:-x86}" "${v%-}"
 }
 
 tvl_template_ready() {
@@ -196,7 +271,8 @@ tvl_template_ready() {
 tvl_template_shared() {  # template
   local -A wine_file=()
   local f d
-  for d in /usr/lib/i386-linux-gnu/wine /usr/lib/wine /usr/lib32/wine /usr/share/wine; do
+  for d in /usr/lib/i386-linux-gnu/wine /usr/lib/x86_64-linux-gnu/wine /usr/lib/wine \
+           /usr/lib32/wine /usr/share/wine; do
     [ -d "$d" ] || continue
     while IFS= read -r -d '' f; do
       wine_file[${f##*/}]=$f
@@ -214,7 +290,7 @@ tvl_template_create() {
   # The server's socket folder goes to a scratch folder of the cache, not /tmp.
   srv=$(mktemp -d "$TVL_CACHE/wineserver.XXXXXX") || return 1
   (
-    export WINEARCH=win32 WINEPREFIX="$new" WINEDEBUG=-all TMPDIR="$srv"
+    export WINEARCH=${TVL_WINEARCH:-win32} WINEPREFIX="$new" WINEDEBUG=-all TMPDIR="$srv"
     WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i &&
       wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f &&
       wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f &&
@@ -349,7 +425,8 @@ tvl_env_phase() {
   tvl_phase_end "$rc" "${TVL_PREFIX_HOW:-}"
 }
 
-tvl_env_stop() {
+# Stops the Wine side of one width (server, keep-alive) and checks its template.
+tvl_wine_stop() {
   local rc=0
   if [ -n "$TVL_KEEPALIVE_PID" ]; then
     kill "$TVL_KEEPALIVE_PID" >/dev/null 2>&1 || true
@@ -359,6 +436,12 @@ tvl_env_stop() {
     tvl_wine_kill
   fi
   tvl_template_check || rc=1
+  return $rc
+}
+
+tvl_env_stop() {
+  local rc=0
+  tvl_wine_stop || rc=1
   if [ -n "$TVL_STARTED_XVFB" ]; then
     kill "$TVL_STARTED_XVFB" >/dev/null 2>&1 || true
     wait "$TVL_STARTED_XVFB" 2>/dev/null || true

@@ -10,8 +10,6 @@
 set -euo pipefail
 TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$TVL_ROOT"
-export TVL_BUILD=${TVL_BUILD:-$TVL_ROOT/build}
-export TVL_WINEPREFIX=${TVL_WINEPREFIX:-$TVL_BUILD/demo-prefix}
 . scripts/bench-env.sh
 
 # What the job below runs: only these are built (not the tests).
@@ -29,11 +27,19 @@ finish() {
   exit $rc
 }
 
-bin=$TVL_BUILD/bin
-demo=$TVL_BUILD/demo
 tvl_log_open demo
 tvl_trap_exit finish
 tvl_setup_phase
+# The 32-bit DLL where 32-bit programs run, the 64-bit one where they cannot.
+arch=$(tvl_arches one)
+TVL_PREFIX_NAME=demo-prefix tvl_arch_use "$arch"
+if [ "$arch" = x86 ]; then
+  tvl_log "driving the 32-bit DLL: $(tvl_arch_reason)"
+else
+  tvl_log "driving the 64-bit DLL: $(tvl_arch_reason)"
+fi
+bin=$TVL_BUILD/bin
+demo=$TVL_BUILD/demo
 what="building ${DEMO_TARGETS[*]} in $(tvl_shown "$TVL_BUILD")/"
 [ -f "$TVL_BUILD/CMakeCache.txt" ] || what="configuring and $what"
 tvl_phase "$what" tvl_build_targets "${DEMO_TARGETS[@]}"

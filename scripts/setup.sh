@@ -5,10 +5,20 @@
 #   setup.sh --missing  print the missing packages, one a line, and install nothing
 set -euo pipefail
 
-PKGS=(wine wine32:i386 wine32-tools:i386 g++-mingw-w64-i686 libz-mingw-w64-dev
+# Both mingw compilers on every machine: the 32-bit DLL is always built.
+PKGS=(wine wine64 g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
       googletest cmake make xvfb x11-utils openssl python3 xauth
-      pcscd vsmartcard-vpcd libpcsclite1:i386 libpcsclite-dev gcc-multilib
+      pcscd vsmartcard-vpcd libpcsclite-dev libwine-dev
       imagemagick icoutils libssl-dev zlib1g-dev time bc clang libclang-rt-14-dev tzdata)
+# Wine's 32-bit and 64-bit tools (winegcc for the card bench's bridge) are
+# packages that conflict: the 32-bit ones only where 32-bit programs run (they
+# also build the 64-bit bridge with libwine-dev), else the 64-bit ones.
+. "$(dirname "${BASH_SOURCE[0]}")/bench-env.sh"
+if tvl_x86_runs; then
+  PKGS+=(wine32:i386 wine32-tools:i386 libwine-dev:i386 libpcsclite1:i386 gcc-multilib)
+else
+  PKGS+=(wine64-tools)
+fi
 
 # One dpkg-query for the whole list: "name:arch status" of what is known.
 missing_packages() {
@@ -19,7 +29,7 @@ missing_packages() {
     installed[$name]=1
     installed[${name%:*}]=1
   done < <(dpkg-query -W -f='${Package}:${Architecture} ${db:Status-Status}\n' "${PKGS[@]}" 2>/dev/null)
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if tvl_x86_runs && ! dpkg --print-foreign-architectures | grep -qx i386; then
     installed=()  # nothing for i386 can be there yet
   fi
   for p in "${PKGS[@]}"; do
@@ -40,7 +50,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 echo "installing: ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if tvl_x86_runs && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive

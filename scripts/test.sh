@@ -47,23 +47,44 @@ finish() {
 tvl_log_open test
 tvl_trap_exit finish
 tvl_setup_phase
-what="building the library and the tests in $(tvl_shown "$TVL_BUILD")/"
-[ -f "$TVL_BUILD/CMakeCache.txt" ] || what="configuring and $what"
-tvl_phase "$what" tvl_build
-tvl_env_phase
-if [ -x "$TVL_PCSC_BENCH" ] && [ -z "${TVL_NO_PCSC:-}" ]; then
-  tvl_pcsc_phase
-  export TVL_PCSC_REQUIRED=1
-else
-  tvl_log "no card bench (TVL_NO_PCSC is set): the card tests skip"
+arches=$(tvl_arches all)
+tvl_log "widths: ${arches// / and } ($(tvl_arch_reason))"
+status=0
+
+# Where 32-bit programs cannot run, the 32-bit DLL (the product) is still
+# built and its file checked: machine, exports, imports.
+if [ -z "$TVL_ARCH_ASKED" ] && ! tvl_x86_runs; then
+  tvl_arch_use x86
+  what="building the 32-bit DLL in $(tvl_shown "$TVL_BUILD")/ (not run here)"
+  [ -f "$TVL_BUILD/CMakeCache.txt" ] || what="configuring and $what"
+  tvl_phase "$what" tvl_build_targets tarvosel
+  tvl_phase "checking the 32-bit DLL without running it (PE machine i386, decorated exports, system imports only)" \
+    bash tests/api/export_table.sh "$TVL_BUILD/bin/tarvosel.dll" || status=1
 fi
 
-status=0
-n=$(ctest --test-dir "$TVL_BUILD" -N "$@" | sed -n 's/^Total Tests: //p')
-[ "$n" = 1 ] && tests="1 test" || tests="${n:-the} tests"
-# Wine itself now and then dies at process exit after a passing test: one rerun.
-ctest_phase "running $tests under Wine (ctest -j4)" --test-dir "$TVL_BUILD" -j4 \
-  --timeout 180 --repeat until-pass:2 --output-on-failure "$@" || status=1
+pcsc_done=
+for arch in $arches; do
+  tvl_arch_use "$arch"
+  what="building the library and the tests ($arch) in $(tvl_shown "$TVL_BUILD")/"
+  [ -f "$TVL_BUILD/CMakeCache.txt" ] || what="configuring and $what"
+  tvl_phase "$what" tvl_build
+  tvl_env_phase
+  if [ -z "$pcsc_done" ]; then
+    pcsc_done=1
+    if [ -x "$TVL_PCSC_BENCH" ] && [ -z "${TVL_NO_PCSC:-}" ]; then
+      tvl_pcsc_phase
+      export TVL_PCSC_REQUIRED=1
+    else
+      tvl_log "no card bench (TVL_NO_PCSC is set): the card tests skip"
+    fi
+  fi
+  n=$(ctest --test-dir "$TVL_BUILD" -N "$@" | sed -n 's/^Total Tests: //p')
+  [ "$n" = 1 ] && tests="1 test" || tests="${n:-the} tests"
+  # Wine itself now and then dies at process exit after a passing test: one rerun.
+  ctest_phase "running $tests under Wine ($arch, ctest -j4)" --test-dir "$TVL_BUILD" -j4 \
+    --timeout 180 --repeat until-pass:2 --output-on-failure "$@" || status=1
+  tvl_phase "stopping Wine ($arch)" tvl_wine_stop || status=1
+done
 if [ -x tests/native/run.sh ]; then
   tvl_phase "building the native codec tests in build-native/" tests/native/run.sh --build &&
     n=$(ctest --test-dir build-native -N | sed -n 's/^Total Tests: //p') &&

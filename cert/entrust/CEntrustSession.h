@@ -37,7 +37,7 @@ public:
     }
     CCertStore* GetCertStore() override;
     void ExportCertificates(std::string& strPath, int nSelection, std::string& strPassword) override;
-    int GetSSLHandle() override;
+    INT_PTR GetSSLHandle() override;
     void ChangePolicyCertificate(std::string strPath) override;
 
     // Code of a signing algorithm name for the toolkit's protection options.

@@ -145,7 +145,7 @@ void CEntrustSession::ExportCertificates(std::string& strPath, int nSelection,
     Wipe(strProfilePassword);
 }
 
-int CEntrustSession::GetSSLHandle()
+INT_PTR CEntrustSession::GetSSLHandle()
 {
     static const char kContext[] = "CEntrustSession::GetSSLHandle";
     if (m_pHTTPSDlg == nullptr) {
@@ -169,7 +169,7 @@ int CEntrustSession::GetSSLHandle()
         CS_SESSIONINFO info;
         GetSessionData(&info);
         m_pHTTPSDlg->GetHTTPS().SetSSLCertSubject(info.strNIF.c_str());
-        int nHandle = m_pHTTPSDlg->GetHTTPS().GetSSLCertHandle();
+        INT_PTR nHandle = m_pHTTPSDlg->GetHTTPS().GetSSLCertHandle();
         DeleteFileA(strTemp.c_str());
         return nHandle;
     } catch (CTarvoselException*) {

@@ -21,7 +21,8 @@ const char SUBJECT_ALT_NAME_OID[] = "2.5.29.17";
 // version accepts it too.
 const DWORD CHAIN_ENGINE_CONFIG_SIZE =
     offsetof(CERT_CHAIN_ENGINE_CONFIG, CycleDetectionModulus) + sizeof(DWORD);
-static_assert(CHAIN_ENGINE_CONFIG_SIZE == 40, "pre-Windows 7 chain engine configuration");
+static_assert(CHAIN_ENGINE_CONFIG_SIZE == (sizeof(void*) == 8 ? 64 : 40),
+              "pre-Windows 7 chain engine configuration");
 
 // Owner attributes in the directory name of the subject alternative name:
 // given name, first surname, second surname, identity number.

@@ -301,7 +301,7 @@ void CWincryptSession::ExportCertificates(std::string& strPath, int nSelection,
     }
 }
 
-int CWincryptSession::GetSSLHandle()
+INT_PTR CWincryptSession::GetSSLHandle()
 {
     if (m_pSignCertificate == nullptr || m_pAuthCertificate == nullptr)
         throw new CTarvoselException(EXC_OWN, ERR_NO_SESSION, "CWincryptSession::GetSSLHandle");

@@ -37,7 +37,7 @@ public:
     void SignFileC2BANER(std::string strIn, std::string strOut, std::string strAlgorithm) override;
     CCertStore* GetCertStore() override { return &m_Store; }
     void ExportCertificates(std::string& strPath, int nSelection, std::string& strPassword) override;
-    int GetSSLHandle() override;
+    INT_PTR GetSSLHandle() override;
     void ChangePolicyCertificate(std::string strPath) override {}
     bool CanSignStream() override { return true; }
     void SignStream(int nVariant, CByteSource* pSource, CByteSink* pSink, std::string strIn,

@@ -144,6 +144,23 @@ long CComponentDispatch::GetLong(DISPID dispid)
     return result.lVal;
 }
 
+INT_PTR CComponentDispatch::GetHandle(DISPID dispid)
+{
+    CVariant result;
+    Invoke(dispid, DISPATCH_PROPERTYGET, NULL, &result);
+#ifdef _WIN64
+    HRESULT hr = VariantChangeType(&result, &result, 0, VT_I8);
+    if (FAILED(hr))
+        throw new CComponentException(HresultText(hr).c_str(), hr);
+    return static_cast<INT_PTR>(result.llVal);
+#else
+    HRESULT hr = VariantChangeType(&result, &result, 0, VT_I4);
+    if (FAILED(hr))
+        throw new CComponentException(HresultText(hr).c_str(), hr);
+    return result.lVal;
+#endif
+}
+
 void CComponentDispatch::CallMethod(DISPID dispid)
 {
     Invoke(dispid, DISPATCH_METHOD, NULL, NULL);

@@ -20,6 +20,8 @@ public:
     std::string GetText(DISPID dispid);
     void PutLong(DISPID dispid, long nValue);
     long GetLong(DISPID dispid);
+    // A pointer-sized value (a handle), whole on either width.
+    INT_PTR GetHandle(DISPID dispid);
     void CallMethod(DISPID dispid);
 
 private:

@@ -4,7 +4,6 @@
 #include <oleauto.h>
 #include <stdint.h>
 
-static_assert(sizeof(void*) == 4, "the certificate handle travels as a 32-bit integer");
 
 bool CHttpsComponent::RegisterWindowClass(HINSTANCE hInstance)
 {
@@ -216,7 +215,13 @@ HRESULT CHttpsComponent::GetHandle(VARIANT* pResult, EXCEPINFO* pExcepInfo)
     if (!m_Source.GetCertificate(pCert))
         return Raise(pExcepInfo, m_Source.GetError(), CRYPT_E_NOT_FOUND);
     VariantInit(pResult);
+    // The handle is the context's address: it must reach a 64-bit host whole.
+#ifdef _WIN64
+    pResult->vt = VT_I8;
+    pResult->llVal = reinterpret_cast<intptr_t>(pCert);
+#else
     pResult->vt = VT_I4;
-    pResult->lVal = (LONG)reinterpret_cast<intptr_t>(pCert);
+    pResult->lVal = reinterpret_cast<intptr_t>(pCert);
+#endif
     return S_OK;
 }

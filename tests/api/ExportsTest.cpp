@@ -24,20 +24,20 @@ protected:
         WriteIni("Log=1\r\n");
         m_hDll = LoadLibraryA((tvltest::ExeFolder() + "..\\tarvosel.dll").c_str());
         ASSERT_NE(nullptr, m_hDll);
-        Resolve("_Inicializar@4", Inicializar);
-        Resolve("_Finalizar@0", Finalizar);
-        Resolve("_Login@4", Login);
-        Resolve("_Logout@0", Logout);
-        Resolve("_UsuarioValidado@0", UsuarioValidado);
-        Resolve("_InfoSesion@4", InfoSesion);
-        Resolve("_FirmarFichero@16", FirmarFichero);
-        Resolve("_ComprobarFirmaFichero@16", ComprobarFirmaFichero);
-        Resolve("_ExportarCertificado@12", ExportarCertificado);
-        Resolve("_ObtenerHandleSSL@4", ObtenerHandleSSL);
-        Resolve("_ObtenerUltimoError@0", ObtenerUltimoError);
-        Resolve("_DescripcionError@4", DescripcionError);
-        Resolve("_AsignarRutaLog@4", AsignarRutaLog);
-        Resolve("_AsignarDirectorioTemp@4", AsignarDirectorioTemp);
+        Resolve(TVL_EXPORT_NAME(Inicializar, 4), Inicializar);
+        Resolve(TVL_EXPORT_NAME(Finalizar, 0), Finalizar);
+        Resolve(TVL_EXPORT_NAME(Login, 4), Login);
+        Resolve(TVL_EXPORT_NAME(Logout, 0), Logout);
+        Resolve(TVL_EXPORT_NAME(UsuarioValidado, 0), UsuarioValidado);
+        Resolve(TVL_EXPORT_NAME(InfoSesion, 4), InfoSesion);
+        Resolve(TVL_EXPORT_NAME(FirmarFichero, 16), FirmarFichero);
+        Resolve(TVL_EXPORT_NAME(ComprobarFirmaFichero, 16), ComprobarFirmaFichero);
+        Resolve(TVL_EXPORT_NAME(ExportarCertificado, 12), ExportarCertificado);
+        Resolve(TVL_EXPORT_NAME(ObtenerHandleSSL, 4), ObtenerHandleSSL);
+        Resolve(TVL_EXPORT_NAME(ObtenerUltimoError, 0), ObtenerUltimoError);
+        Resolve(TVL_EXPORT_NAME(DescripcionError, 4), DescripcionError);
+        Resolve(TVL_EXPORT_NAME(AsignarRutaLog, 4), AsignarRutaLog);
+        Resolve(TVL_EXPORT_NAME(AsignarDirectorioTemp, 4), AsignarDirectorioTemp);
     }
     void TearDown() override
     {
@@ -205,8 +205,8 @@ TEST(ExportsUnload, LibraryStaysWhileItsThreadRuns)
 
     HMODULE hDll = LoadLibraryA(strDll.c_str());
     ASSERT_NE(nullptr, hDll);
-    auto pfnInit = reinterpret_cast<PFN_INIT>(reinterpret_cast<void*>(GetProcAddress(hDll, "_Inicializar@4")));
-    auto pfnFin = reinterpret_cast<PFN_FIN>(reinterpret_cast<void*>(GetProcAddress(hDll, "_Finalizar@0")));
+    auto pfnInit = reinterpret_cast<PFN_INIT>(reinterpret_cast<void*>(GetProcAddress(hDll, TVL_EXPORT_NAME(Inicializar, 4))));
+    auto pfnFin = reinterpret_cast<PFN_FIN>(reinterpret_cast<void*>(GetProcAddress(hDll, TVL_EXPORT_NAME(Finalizar, 0))));
     ASSERT_EQ(RESULT_OK, pfnInit(0));
     ASSERT_EQ(RESULT_OK, pfnFin());
     FreeLibrary(hDll);
@@ -214,7 +214,7 @@ TEST(ExportsUnload, LibraryStaysWhileItsThreadRuns)
 
     hDll = LoadLibraryA(strDll.c_str());
     ASSERT_NE(nullptr, hDll);
-    pfnInit = reinterpret_cast<PFN_INIT>(reinterpret_cast<void*>(GetProcAddress(hDll, "_Inicializar@4")));
+    pfnInit = reinterpret_cast<PFN_INIT>(reinterpret_cast<void*>(GetProcAddress(hDll, TVL_EXPORT_NAME(Inicializar, 4))));
     ASSERT_EQ(RESULT_OK, pfnInit(0));
     FreeLibrary(hDll);
     EXPECT_NE(nullptr, GetModuleHandleA("tarvosel.dll"));
@@ -300,11 +300,11 @@ TEST(ExportsUnload, LoadCyclesLeaveNoHandleNorTlsIndex)
         HMODULE hDll = LoadLibraryA(strDll.c_str());
         ASSERT_NE(nullptr, hDll);
         auto pfnInit = reinterpret_cast<PFN_INIT>(
-            reinterpret_cast<void*>(GetProcAddress(hDll, "_Inicializar@4")));
+            reinterpret_cast<void*>(GetProcAddress(hDll, TVL_EXPORT_NAME(Inicializar, 4))));
         auto pfnFin = reinterpret_cast<PFN_VOID>(
-            reinterpret_cast<void*>(GetProcAddress(hDll, "_Finalizar@0")));
+            reinterpret_cast<void*>(GetProcAddress(hDll, TVL_EXPORT_NAME(Finalizar, 0))));
         auto pfnSsl = reinterpret_cast<PFN_SSL>(
-            reinterpret_cast<void*>(GetProcAddress(hDll, "_ObtenerHandleSSL@4")));
+            reinterpret_cast<void*>(GetProcAddress(hDll, TVL_EXPORT_NAME(ObtenerHandleSSL, 4))));
         EXPECT_EQ(RESULT_OK, pfnInit(0));
         EXPECT_EQ(ERR_NO_SESSION, pfnSsl(nullptr));
         EXPECT_EQ(RESULT_OK, pfnFin());

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "api/tarvosel.h"
 #include "tests/support/ProcessCounts.h"
 #include "tests/support/TestFiles.h"
 
@@ -31,9 +32,9 @@ bool Cycle(const std::string& strDll, int nFlags, const std::string& strLog)
         printf("LoadLibrary failed: %lu\n", GetLastError());
         return false;
     }
-    auto pfnLog = Export<PFN_TEXT>(hDll, "_AsignarRutaLog@4");
-    auto pfnInit = Export<PFN_INT>(hDll, "_Inicializar@4");
-    auto pfnFin = Export<PFN_VOID>(hDll, "_Finalizar@0");
+    auto pfnLog = Export<PFN_TEXT>(hDll, TVL_EXPORT_NAME(AsignarRutaLog, 4));
+    auto pfnInit = Export<PFN_INT>(hDll, TVL_EXPORT_NAME(Inicializar, 4));
+    auto pfnFin = Export<PFN_VOID>(hDll, TVL_EXPORT_NAME(Finalizar, 0));
     bool bOk = pfnLog != nullptr && pfnInit != nullptr && pfnFin != nullptr;
     if (bOk) {
         pfnLog(strLog.c_str());

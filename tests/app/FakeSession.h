@@ -140,7 +140,7 @@ public:
         Hook(m_fnOnExport);
         p.clear();
     }
-    int GetSSLHandle() override
+    INT_PTR GetSSLHandle() override
     {
         Hook(m_fnOnSSL);
         return m_fnSSLHandle ? m_fnSSLHandle() : 0;

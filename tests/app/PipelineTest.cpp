@@ -273,7 +273,7 @@ TEST_F(PipelineTest, ExportAndSslHandle)
     EXPECT_EQ("", strPassword);
     EXPECT_EQ(tvltest::ReadAll(std::string(TVL_PKI_DIR) + "/certs/dni-auth.pem"),
               tvltest::ReadAll(strPath1));
-    int nHandle = 0;
+    INT_PTR nHandle = 0;
     ASSERT_EQ(0, ResultOf([&] { nHandle = GetTarvoselApp().GetSSLHandle(""); }));
     EXPECT_NE(0, nHandle);
 }

@@ -229,7 +229,7 @@ TEST_F(EntrustSessionTest, ApplicationExportGivesAPfxAndItsPassword)
 TEST_F(EntrustSessionTest, SslHandleLeavesNoTemporaryFile)
 {
     std::unique_ptr<CEntrustSession> pSession = OpenOk(Profile("user"));
-    int nHandle = 0;
+    INT_PTR nHandle = 0;
     ASSERT_EQ(tvltest::ResultOf([&] { nHandle = pSession->GetSSLHandle(); }), 0);
     PCCERT_CONTEXT pCert = reinterpret_cast<PCCERT_CONTEXT>(static_cast<intptr_t>(nHandle));
     ASSERT_NE(pCert, nullptr);

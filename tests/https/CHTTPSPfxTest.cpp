@@ -29,7 +29,7 @@ using CHTTPSPfxTest = CHTTPSTest;
 TEST_F(CHTTPSPfxTest, PfxFileWithItsPasswordGivesItsCertificate)
 {
     const TestPkiCert& auth = PkiCert("dni-auth");
-    int nHandle = Handle(PfxStoreText("dni-auth", TESTPKI_PFX_PASSWORD), auth.pszDisplayName);
+    INT_PTR nHandle = Handle(PfxStoreText("dni-auth", TESTPKI_PFX_PASSWORD), auth.pszDisplayName);
     PCCERT_CONTEXT pCert = AsCertificate(nHandle);
     EXPECT_EQ(Thumbprint(pCert), auth.pszThumbprint);
     ASSERT_TRUE(HasKeyProvider(pCert));
@@ -86,11 +86,11 @@ TEST_F(CHTTPSPfxTest, PfxImportLeavesTheUsersDefaultContainerAlone)
     std::vector<BYTE> before = ExchangeKeyBlob(NULL);
     ASSERT_FALSE(before.empty());
 
-    int nFirst = Handle(PfxStoreText("dni-auth", TESTPKI_PFX_PASSWORD), "*");
-    int nSecond = Handle(PfxStoreText("fam2", TESTPKI_PFX_PASSWORD), "*");
+    INT_PTR nFirst = Handle(PfxStoreText("dni-auth", TESTPKI_PFX_PASSWORD), "*");
+    INT_PTR nSecond = Handle(PfxStoreText("fam2", TESTPKI_PFX_PASSWORD), "*");
     EXPECT_EQ(ExchangeKeyBlob(NULL), before);
     // Each import has its own key: the first one's still signs.
-    for (int nHandle : {nFirst, nSecond}) {
+    for (INT_PTR nHandle : {nFirst, nSecond}) {
         HCRYPTPROV hKeyProv = 0;
         DWORD dwSpec = 0;
         BOOL bFree = FALSE;

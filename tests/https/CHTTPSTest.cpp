@@ -20,7 +20,7 @@ std::string Lower(std::string str)
 TEST_F(CHTTPSTest, MyStoreAndDisplayNameGiveThatCertificateWithItsKey)
 {
     const TestPkiCert& auth = PkiCert("dni-auth");
-    int nHandle = Handle("MY", auth.pszDisplayName);
+    INT_PTR nHandle = Handle("MY", auth.pszDisplayName);
     ASSERT_NE(nHandle, 0);
     PCCERT_CONTEXT pCert = AsCertificate(nHandle);
     EXPECT_EQ(Thumbprint(pCert), auth.pszThumbprint);
@@ -53,7 +53,7 @@ TEST_F(CHTTPSTest, SubjectMatchesAnySubstringOfTheSubjectInAnyCase)
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.strSubject);
         try {
-            int nHandle = Handle("MY", c.strSubject.c_str());
+            INT_PTR nHandle = Handle("MY", c.strSubject.c_str());
             EXPECT_EQ(Thumbprint(AsCertificate(nHandle)), c.pExpected->pszThumbprint);
         } catch (CTarvoselException* e) {
             ADD_FAILURE() << e->GetDescription() << "\n" << ReadLog();
@@ -132,8 +132,8 @@ TEST_F(CHTTPSTest, HandlesStayValidWhileTheDialogLivesAndRepeatedRequestsReuseTh
 {
     const TestPkiCert& auth = PkiCert("dni-auth");
     const TestPkiCert& sign = PkiCert("dni-sign");
-    int nAuth = Handle("MY", auth.pszDisplayName);
-    int nSign = Handle("MY", sign.pszDisplayName);
+    INT_PTR nAuth = Handle("MY", auth.pszDisplayName);
+    INT_PTR nSign = Handle("MY", sign.pszDisplayName);
     EXPECT_NE(nAuth, nSign);
     for (int i = 0; i < 50; i++) {
         ASSERT_EQ(Handle("MY", auth.pszDisplayName), nAuth);
@@ -157,8 +157,8 @@ TEST_F(CHTTPSTest, TwoDialogsWorkSideBySide)
     ASSERT_TRUE(other.Create(NULL));
     other.GetHTTPS().SetSSLCertStore("MY");
     other.GetHTTPS().SetSSLCertSubject(fam2.pszDisplayName);
-    int nAuth = Handle("MY", auth.pszDisplayName);
-    int nFam2 = other.GetHTTPS().GetSSLCertHandle();
+    INT_PTR nAuth = Handle("MY", auth.pszDisplayName);
+    INT_PTR nFam2 = other.GetHTTPS().GetSSLCertHandle();
     EXPECT_EQ(Thumbprint(AsCertificate(nAuth)), auth.pszThumbprint);
     EXPECT_EQ(Thumbprint(AsCertificate(nFam2)), fam2.pszThumbprint);
     other.DestroyWindow();

@@ -11,7 +11,7 @@ void CHTTPSTest::SetUp()
     m_Dlg.ShowWindow(SW_HIDE);
 }
 
-int CHTTPSTest::Handle(const std::string& strStore, const char* pszSubject)
+INT_PTR CHTTPSTest::Handle(const std::string& strStore, const char* pszSubject)
 {
     m_Dlg.GetHTTPS().SetSSLCertStore(strStore.c_str());
     m_Dlg.GetHTTPS().SetSSLCertSubject(pszSubject);
@@ -45,9 +45,9 @@ std::string PfxStoreText(const char* pszName, const char* pszPassword)
     return std::string("PFX\\") + TVL_PKI_DIR + "/" + PkiCert(pszName).pszPfxFile + "*" + pszPassword;
 }
 
-PCCERT_CONTEXT AsCertificate(int nHandle)
+PCCERT_CONTEXT AsCertificate(INT_PTR nHandle)
 {
-    return reinterpret_cast<PCCERT_CONTEXT>(static_cast<intptr_t>(nHandle));
+    return reinterpret_cast<PCCERT_CONTEXT>(nHandle);
 }
 
 std::string Thumbprint(PCCERT_CONTEXT pCert)

@@ -22,7 +22,7 @@ protected:
     void SetUp() override;
 
     // The session's sequence: store, subject, handle.
-    int Handle(const std::string& strStore, const char* pszSubject);
+    INT_PTR Handle(const std::string& strStore, const char* pszSubject);
 
     CHTTPSDlg m_Dlg;
 };
@@ -34,7 +34,7 @@ const TestPkiCert& PkiCert(const char* pszName);
 // "PFX\<pki dir>/pfx/<name>.pfx*<password>"
 std::string PfxStoreText(const char* pszName, const char* pszPassword);
 // The handle the component returned, as the certificate context it is.
-PCCERT_CONTEXT AsCertificate(int nHandle);
+PCCERT_CONTEXT AsCertificate(INT_PTR nHandle);
 // "AB:CD:..." SHA-1 of the certificate, as the index writes it; empty on failure.
 std::string Thumbprint(PCCERT_CONTEXT pCert);
 bool HasKeyProvider(PCCERT_CONTEXT pCert);

@@ -345,7 +345,7 @@ TEST_F(SessionTest, SslHandleNamesTheAuthenticationCertificateAndReusesTheWindow
     CWincryptSession session;
     ASSERT_EQ(0, ResultOf([&] { session.Open(&c.login); }));
     c.choice.lstCertificates.clear();
-    int nHandle = 0;
+    INT_PTR nHandle = 0;
     ASSERT_EQ(0, ResultOf([&] { nHandle = session.GetSSLHandle(); }));
     HWND hWnd = session.GetHTTPSWindow();
     ASSERT_NE(nullptr, hWnd);

@@ -126,10 +126,10 @@ int main(int argc, char** argv)
             fprintf(stderr, "traysoak: export %s not found\n", pszName);
         return reinterpret_cast<void*>(p);
     };
-    PFN_INIT Inicializar = reinterpret_cast<PFN_INIT>(find("_Inicializar@4"));
-    PFN_VOID Finalizar = reinterpret_cast<PFN_VOID>(find("_Finalizar@0"));
-    PFN_LOGIN Login = reinterpret_cast<PFN_LOGIN>(find("_Login@4"));
-    PFN_VOID Logout = reinterpret_cast<PFN_VOID>(find("_Logout@0"));
+    PFN_INIT Inicializar = reinterpret_cast<PFN_INIT>(find(TVL_EXPORT_NAME(Inicializar, 4)));
+    PFN_VOID Finalizar = reinterpret_cast<PFN_VOID>(find(TVL_EXPORT_NAME(Finalizar, 0)));
+    PFN_LOGIN Login = reinterpret_cast<PFN_LOGIN>(find(TVL_EXPORT_NAME(Login, 4)));
+    PFN_VOID Logout = reinterpret_cast<PFN_VOID>(find(TVL_EXPORT_NAME(Logout, 0)));
     if (!Inicializar || !Finalizar || !Login || !Logout)
         return 1;
 

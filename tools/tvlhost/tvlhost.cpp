@@ -1,5 +1,6 @@
 // tvlhost: a small command-line host for tarvosel.dll. It loads the library the
-// way a real host does (LoadLibrary, exports found by their decorated names)
+// way a real host does (LoadLibrary, exports found by the names of its width),
+// declared from the public header alone
 // and runs the commands given on its command line in order, in one process:
 //
 //   tvlhost [--show-log] [--times] [--dll PATH] [--unattended TEXT [--shot FILE]]
@@ -41,42 +42,25 @@
 #include <vector>
 
 #include "CUnattendedLogin.h"
+#include "api/tarvosel.h"
 
 namespace {
-struct LoginData {
-    int nType;
-    char* pszIssuer;
-    char* pszIniFile;
-    char* pszName;
-    char* pszNIF;
-    char* pszDetail;
-    int bOnline;
-};
-
-typedef int(__stdcall* PFN_INT)(int);
-typedef int(__stdcall* PFN_VOID)();
-typedef int(__stdcall* PFN_LOGIN)(LoginData*);
-typedef int(__stdcall* PFN_FILES)(const char*, const char*, int, int);
-typedef int(__stdcall* PFN_EXPORT)(const char*, char*, char*);
-typedef int(__stdcall* PFN_TEXT)(const char*);
-typedef BSTR(__stdcall* PFN_DESC)(int);
-
 struct Library {
     HMODULE hModule = nullptr;
-    PFN_INT Inicializar = nullptr;
-    PFN_VOID Finalizar = nullptr;
-    PFN_LOGIN Login = nullptr;
-    PFN_VOID Logout = nullptr;
-    PFN_VOID UsuarioValidado = nullptr;
-    PFN_LOGIN InfoSesion = nullptr;
-    PFN_FILES FirmarFichero = nullptr;
-    PFN_FILES ComprobarFirmaFichero = nullptr;
-    PFN_EXPORT ExportarCertificado = nullptr;
-    PFN_TEXT ObtenerHandleSSL = nullptr;
-    PFN_VOID ObtenerUltimoError = nullptr;
-    PFN_DESC DescripcionError = nullptr;
-    PFN_TEXT AsignarRutaLog = nullptr;
-    PFN_TEXT AsignarDirectorioTemp = nullptr;
+    PFN_TVL_INT Inicializar = nullptr;
+    PFN_TVL_VOID Finalizar = nullptr;
+    PFN_TVL_LOGINDATA Login = nullptr;
+    PFN_TVL_VOID Logout = nullptr;
+    PFN_TVL_VOID UsuarioValidado = nullptr;
+    PFN_TVL_LOGINDATA InfoSesion = nullptr;
+    PFN_TVL_FILES FirmarFichero = nullptr;
+    PFN_TVL_FILES ComprobarFirmaFichero = nullptr;
+    PFN_TVL_EXPORT ExportarCertificado = nullptr;
+    PFN_TVL_SSL ObtenerHandleSSL = nullptr;
+    PFN_TVL_VOID ObtenerUltimoError = nullptr;
+    PFN_TVL_DESCRIPTION DescripcionError = nullptr;
+    PFN_TVL_TEXT AsignarRutaLog = nullptr;
+    PFN_TVL_TEXT AsignarDirectorioTemp = nullptr;
 };
 
 template <typename T>
@@ -97,20 +81,20 @@ bool LoadTarvosel(const char* pszPath, Library& lib)
     }
     HMODULE h = lib.hModule;
     bool ok = true;
-    ok &= Find(h, "_Inicializar@4", lib.Inicializar);
-    ok &= Find(h, "_Finalizar@0", lib.Finalizar);
-    ok &= Find(h, "_Login@4", lib.Login);
-    ok &= Find(h, "_Logout@0", lib.Logout);
-    ok &= Find(h, "_UsuarioValidado@0", lib.UsuarioValidado);
-    ok &= Find(h, "_InfoSesion@4", lib.InfoSesion);
-    ok &= Find(h, "_FirmarFichero@16", lib.FirmarFichero);
-    ok &= Find(h, "_ComprobarFirmaFichero@16", lib.ComprobarFirmaFichero);
-    ok &= Find(h, "_ExportarCertificado@12", lib.ExportarCertificado);
-    ok &= Find(h, "_ObtenerHandleSSL@4", lib.ObtenerHandleSSL);
-    ok &= Find(h, "_ObtenerUltimoError@0", lib.ObtenerUltimoError);
-    ok &= Find(h, "_DescripcionError@4", lib.DescripcionError);
-    ok &= Find(h, "_AsignarRutaLog@4", lib.AsignarRutaLog);
-    ok &= Find(h, "_AsignarDirectorioTemp@4", lib.AsignarDirectorioTemp);
+    ok &= Find(h, TVL_EXPORT_NAME(Inicializar, 4), lib.Inicializar);
+    ok &= Find(h, TVL_EXPORT_NAME(Finalizar, 0), lib.Finalizar);
+    ok &= Find(h, TVL_EXPORT_NAME(Login, 4), lib.Login);
+    ok &= Find(h, TVL_EXPORT_NAME(Logout, 0), lib.Logout);
+    ok &= Find(h, TVL_EXPORT_NAME(UsuarioValidado, 0), lib.UsuarioValidado);
+    ok &= Find(h, TVL_EXPORT_NAME(InfoSesion, 4), lib.InfoSesion);
+    ok &= Find(h, TVL_EXPORT_NAME(FirmarFichero, 16), lib.FirmarFichero);
+    ok &= Find(h, TVL_EXPORT_NAME(ComprobarFirmaFichero, 16), lib.ComprobarFirmaFichero);
+    ok &= Find(h, TVL_EXPORT_NAME(ExportarCertificado, 12), lib.ExportarCertificado);
+    ok &= Find(h, TVL_EXPORT_NAME(ObtenerHandleSSL, 4), lib.ObtenerHandleSSL);
+    ok &= Find(h, TVL_EXPORT_NAME(ObtenerUltimoError, 0), lib.ObtenerUltimoError);
+    ok &= Find(h, TVL_EXPORT_NAME(DescripcionError, 4), lib.DescripcionError);
+    ok &= Find(h, TVL_EXPORT_NAME(AsignarRutaLog, 4), lib.AsignarRutaLog);
+    ok &= Find(h, TVL_EXPORT_NAME(AsignarDirectorioTemp, 4), lib.AsignarDirectorioTemp);
     return ok;
 }
 
@@ -131,13 +115,14 @@ int g_nLastError = 0;
 // Reads the last error right after each export, before DescripcionError (which
 // clears it) is used to print the message.
 // pszWhat names an answer that is not a result code (the library has no text for it).
-void Report(const Library& lib, const char* pszExport, int nCode, bool bIsCode = true,
+// nCode is a result code, or the SSL handle (pointer-sized) with pszWhat.
+void Report(const Library& lib, const char* pszExport, INT_PTR nCode, bool bIsCode = true,
             const char* pszWhat = nullptr)
 {
     if (bIsCode)
         g_nLastError = lib.ObtenerUltimoError();
-    printf("%s -> %d (%s)\n", pszExport, nCode,
-           pszWhat != nullptr ? pszWhat : Describe(lib, nCode).c_str());
+    printf("%s -> %s (%s)\n", pszExport, std::to_string(nCode).c_str(),
+           pszWhat != nullptr ? pszWhat : Describe(lib, static_cast<int>(nCode)).c_str());
     fflush(stdout);
     if (bIsCode && nCode < 0)
         g_bAllOk = false;
@@ -147,7 +132,7 @@ struct LoginBuffers {
     std::vector<char> issuer = std::vector<char>(5000), ini = std::vector<char>(5000),
                       name = std::vector<char>(5000), nif = std::vector<char>(5000),
                       detail = std::vector<char>(5000);
-    LoginData data;
+    CS_LOGINDATA data;
     LoginBuffers()
     {
         data.nType = -1;
@@ -322,7 +307,7 @@ int main(int argc, char** argv)
             printf("  fichero='%s' clave='%s'\n", path.data(), password.data());
         } else if (cmd == "ssl") {
             const char* pszPolicy = optional();
-            int nHandle = lib.ObtenerHandleSSL(pszPolicy);
+            INT_PTR nHandle = lib.ObtenerHandleSSL(pszPolicy);
             // A positive answer is the certificate handle, not a result code.
             Report(lib, "ObtenerHandleSSL", nHandle, true, nHandle > 0 ? "handle" : nullptr);
         } else if (cmd == "lasterror") {
