@@ -215,7 +215,7 @@ tvl_configure() {
   [ -f "$TVL_BUILD/CMakeCache.txt" ] && return 0
   tvl_run cmake -S "$TVL_ROOT" -B "$TVL_BUILD" \
     -DCMAKE_TOOLCHAIN_FILE="${TVL_TOOLCHAIN:-$TVL_ROOT/cmake/mingw-i686.cmake}" \
-    -DCMAKE_BUILD_TYPE=Release "$@"
+    -DCMAKE_BUILD_TYPE=Release ${TVL_CCACHE:+-DCMAKE_CXX_COMPILER_LAUNCHER=ccache} "$@"
 }
 
 # Everything, tests included.

@@ -85,7 +85,9 @@ for arch in $arches; do
     --timeout 180 --repeat until-pass:2 --output-on-failure "$@" || status=1
   tvl_phase "stopping Wine ($arch)" tvl_wine_stop || status=1
 done
-if [ -x tests/native/run.sh ]; then
+if [ -n "${TVL_NO_NATIVE:-}" ]; then
+  tvl_log "native codec tests not run (TVL_NO_NATIVE is set)"
+elif [ -x tests/native/run.sh ]; then
   tvl_phase "building the native codec tests in build-native/" tests/native/run.sh --build &&
     n=$(ctest --test-dir build-native -N | sed -n 's/^Total Tests: //p') &&
     ctest_phase "running ${n:-the} native codec tests" --test-dir build-native --timeout 300 \
