@@ -12,9 +12,9 @@ set -euo pipefail
 TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$TVL_ROOT"
 bash scripts/setup.sh
-export TVL_BUILD=${TVL_BUILD:-$TVL_ROOT/build}
-export TVL_WINEPREFIX=${TVL_WINEPREFIX:-$TVL_BUILD/bench-prefix}
 . scripts/bench-env.sh
+# The width the machine runs (the 32-bit DLL where it can; TVL_ARCH picks one).
+TVL_PREFIX_NAME=bench-prefix tvl_arch_use "$(tvl_arches one)"
 tvl_build_targets appsoak appcardsoak tvlkeepalive >/dev/null
 . bench/soak-card.sh
 CYCLES=${1:-200}

@@ -12,11 +12,11 @@ set -euo pipefail
 TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$TVL_ROOT"
 bash scripts/setup.sh
-export TVL_BUILD=${TVL_BUILD:-$TVL_ROOT/build}
-export TVL_WINEPREFIX=${TVL_WINEPREFIX:-$TVL_BUILD/bench-prefix}
 . scripts/bench-env.sh
+# The width the machine runs (the 32-bit DLL where it can; TVL_ARCH picks one).
+TVL_PREFIX_NAME=bench-prefix tvl_arch_use "$(tvl_arches one)"
 if [ ! -f "$TVL_BUILD/CMakeCache.txt" ]; then
-  cmake -S "$TVL_ROOT" -B "$TVL_BUILD" -DCMAKE_TOOLCHAIN_FILE="$TVL_ROOT/cmake/mingw-i686.cmake" \
+  cmake -S "$TVL_ROOT" -B "$TVL_BUILD" -DCMAKE_TOOLCHAIN_FILE="$TVL_TOOLCHAIN" \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 cmake --build "$TVL_BUILD" --target loadsoak loadcardsoak tvlkeepalive -j2 >/dev/null

@@ -8,13 +8,13 @@ set -euo pipefail
 TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$TVL_ROOT"
 bash scripts/setup.sh
-export TVL_BUILD=${TVL_BUILD:-$TVL_ROOT/build}
-export TVL_WINEPREFIX=${TVL_WINEPREFIX:-$TVL_BUILD/bench-prefix}
 . scripts/bench-env.sh
+# The width the machine runs (the 32-bit DLL where it can; TVL_ARCH picks one).
+TVL_PREFIX_NAME=bench-prefix tvl_arch_use "$(tvl_arches one)"
 mkdir -p "$TVL_BUILD"
 exe=$TVL_BUILD/platform_costs.exe
 if [ ! -f "$exe" ] || [ bench/platform_costs.cpp -nt "$exe" ]; then
-  i686-w64-mingw32-g++ -O2 -std=c++17 -static bench/platform_costs.cpp -lz -ladvapi32 -o "$exe"
+  "$([ "$TVL_ARCH" = x64 ] && echo x86_64 || echo i686)-w64-mingw32-g++" -O2 -std=c++17 -static bench/platform_costs.cpp -lz -ladvapi32 -o "$exe"
 fi
 work=$(mktemp -d "$TVL_BUILD/costs.XXXXXX")
 cleanup() { rm -rf "$work"; tvl_env_stop; }

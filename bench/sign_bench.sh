@@ -31,14 +31,23 @@
 # are measured warm only. Without root the cold columns show "-" and the script
 # says why.
 #   bench/sign_bench.sh [MiB ...]      (default: 1 100 1024)
+# It runs once for every width the machine runs (TVL_ARCH picks one).
 # SIGN_BENCH_CLI measures the sessioncli.exe of another build.
 set -euo pipefail
 TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$TVL_ROOT"
 bash scripts/setup.sh
-export TVL_BUILD=${TVL_BUILD:-$TVL_ROOT/build}
-export TVL_WINEPREFIX=${TVL_WINEPREFIX:-$TVL_BUILD/bench-prefix}
 . scripts/bench-env.sh
+# Every width the machine runs, one table each, the 32-bit one first.
+if [ -z "${SIGN_BENCH_WIDTH:-}" ]; then
+  for width in $(tvl_arches all); do
+    case $width in x86) echo "== 32-bit DLL (x86)" ;; x64) echo "== 64-bit DLL (x64)" ;; esac
+    SIGN_BENCH_WIDTH=$width bash "$0" "$@"
+    echo
+  done
+  exit 0
+fi
+TVL_PREFIX_NAME=bench-prefix tvl_arch_use "$SIGN_BENCH_WIDTH"
 tvl_build_targets certinstall sessioncli tarvosel tvlhost tvlkeepalive >/dev/null
 reps=${TVL_BENCH_REPS:-3}
 cache=${TVL_BENCH_CACHE:-both}

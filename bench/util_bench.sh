@@ -15,23 +15,26 @@
 set -euo pipefail
 TVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$TVL_ROOT/scripts/bench-env.sh"
+# The width the machine runs (the 32-bit DLL where it can; TVL_ARCH picks one).
+given_prefix=${TVL_WINEPREFIX:-}
+TVL_PREFIX_NAME=wineprefix-utilbench tvl_arch_use "$(tvl_arches one)"
 BUILD=${UTIL_BENCH_BUILD:-$TVL_BUILD/utilbench}
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1 100 1024)
 
 # An optimised build of the driver, apart from the test build.
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
-  cmake -S "$TVL_ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$TVL_ROOT/cmake/mingw-i686.cmake" \
+  cmake -S "$TVL_ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$TVL_TOOLCHAIN" \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 cmake --build "$BUILD" --target utilcli -j2 >/dev/null
 CLI=$BUILD/bin/utilcli.exe
 
 # A prefix of its own, so that a test run elsewhere is not disturbed.
-own_prefix=
-if [ -z "${TVL_WINEPREFIX:-}" ]; then
-  export TVL_WINEPREFIX=$TVL_BUILD/wineprefix-utilbench
-  own_prefix=1
+own_prefix=1
+if [ -n "$given_prefix" ]; then
+  export TVL_WINEPREFIX=$given_prefix
+  own_prefix=
 fi
 work=$(mktemp -d "${UTIL_BENCH_DIR:-/tmp}/tvl-util-bench.XXXXXX")
 cleanup() {

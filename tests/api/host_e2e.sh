@@ -39,11 +39,14 @@ check "result line" 'grep -qaE "^  [0-9]{2}:[0-9]{2}:[0-9]{2}\([0-9]{1,3}\) - Re
 # the host's unattended thread over the test PKI of the fixture.
 printf 'contenido\r\n' > "$work/doc.txt"
 "$run" "$host" --unattended "DIAZ MORA CARLOS" --shot "$(winpath "$work/sheet.bmp")" \
-  init login validated sign "$(winpath "$work/doc.txt")" "$(winpath "$work/doc.p7m")" \
-  check "$(winpath "$work/doc.p7m")" "$(winpath "$work/doc.out")" logout fin > "$work/login" 2>&1 || true
+  init login validated info sign "$(winpath "$work/doc.txt")" "$(winpath "$work/doc.p7m")" \
+  check "$(winpath "$work/doc.p7m")" "$(winpath "$work/doc.out")" ssl logout fin > "$work/login" 2>&1 || true
 check "unattended login opens a session" 'grep -qa "^Login -> 1 " "$work/login"'
 check "the row was picked by its label" 'grep -qaF "selecting \"DIAZ MORA CARLOS\" and pressing Aceptar" "$work/login"'
 check "signed and checked" 'grep -qa "^FirmarFichero -> 0 " "$work/login" && grep -qa "^ComprobarFirmaFichero -> 0 " "$work/login" && cmp -s "$work/doc.txt" "$work/doc.out"'
+# The host's record as the public header lays it out for the host's width.
+check "InfoSesion fills the host's record" 'grep -qa "^InfoSesion -> 0 " "$work/login" && grep -qaF "nType=-1 NIF='"'"'55555555K'"'"' Nombre='"'"'CARLOS DIAZ MORA'"'"'" "$work/login" && grep -qaF "Detalle='"'"'CN=DIAZ MORA CARLOS; OU=Personal; O=Ormavia; C=ES'"'"'" "$work/login"'
+check "the SSL handle is a positive pointer-sized value" 'grep -qaE "^ObtenerHandleSSL -> [1-9][0-9]* \(handle\)" "$work/login"'
 check "picture of the sheet" '[ "$(head -c 2 "$work/sheet.bmp" 2>/dev/null)" = BM ]'
 "$run" "$host" --unattended "NADIE CON ESTE NOMBRE" init login validated fin > "$work/nobody" 2>&1 || true
 check "no such row: cancelled, no session" 'grep -qa "^Login -> 0 " "$work/nobody" && grep -qa "^UsuarioValidado -> 0 " "$work/nobody"'

@@ -3,10 +3,10 @@
  * running under Wine see the real readers of pcscd. Built with winegcc as an
  * ELF builtin; placed next to the executable it replaces Wine's stub.
  *
- * pcsc-lite is opened with dlopen so that no 32-bit development package is
- * needed: its i386 ABI is declared here by hand (DWORD and LONG are 32-bit
- * "unsigned long"/"long", SCARDCONTEXT and SCARDHANDLE 32-bit longs, the ATR
- * field 33 bytes). Besides the reader monitor's calls it carries what a card's
+ * pcsc-lite is opened with dlopen so that no development package of the
+ * other width is needed: its ABI is declared here by hand (DWORD and LONG are
+ * "unsigned long"/"long", 32-bit on i386 and 64-bit on x86_64, where Windows'
+ * stay 32-bit; SCARDCONTEXT and SCARDHANDLE longs; the ATR field 33 bytes). Besides the reader monitor's calls it carries what a card's
  * key provider needs to talk to the card: connect, transactions, transmit, status.
  */
 #include <stdarg.h>
@@ -153,9 +153,10 @@ LONG WINAPI SCardListReadersA(SCARDCONTEXT context, LPCSTR groups, LPSTR readers
     LONG ret;
     if (!pcsc_lib) return SCARD_E_INVALID_HANDLE;
     if (!len) return SCARD_E_INVALID_PARAMETER;
-    n = *len;
     /* with SCARD_AUTOALLOCATE pcsc-lite stores its own buffer through readers,
-     * which SCardFreeMemory below hands back to it */
+     * which SCardFreeMemory below hands back to it; its marker is all ones of
+     * its own width (64 bits on x86_64), Windows' of 32 bits */
+    n = *len == (DWORD)-1 ? (pcsc_dword)-1 : *len;
     ret = p_list_readers((pcsc_context)context, groups, readers, &n);
     *len = n;
     return ret;
