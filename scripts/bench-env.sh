@@ -177,7 +177,7 @@ tvl_arch_reason() {
   elif tvl_x86_runs; then
     printf 'this machine runs 32-bit programs'
   else
-    printf 'this machine does not run 32-bit programs (a 32-bit test program was refused to start)'
+    printf 'this machine does not run 32-bit programs: a 32-bit test program was refused to start'
   fi
 }
 
