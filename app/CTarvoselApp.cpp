@@ -797,6 +797,10 @@ void CTarvoselApp::CheckSignedFile(std::string strSource, std::string strDestina
         LogInfo("Fichero destino: '%s'", strDestination.c_str());
         LogInfo("Descomprimir: %s. Decodificar desde base64: %s", YesNo(bDecompress),
                 YesNo(bBase64));
+        // The content would overwrite the signed file, before it is checked or
+        // after: either way the file is lost.
+        if (CUtil::IsSameFile(strSource.c_str(), strDestination.c_str()))
+            CUtil::ThrowSameFile(strDestination.c_str(), ERR_FILE_READ, pszContext);
         std::string strMessage = strSource;
         if (bBase64) {
             decoded.Take(MakeTempFileName("tmp"));
