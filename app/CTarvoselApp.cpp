@@ -53,6 +53,7 @@ struct CTarvoselApp::InterfaceThread {
     }
 };
 
+CCriticalSection CTarvoselApp::s_csTempDir;
 std::string CTarvoselApp::m_strTempDir;
 
 CTarvoselApp& GetTarvoselApp()
@@ -126,7 +127,7 @@ void CTarvoselApp::Initialize(int nFlags)
         WaitForSingleObject(pThread->hQueueReady, 5000);
         m_pUIThread = std::move(pThread);
 
-        m_strTempDir = "C:\\";
+        SetTempDirText("C:\\");
         LogSetEnabled(GetPrivateProfileIntA(kIniSection, "Log", 1, m_strIniFile.c_str()));
         m_nEnvironment = GetPrivateProfileIntA(kIniSection, "Intpreepro", 0, m_strIniFile.c_str());
         switch (m_nEnvironment) {
@@ -311,16 +312,29 @@ void CTarvoselApp::SetTempDir(std::string strDir)
         strDir = "C:\\";
     else if (strDir.back() != '\\')
         strDir += '\\';
+    SetTempDirText(strDir);
+}
+
+void CTarvoselApp::SetTempDirText(const std::string& strDir)
+{
+    CCriticalSection::CGuard guard(s_csTempDir);
     m_strTempDir = strDir;
+}
+
+std::string CTarvoselApp::GetTempDir()
+{
+    CCriticalSection::CGuard guard(s_csTempDir);
+    return m_strTempDir;
 }
 
 std::string CTarvoselApp::MakeTempFileName(std::string strExtension)
 {
+    const std::string strDir = GetTempDir();
     std::string strName;
     for (int i = 0; i <= 9999; ++i) {
         char szNumber[8];
         snprintf(szNumber, sizeof(szNumber), "%.4i", i);
-        strName = m_strTempDir + "tvl" + szNumber + "." + strExtension;
+        strName = strDir + "tvl" + szNumber + "." + strExtension;
         if (!FileExists(strName))
             break;
     }

@@ -114,7 +114,9 @@ public:
     void SetCardDialog(HWND hWnd) { m_hWndCardDialog = hWnd; }
     HWND GetCardDialog() const { return m_hWndCardDialog; }
 
-    static std::string GetTempDir() { return m_strTempDir; }
+    // A copy: the host's thread may set the folder while the interface thread
+    // reads it.
+    static std::string GetTempDir();
     static std::string MakeTempFileName(std::string strExtension);
     static bool FileExists(const std::string& strPath);
     static HWND FindHostWindow();
@@ -173,7 +175,9 @@ private:
     std::function<void(DWORD)> m_fnRetryWait;
     std::function<CWincryptSession*()> m_fnNewSession;
 
-    static std::string m_strTempDir;
+    static void SetTempDirText(const std::string& strDir);
+    static CCriticalSection s_csTempDir;
+    static std::string m_strTempDir;  // under s_csTempDir
 };
 
 // The application object of the loaded library.
