@@ -11,6 +11,7 @@
 #include "platform/framework/CCriticalSection.h"
 #include "platform/framework/CWinApp.h"
 
+class CLoginSheet;
 class CPkcs7Reader;
 class CSession;
 class CWincryptSession;
@@ -46,6 +47,9 @@ public:
     // Makes the session object of each login attempt (a plain CWincryptSession
     // unless set; tests put a stand-in here).
     void SetSessionFactory(std::function<CWincryptSession*()> fnNewSession);
+    // Runs on the login sheet just before it is made (tests reach the sheet
+    // here; nothing unless set).
+    void SetLoginSheetHook(std::function<void(CLoginSheet&)> fnBeforeRun);
 
     // The recent profile paths of the configuration file: "UltimoEPF", then
     // "UltimoEPF1" to "UltimoEPF4"; read keeps the paths of existing files,
@@ -174,6 +178,7 @@ private:
     bool m_bComInitialized = false;
     std::function<void(DWORD)> m_fnRetryWait;
     std::function<CWincryptSession*()> m_fnNewSession;
+    std::function<void(CLoginSheet&)> m_fnLoginSheetHook;
 
     static void SetTempDirText(const std::string& strDir);
     static CCriticalSection s_csTempDir;
