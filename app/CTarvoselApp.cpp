@@ -35,6 +35,17 @@
 namespace {
 const char kIniSection[] = "Configuracion tarvosel";
 const DWORD kStopWaitMs = 500;
+
+// The system's text for an error, without its line end.
+std::string SystemErrorText(DWORD dwError)
+{
+    char szText[512] = {0};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             dwError, 0, szText, sizeof(szText), nullptr);
+    while (n > 0 && (szText[n - 1] == '\r' || szText[n - 1] == '\n'))
+        szText[--n] = '\0';
+    return n > 0 ? std::string(szText) : std::to_string(dwError);
+}
 }  // namespace
 
 // The interface thread's record; owned by the application object so that it
@@ -53,6 +64,7 @@ struct CTarvoselApp::InterfaceThread {
     }
 };
 
+CCriticalSection CTarvoselApp::s_csTempDir;
 std::string CTarvoselApp::m_strTempDir;
 
 CTarvoselApp& GetTarvoselApp()
@@ -126,7 +138,7 @@ void CTarvoselApp::Initialize(int nFlags)
         WaitForSingleObject(pThread->hQueueReady, 5000);
         m_pUIThread = std::move(pThread);
 
-        m_strTempDir = "C:\\";
+        SetTempDirText("C:\\");
         LogSetEnabled(GetPrivateProfileIntA(kIniSection, "Log", 1, m_strIniFile.c_str()));
         m_nEnvironment = GetPrivateProfileIntA(kIniSection, "Intpreepro", 0, m_strIniFile.c_str());
         switch (m_nEnvironment) {
@@ -311,16 +323,29 @@ void CTarvoselApp::SetTempDir(std::string strDir)
         strDir = "C:\\";
     else if (strDir.back() != '\\')
         strDir += '\\';
+    SetTempDirText(strDir);
+}
+
+void CTarvoselApp::SetTempDirText(const std::string& strDir)
+{
+    CCriticalSection::CGuard guard(s_csTempDir);
     m_strTempDir = strDir;
+}
+
+std::string CTarvoselApp::GetTempDir()
+{
+    CCriticalSection::CGuard guard(s_csTempDir);
+    return m_strTempDir;
 }
 
 std::string CTarvoselApp::MakeTempFileName(std::string strExtension)
 {
+    const std::string strDir = GetTempDir();
     std::string strName;
     for (int i = 0; i <= 9999; ++i) {
         char szNumber[8];
         snprintf(szNumber, sizeof(szNumber), "%.4i", i);
-        strName = m_strTempDir + "tvl" + szNumber + "." + strExtension;
+        strName = strDir + "tvl" + szNumber + "." + strExtension;
         if (!FileExists(strName))
             break;
     }
@@ -418,9 +443,23 @@ int CTarvoselApp::OpenSession(CS_SESSIONINFO* pInfo)
     // A session object that is not open (none should be left) goes before the run.
     ReplaceSession(nullptr);
 
+    if (m_fnLoginSheetHook)
+        m_fnLoginSheetHook(sheet);
+
+    INT_PTR nRun = sheet.DoModal();
+    if (nRun == -1) {
+        // The user never saw the sheet: no cancel, a failure.
+        DWORD dwError = GetLastError();
+        LogInfo("No se ha podido crear la ventana de selecci\xF3n de certificado: (0x%08X) %s",
+                static_cast<unsigned>(dwError), SystemErrorText(dwError).c_str());
+        if (dwError == 0)
+            throw new CTarvoselException(EXC_OWN, ERR_WINDOWS_UNKNOWN, "CTarvoselApp::OpenSession");
+        throw new CTarvoselException(EXC_WINDOWS, static_cast<long>(dwError),
+                                     "CTarvoselApp::OpenSession");
+    }
     int nResult = 0;
     CSessionRef pSession;
-    if (sheet.DoModal() == IDOK) {
+    if (nRun == IDOK) {
         pSession.reset(sheet.m_pSession);
         sheet.m_pSession = nullptr;
         ReplaceSession(pSession);
@@ -453,6 +492,11 @@ int CTarvoselApp::OpenSession(CS_SESSIONINFO* pInfo)
 void CTarvoselApp::SetSessionFactory(std::function<CWincryptSession*()> fnNewSession)
 {
     m_fnNewSession = fnNewSession;
+}
+
+void CTarvoselApp::SetLoginSheetHook(std::function<void(CLoginSheet&)> fnBeforeRun)
+{
+    m_fnLoginSheetHook = fnBeforeRun;
 }
 
 namespace {
@@ -797,6 +841,10 @@ void CTarvoselApp::CheckSignedFile(std::string strSource, std::string strDestina
         LogInfo("Fichero destino: '%s'", strDestination.c_str());
         LogInfo("Descomprimir: %s. Decodificar desde base64: %s", YesNo(bDecompress),
                 YesNo(bBase64));
+        // The content would overwrite the signed file, before it is checked or
+        // after: either way the file is lost.
+        if (CUtil::IsSameFile(strSource.c_str(), strDestination.c_str()))
+            CUtil::ThrowSameFile(strDestination.c_str(), ERR_FILE_READ, pszContext);
         std::string strMessage = strSource;
         if (bBase64) {
             decoded.Take(MakeTempFileName("tmp"));
@@ -958,16 +1006,6 @@ DWORD CheckFailureCode(EPkcs7Error e)
                                          : Pkcs7ErrorToWinError(e);
 }
 
-// The system's text for an error, without its line end.
-std::string SystemErrorText(DWORD dwError)
-{
-    char szText[512] = {0};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             dwError, 0, szText, sizeof(szText), nullptr);
-    while (n > 0 && (szText[n - 1] == '\r' || szText[n - 1] == '\n'))
-        szText[--n] = '\0';
-    return n > 0 ? std::string(szText) : std::to_string(dwError);
-}
 const char kDateFormat[] = "%d/%m/%Y, a las %H:%M";
 // The signed file is read, and its content written, in blocks of this size.
 const DWORD kCheckIoSize = 1024 * 1024;

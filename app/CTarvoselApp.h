@@ -11,6 +11,7 @@
 #include "platform/framework/CCriticalSection.h"
 #include "platform/framework/CWinApp.h"
 
+class CLoginSheet;
 class CPkcs7Reader;
 class CSession;
 class CWincryptSession;
@@ -46,6 +47,9 @@ public:
     // Makes the session object of each login attempt (a plain CWincryptSession
     // unless set; tests put a stand-in here).
     void SetSessionFactory(std::function<CWincryptSession*()> fnNewSession);
+    // Runs on the login sheet just before it is made (tests reach the sheet
+    // here; nothing unless set).
+    void SetLoginSheetHook(std::function<void(CLoginSheet&)> fnBeforeRun);
 
     // The recent profile paths of the configuration file: "UltimoEPF", then
     // "UltimoEPF1" to "UltimoEPF4"; read keeps the paths of existing files,
@@ -114,7 +118,9 @@ public:
     void SetCardDialog(HWND hWnd) { m_hWndCardDialog = hWnd; }
     HWND GetCardDialog() const { return m_hWndCardDialog; }
 
-    static std::string GetTempDir() { return m_strTempDir; }
+    // A copy: the host's thread may set the folder while the interface thread
+    // reads it.
+    static std::string GetTempDir();
     static std::string MakeTempFileName(std::string strExtension);
     static bool FileExists(const std::string& strPath);
     static HWND FindHostWindow();
@@ -172,8 +178,11 @@ private:
     bool m_bComInitialized = false;
     std::function<void(DWORD)> m_fnRetryWait;
     std::function<CWincryptSession*()> m_fnNewSession;
+    std::function<void(CLoginSheet&)> m_fnLoginSheetHook;
 
-    static std::string m_strTempDir;
+    static void SetTempDirText(const std::string& strDir);
+    static CCriticalSection s_csTempDir;
+    static std::string m_strTempDir;  // under s_csTempDir
 };
 
 // The application object of the loaded library.

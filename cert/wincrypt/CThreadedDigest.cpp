@@ -51,8 +51,14 @@ bool CThreadedDigest::Update(const uint8_t* pData, size_t nSize)
     // A whole block: the thread starts. Without one, everything is hashed here.
     m_bThreadTried = true;
     m_pPipe.reset(new CBlockPipe(BLOCK_SIZE, BLOCKS));
-    if (m_thread.Start(Run, this, CWinApp::PinModule()) != 0)
-        return Hash(m_first.data(), m_first.size()) && Hash(pData, nSize);
+    if (m_dwRefuseThread != 0 || m_thread.Start(Run, this, CWinApp::PinModule()) != 0) {
+        // Hashed here from now on: the kept bytes go in once, and Final must
+        // not find them again.
+        m_pPipe.reset();
+        std::vector<uint8_t> first;
+        first.swap(m_first);
+        return Hash(first.data(), first.size()) && Hash(pData, nSize);
+    }
     std::vector<uint8_t> first;
     first.swap(m_first);
     DWORD dwError = 0;

@@ -27,6 +27,10 @@ public:
     bool Update(const uint8_t* pData, size_t nSize) override;
     bool Final(std::vector<uint8_t>& value) override;
 
+    // The thread will not start, as when the system refuses one: dwError is
+    // taken as the refusal's error. For tests of the way without a thread.
+    void RefuseThread(DWORD dwError) { m_dwRefuseThread = dwError; }
+
 private:
     CThreadedDigest(const CThreadedDigest&) = delete;
     CThreadedDigest& operator=(const CThreadedDigest&) = delete;
@@ -41,6 +45,7 @@ private:
     std::unique_ptr<CBlockPipe> m_pPipe;
     CLibraryThread m_thread;
     bool m_bThreadTried = false;
+    DWORD m_dwRefuseThread = 0;
     bool m_bFinal = false;
     volatile LONG m_dwError = 0;  // the inner digest's failure, 0 while none
 };

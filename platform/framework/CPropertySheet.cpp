@@ -92,8 +92,10 @@ bool CPropertySheet::IsRunEnded() const
 
 INT_PTR CPropertySheet::DoModal()
 {
-    if (m_pages.empty() || m_hWnd != nullptr)
+    if (m_pages.empty() || m_hWnd != nullptr) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
+    }
     InitCommonControls();
     // The sheet runs as a modeless window under a loop of ours, so that it can
     // be laid out before it shows and its map runs from its first message.
@@ -121,11 +123,15 @@ INT_PTR CPropertySheet::DoModal()
 
     m_nModalResult = IDCANCEL;
     m_bEndRun = false;
+    // An error left by an earlier call must not pass for the sheet's.
+    ::SetLastError(0);
     HWND hWnd = reinterpret_cast<HWND>(::PropertySheetA(&psh));
     if (hWnd == nullptr || reinterpret_cast<INT_PTR>(hWnd) == -1)
         return -1;
     if (!SubclassWindow(hWnd)) {
+        DWORD dwError = ::GetLastError();
         ::DestroyWindow(hWnd);
+        ::SetLastError(dwError);
         return -1;
     }
     OnInitDialog();

@@ -40,6 +40,8 @@ public:
     CPropertyPage* GetActivePage() const { return GetPage(GetActiveIndex()); }
     HWND GetTabControl() const;
 
+    // -1 when the sheet could not be made, with the platform's error (0 when
+    // it gave none) as the last error; also without pages or during a run.
     INT_PTR DoModal();
     // Ends the run with nResult.
     void EndDialog(int nResult);

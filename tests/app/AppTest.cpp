@@ -6,6 +6,7 @@
 #include "tests/app/FakeSession.h"
 #include "tests/support/LoginDriver.h"
 #include "tests/support/TestCapture.h"
+#include "tests/support/TestThreads.h"
 #include "tests/support/TestWait.h"
 
 using tvltest::ResultOf;
@@ -108,6 +109,42 @@ TEST_F(AppTest, TempDirectory)
         App().SetTempDir(c.pszIn);
         EXPECT_EQ(c.pszOut, CTarvoselApp::GetTempDir()) << c.pszIn;
     }
+}
+
+// The session information dialog reads the folder on the interface thread
+// while the host may set it on its own: a reader sees one folder or the other,
+// whole, never a mixture.
+TEST_F(AppTest, TempDirectoryReadWhileTheHostSetsItIsAlwaysWhole)
+{
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(0); }));
+    const std::string strA = "D:\\" + std::string(4000, 'a') + "\\";
+    const std::string strB = "E:\\" + std::string(4000, 'b') + "\\";
+    App().SetTempDir(strA);
+    volatile LONG bStop = 0;
+    LONG nReads = 0, nTorn = 0;
+    {
+        tvltest::TestThread reader([&] {
+            while (!bStop) {
+                std::string strDir = CTarvoselApp::GetTempDir();
+                if (strDir != strA && strDir != strB)
+                    ++nTorn;
+                // The dialog's export takes its name from it.
+                if (nReads % 64 == 0) {
+                    std::string strName = CTarvoselApp::MakeTempFileName("pem");
+                    if (strName != strA + "tvl0000.pem" && strName != strB + "tvl0000.pem")
+                        ++nTorn;
+                }
+                ++nReads;
+            }
+        });
+        ASSERT_TRUE(reader.Started());
+        for (int i = 0; i < 300000; ++i)
+            App().SetTempDir(i % 2 ? strA : strB);
+        InterlockedExchange(&bStop, 1);
+        ASSERT_TRUE(reader.Join(60000));
+    }
+    EXPECT_GT(nReads, 0);
+    EXPECT_EQ(0, nTorn);
 }
 
 TEST_F(AppTest, TempFileNamesSkipExistingFiles)

@@ -2,6 +2,7 @@
 // with a stand-in session (retry policy) and with real sessions over the test PKI.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 
 #include "api/ResultCodes.h"
@@ -259,6 +260,48 @@ TEST_F(PipelineTest, SigningOntoTheSourceAndExportIntoAMissingFolderFail)
     std::string strPath, strPassword;
     EXPECT_EQ(ERR_FILE_WRITE,
               ResultOf([&] { GetTarvoselApp().ExportCertificate("", strPath, strPassword); }));
+}
+
+// The destination named as the source, however spelt, with every layer
+// combination: refused before anything is written, the signed file intact.
+TEST_F(PipelineTest, CheckingOntoTheSourceIsRefusedWhateverTheSpelling)
+{
+    AdoptRealSession("dni-sign", "dni-auth");
+    tvltest::WriteAll(Path("doc.txt"), std::string(20000, 'z') + "fin");
+    const char* const kName = "documento firmado.p7";
+    std::string strUpper = Path(kName);
+    CharUpperBuffA(&strUpper[0], static_cast<DWORD>(strUpper.size()));
+    std::string strSlashes = Path(kName);
+    std::replace(strSlashes.begin(), strSlashes.end(), '\\', '/');
+    for (int bBase64 = 0; bBase64 < 2; ++bBase64) {
+        for (int bCompress = 0; bCompress < 2; ++bCompress) {
+            ASSERT_EQ(0, ResultOf([&] {
+                          GetTarvoselApp().SignFile(Path("doc.txt"), Path(kName), "MD5WITHRSA",
+                                                    bBase64, bCompress);
+                      }));
+            const std::string strSigned = tvltest::ReadAll(Path(kName));
+            char szShort[MAX_PATH] = {0};
+            ASSERT_NE(0u, GetShortPathNameA(Path(kName).c_str(), szShort, MAX_PATH));
+            ASSERT_NE(Path(kName), szShort);
+            const std::string spellings[] = {Path(kName), strUpper, strSlashes,
+                                             m_strDir + ".\\" + kName, szShort};
+            for (const std::string& strDestination : spellings) {
+                SCOPED_TRACE("base64 " + std::to_string(bBase64) + " gzip " +
+                             std::to_string(bCompress) + " onto " + strDestination);
+                tvltest::LogCapture log("onto-source");
+                tvltest::CaughtFailure f = Capture([&] {
+                    GetTarvoselApp().CheckSignedFile(Path(kName), strDestination, bBase64,
+                                                     bCompress);
+                });
+                EXPECT_EQ(ERR_FILE_READ, f.nCode);
+                EXPECT_EQ("CTarvoselApp::CheckSignedFile", f.strContext);
+                EXPECT_TRUE(strSigned == tvltest::ReadAll(Path(kName)));
+                EXPECT_TRUE(TempFiles().empty());
+                EXPECT_NE(std::string::npos, log.Text().find("': es el fichero de origen\r\n"));
+                EXPECT_EQ(std::string::npos, log.Text().find("Decodificando"));
+            }
+        }
+    }
 }
 
 TEST_F(PipelineTest, ExportAndSslHandle)

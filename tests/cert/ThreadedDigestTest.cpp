@@ -105,6 +105,29 @@ TEST(ThreadedDigest, TheInnerDigestSeesEveryByteInOrder)
     }
 }
 
+namespace {
+// The platform's MD5 of strData, in one call; empty when the platform fails.
+std::vector<uint8_t> OneShotMd5(const std::string& strData)
+{
+    std::vector<uint8_t> value;
+    HCRYPTPROV hProv = 0;
+    if (!CryptAcquireContextA(&hProv, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+        return value;
+    HCRYPTHASH hHash = 0;
+    BYTE abValue[16];
+    DWORD cb = sizeof(abValue);
+    if (CryptCreateHash(hProv, CALG_MD5, 0, 0, &hHash)) {
+        if (CryptHashData(hHash, reinterpret_cast<const BYTE*>(strData.data()),
+                          static_cast<DWORD>(strData.size()), 0) &&
+            CryptGetHashParam(hHash, HP_HASHVAL, abValue, &cb, 0))
+            value.assign(abValue, abValue + cb);
+        CryptDestroyHash(hHash);
+    }
+    CryptReleaseContext(hProv, 0);
+    return value;
+}
+}  // namespace
+
 TEST(ThreadedDigest, GivesTheValueOfThePlatformsDigest)
 {
     CAPIWincrypt::Load();
@@ -116,19 +139,59 @@ TEST(ThreadedDigest, GivesTheValueOfThePlatformsDigest)
     ASSERT_TRUE(Feed(*pDigest, strData, 4096));
     std::vector<uint8_t> value;
     ASSERT_TRUE(pDigest->Final(value));
+    std::vector<uint8_t> expected = OneShotMd5(strData);
+    ASSERT_EQ(16u, expected.size());
+    EXPECT_EQ(expected, value);
+}
 
-    HCRYPTPROV hProv = 0;
-    ASSERT_TRUE(CryptAcquireContextA(&hProv, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
-    HCRYPTHASH hHash = 0;
-    ASSERT_TRUE(CryptCreateHash(hProv, CALG_MD5, 0, 0, &hHash));
-    ASSERT_TRUE(CryptHashData(hHash, reinterpret_cast<const BYTE*>(strData.data()),
-                              static_cast<DWORD>(strData.size()), 0));
-    BYTE abExpected[16];
-    DWORD cb = sizeof(abExpected);
-    ASSERT_TRUE(CryptGetHashParam(hHash, HP_HASHVAL, abExpected, &cb, 0));
-    CryptDestroyHash(hHash);
-    CryptReleaseContext(hProv, 0);
-    EXPECT_EQ(std::vector<uint8_t>(abExpected, abExpected + 16), value);
+// A thread the system will not give: the content is hashed on the caller's
+// thread, every byte once, whichever piece reached the first block.
+TEST(ThreadedDigest, WithoutItsThreadEveryByteIsHashedOnce)
+{
+    CAPIWincrypt::Load();
+    CWincryptPkcs7Crypto crypto;
+    ASSERT_TRUE(crypto.IsReady());
+    struct Case {
+        size_t nSize, nPiece;
+    } cases[] = {
+        {kBlock, kBlock},
+        {kBlock, 4096},
+        {kBlock + 1, 4096},
+        {2 * kBlock, 3 * kBlock / 4},
+        {5 * kBlock + 333, 1000003},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.nSize) + " in pieces of " + std::to_string(c.nPiece));
+        const int nThreads = tvltest::CountProcessThreads();
+        const std::string strData = Data(c.nSize);
+
+        std::unique_ptr<CPkcs7Digest> pDigest = crypto.CreateDigest("1.2.840.113549.2.5");
+        CThreadedDigest* pThreaded = dynamic_cast<CThreadedDigest*>(pDigest.get());
+        ASSERT_NE(nullptr, pThreaded);
+        pThreaded->RefuseThread(ERROR_NOT_ENOUGH_MEMORY);
+        ASSERT_TRUE(Feed(*pDigest, strData, c.nPiece));
+        std::vector<uint8_t> value;
+        ASSERT_TRUE(pDigest->Final(value));
+        std::vector<uint8_t> expected = OneShotMd5(strData);
+        ASSERT_EQ(16u, expected.size());
+        EXPECT_EQ(expected, value);
+        pDigest.reset();
+
+        std::string strSeen;
+        std::vector<DWORD> threads;
+        {
+            CThreadedDigest digest(
+                std::unique_ptr<CPkcs7Digest>(new CRecordingDigest(strSeen, threads, SIZE_MAX)));
+            digest.RefuseThread(ERROR_NOT_ENOUGH_MEMORY);
+            ASSERT_TRUE(Feed(digest, strData, c.nPiece));
+            ASSERT_TRUE(digest.Final(value));
+        }
+        EXPECT_EQ(strData.size(), strSeen.size());
+        EXPECT_TRUE(strData == strSeen);
+        EXPECT_TRUE(std::all_of(threads.begin(), threads.end(),
+                                [](DWORD id) { return id == GetCurrentThreadId(); }));
+        EXPECT_EQ(nThreads, tvltest::SettledThreads(nThreads));
+    }
 }
 
 TEST(ThreadedDigest, AFailureComesBackWithItsError)

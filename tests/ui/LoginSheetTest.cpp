@@ -17,6 +17,7 @@
 #include "tests/fixtures/pki/TestPki.h"
 #include "tests/support/LoginDriver.h"
 #include "tests/support/TestCapture.h"
+#include "ui/CLoginSheet.h"
 
 using namespace tvltest;
 
@@ -56,6 +57,7 @@ protected:
     void TearDown() override
     {
         GetTarvoselApp().SetSessionFactory(nullptr);
+        GetTarvoselApp().SetLoginSheetHook(nullptr);
         ResultOf([] { GetTarvoselApp().Finalize(); });
         DeleteFileA(apptest::IniPath().c_str());
     }
@@ -327,6 +329,29 @@ TEST_F(LoginSheetTest, OtherFailureClosesTheSheetAndIsLoginsResult)
     EXPECT_EQ(-1, m_script.nReader);
     EXPECT_EQ(1, m_script.nCertificates);
     EXPECT_TRUE(m_script.bSameCertificate);
+}
+
+// A sheet the platform will not make (here: its owner is a window that is
+// gone) is a failure with the platform's error, not a login the user cancelled.
+TEST_F(LoginSheetTest, ASheetThatCannotBeMadeIsAnErrorNotACancel)
+{
+    HWND hGone = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                               nullptr);
+    ASSERT_NE(nullptr, hGone);
+    DestroyWindow(hGone);
+    App().SetLoginSheetHook([hGone](CLoginSheet& sheet) { sheet.m_psh.hwndParent = hGone; });
+    char szIssuer[512] = "?", szIni[512] = "?", szName[512] = "?", szNIF[512] = "?",
+         szDetail[512] = "?";
+    CS_LOGINDATA data = {7, szIssuer, szIni, szName, szNIF, szDetail, 9};
+    EXPECT_EQ(ERR_WINDOWS_UNKNOWN, Login(&data));
+    EXPECT_EQ(ERR_WINDOWS_UNKNOWN, ObtenerUltimoError());
+    EXPECT_EQ(-1, data.nType);
+    EXPECT_STREQ("?", szName);
+    EXPECT_EQ(0, App().SessionOpened());
+    EXPECT_EQ("<none>", IniValue("TipoUltimaSesion"));
+    EXPECT_TRUE(m_log.Contains(" - Resultado: -1024\r\n"));
+    EXPECT_TRUE(m_log.Contains(" - No se ha podido crear la ventana de selecci\xF3n de certificado: "
+                               "(0x00000578) "));
 }
 
 TEST_F(LoginSheetTest, AttemptRunsOnAWorkerWhileTheSheetIsBusyAndStillPaints)
