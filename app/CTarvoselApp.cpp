@@ -99,6 +99,9 @@ std::string CTarvoselApp::GetHostIniPath()
 
 void CTarvoselApp::Initialize(int nFlags)
 {
+    // A second thread's call would start a second interface thread and free
+    // the first one's record under it.
+    CCriticalSection::CGuard lifetime(m_csLifetime);
     if (m_bInitialized)
         return;
     ReplaceSession(nullptr);
@@ -171,12 +174,32 @@ DWORD CTarvoselApp::GetInterfaceThreadId() const
 
 void CTarvoselApp::Finalize()
 {
+    CCriticalSection::CGuard lifetime(m_csLifetime);
     if (!m_bInitialized)
         return;
-    try {
-        CloseSession();
-    } catch (CTarvoselException* e) {
-        delete e;
+    // Nothing may be unloaded under an operation. Only the interface thread
+    // can hold the lock for as long as a person's export takes: when it does,
+    // it is stopped (killed within its bounded wait) before the lock is taken.
+    CMutex::ELock eLock = m_operationLock.Lock(0);
+    if (eLock == CMutex::TIMED_OUT) {
+        StopInterfaceThread();
+        eLock = m_operationLock.Lock();
+    }
+    struct CRelease {
+        CMutex& lock;
+        ~CRelease() { lock.Unlock(); }
+    } release{m_operationLock};
+    if (eLock == CMutex::ABANDONED) {
+        // A thread died inside the session: closing it could wait for what
+        // that thread held. The user is logged out all the same.
+        LogInfo("Se descarta la sesi\xF3n sin cerrarla: la usaba un hilo detenido");
+        ReplaceSession(nullptr);
+    } else {
+        try {
+            CloseSession();
+        } catch (CTarvoselException* e) {
+            delete e;
+        }
     }
     StopInterfaceThread();
     CCardManager::StopMonitor();
@@ -789,6 +812,8 @@ void CTarvoselApp::CheckSignedFile(std::string strSource, std::string strDestina
                                    int bBase64, int bDecompress)
 {
     const char* pszContext = "CTarvoselApp::CheckSignedFile";
+    // The platform's CryptoAPI table must stay loaded until the check ends.
+    COperation operation(*this);
     RequireSession(pszContext);
     CTempFile decoded, content;
     CSignInfoList lstSigners;
