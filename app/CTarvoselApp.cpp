@@ -23,6 +23,7 @@
 #include "platform/framework/CFileHandle.h"
 #include "platform/framework/CFileWriteBuffer.h"
 #include "platform/framework/CLibraryThread.h"
+#include "platform/framework/CThreadBoundWindows.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
 #include "cert/wincrypt/CWincryptSession.h"
@@ -202,6 +203,7 @@ void CTarvoselApp::Finalize()
         }
     }
     StopInterfaceThread();
+    DestroyThreadWindows();
     CCardManager::StopMonitor();
     CCardManager::Terminate();
     CAPIWincrypt::Unload();
@@ -231,6 +233,20 @@ void CTarvoselApp::StopInterfaceThread()
     m_pUIThread.reset();
     m_hWndTray = nullptr;
     CTarvoselWnd::UnregisterWindowClass();
+}
+
+void CTarvoselApp::DestroyThreadWindows()
+{
+    // The windows of sessions deleted on the interface thread, made on this one.
+    if (CThreadBoundWindows::DestroyOwn() == 0 || m_bModulePinned)
+        return;
+    // Windows of another thread, which may never look at its queue again: a
+    // message to one of them after an unload would run unloaded code. The
+    // library stays loaded instead.
+    if (CWinApp::PinModule() != nullptr) {
+        m_bModulePinned = true;
+        LogInfo("Quedan ventanas de la biblioteca en otro hilo: la biblioteca no se descargar\xE1");
+    }
 }
 
 CTarvoselApp::InterfaceThread* CTarvoselApp::s_pModalFilterThread = nullptr;

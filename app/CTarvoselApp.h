@@ -158,6 +158,9 @@ private:
     void OnCardEvent(WPARAM wParam, LPARAM lParam);
     void StartSmartCards();
     void StopInterfaceThread();
+    // Destroys the library's windows that this thread made and other threads
+    // left behind.
+    void DestroyThreadWindows();
     void RequireSession(const char* pszContext);
     // Puts pNew in place of the current session and returns the one it
     // replaced, which goes with the caller's last reference to it.
@@ -179,6 +182,8 @@ private:
     std::unique_ptr<InterfaceThread> m_pUIThread;
     volatile int m_bInitialized = 0;
     bool m_bComInitialized = false;
+    // A reference on the library that is never given back (DestroyThreadWindows).
+    bool m_bModulePinned = false;
     std::function<void(DWORD)> m_fnRetryWait;
     std::function<CWincryptSession*()> m_fnNewSession;
 

@@ -8,6 +8,7 @@
 #include "app/CTarvoselWnd.h"
 #include "app/Messages.h"
 #include "cert/entrust/EntrustRecords.h"
+#include "https/CHTTPSDlg.h"
 #include "platform/framework/CWinApp.h"
 #include "res/resource.h"
 #include "tests/app/AppTestSupport.h"
@@ -87,6 +88,23 @@ struct StuckShell {
 DWORD StuckShell::s_dwStuck = 0;
 HANDLE StuckShell::s_hEntered = nullptr;
 HANDLE StuckShell::s_hRelease = nullptr;
+
+// A session whose SSL handle makes the helper window, on the calling thread,
+// and whose deletion destroys it, as the real sessions do.
+class SslSession : public FakeSession {
+public:
+    explicit SslSession(volatile LONG* pnDeleted) : FakeSession(-1, pnDeleted) {}
+    ~SslSession() override { m_dialog.DestroyWindow(); }
+    INT_PTR GetSSLHandle() override
+    {
+        m_dialog.Create(nullptr);
+        return 1;
+    }
+    HWND Window() const { return m_dialog.GetSafeHwnd(); }
+
+private:
+    CHTTPSDlg m_dialog;
+};
 
 class TrayWindowTest : public ::testing::Test {
 protected:
@@ -542,4 +560,45 @@ TEST_F(TrayWindowTest, TwoThreadsStartingTheLibraryStartOneInterfaceThread)
     EXPECT_TRUE(host.Join(5000));
     EXPECT_TRUE(WaitFor([&] { return apptest::CountThreads() == nThreads; }))
         << apptest::CountThreads() - nThreads << " threads left";
+}
+
+// The host's thread made the session's SSL helper window; the dialog still
+// held the session when the host logged out, so the session goes on the
+// interface thread. The window goes all the same, on the host's thread: when
+// that thread looks at its queue, or at the latest in Finalize.
+TEST_F(TrayWindowTest, TheHostsSslWindowGoesWhenTheInterfaceThreadDeletesTheSession)
+{
+    apptest::WriteIni("Log=1\r\nModoInterfaz=1\r\n");
+    struct Case {
+        const char* pszWhat;
+        bool bPump;
+    } cases[] = {{"the host's thread looks at its queue", true}, {"Finalize", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+        volatile LONG nDeleted = 0;
+        SslSession* pSession = new SslSession(&nDeleted);
+        App().AdoptSession(pSession);
+        ASSERT_EQ(0, ResultOf([&] { App().GetSSLHandle(""); }));
+        HWND hWnd = pSession->Window();
+        ASSERT_NE(nullptr, hWnd);
+        Click();
+        HWND hDialog = WaitForInfoDialog();
+        ASSERT_NE(nullptr, hDialog);
+
+        App().CloseSession();
+        ASSERT_TRUE(WaitFor([&] { return nDeleted == 1; }, kAnswerMs));
+        if (c.bPump) {
+            EXPECT_TRUE(WaitFor(
+                [&] {
+                    MSG msg;
+                    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+                        DispatchMessageA(&msg);
+                    return !IsWindow(hWnd);
+                },
+                kAnswerMs));
+        }
+        App().Finalize();
+        EXPECT_FALSE(IsWindow(hWnd));
+    }
 }
