@@ -25,6 +25,7 @@ check "SSL handle" 'grep -qa "^ObtenerHandleSSL -> [1-9][0-9]* (handle)" "$work/
 check "dialog open while logging out" 'grep -qa "^InfoDialog -> shown" "$work/out"'
 check "logged out and finalised" 'grep -qa "^Logout -> 0 " "$work/out" && grep -qa "^Finalizar -> 0 " "$work/out"'
 check "the library was unloaded" 'grep -qa "^FreeLibrary -> unloaded" "$work/out"'
+check "no dialog of it left on the host's thread" 'grep -qa "^FreeLibrary -> .*, 0 dialogs left" "$work/out"'
 check "the host survived the broadcast" 'grep -qa "^broadcast -> delivered" "$work/out" && [ $status -eq 0 ]'
 [ $fail -eq 0 ] || { echo "---- output (exit $status)"; cat "$work/out"; echo "---- log"; cat "$work/tarvosel.log" || true; }
 exit $fail

@@ -28,7 +28,8 @@
 //   error CODE               DescripcionError
 //   infodialog               opens the session information dialog as a click on
 //                            the library's icon does (init 1, "ModoInterfaz" 1)
-//   unload                   FreeLibrary (no library command may follow)
+//   unload                   FreeLibrary (no library command may follow); says
+//                            how many dialogs are left on the host's thread
 //   broadcast                sends a message to every top-level window, as
 //                            other programs do; a window left behind by the
 //                            unloaded library would take this process down
@@ -303,8 +304,13 @@ int main(int argc, char** argv)
             pUnattended.reset();
             FreeLibrary(lib.hModule);
             bUnloaded = true;
-            printf("FreeLibrary -> %s\n",
-                   GetModuleHandleA("tarvosel.dll") == nullptr ? "unloaded" : "still loaded");
+            // A dialog left on this thread now has no code behind it.
+            int nDialogs = 0;
+            for (HWND h : tvldrive::ThreadWindows(GetCurrentThreadId()))
+                nDialogs += tvldrive::ClassOf(h) == "#32770";
+            printf("FreeLibrary -> %s, %d dialogs left on this thread\n",
+                   GetModuleHandleA("tarvosel.dll") == nullptr ? "unloaded" : "still loaded",
+                   nDialogs);
             fflush(stdout);
         } else if (cmd == "broadcast") {
             DWORD_PTR dwResult = 0;
