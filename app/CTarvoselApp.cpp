@@ -23,6 +23,7 @@
 #include "platform/framework/CFileHandle.h"
 #include "platform/framework/CFileWriteBuffer.h"
 #include "platform/framework/CLibraryThread.h"
+#include "platform/framework/CThreadBoundWindows.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
 #include "cert/wincrypt/CWincryptSession.h"
@@ -111,6 +112,9 @@ std::string CTarvoselApp::GetHostIniPath()
 
 void CTarvoselApp::Initialize(int nFlags)
 {
+    // A second thread's call would start a second interface thread and free
+    // the first one's record under it.
+    CCriticalSection::CGuard lifetime(m_csLifetime);
     if (m_bInitialized)
         return;
     ReplaceSession(nullptr);
@@ -183,14 +187,35 @@ DWORD CTarvoselApp::GetInterfaceThreadId() const
 
 void CTarvoselApp::Finalize()
 {
+    CCriticalSection::CGuard lifetime(m_csLifetime);
     if (!m_bInitialized)
         return;
-    try {
-        CloseSession();
-    } catch (CTarvoselException* e) {
-        delete e;
+    // Nothing may be unloaded under an operation. Only the interface thread
+    // can hold the lock for as long as a person's export takes: when it does,
+    // it is stopped (killed within its bounded wait) before the lock is taken.
+    CMutex::ELock eLock = m_operationLock.Lock(0);
+    if (eLock == CMutex::TIMED_OUT) {
+        StopInterfaceThread();
+        eLock = m_operationLock.Lock();
+    }
+    struct CRelease {
+        CMutex& lock;
+        ~CRelease() { lock.Unlock(); }
+    } release{m_operationLock};
+    if (eLock == CMutex::ABANDONED) {
+        // A thread died inside the session: closing it could wait for what
+        // that thread held. The user is logged out all the same.
+        LogInfo("Se descarta la sesi\xF3n sin cerrarla: la usaba un hilo detenido");
+        ReplaceSession(nullptr);
+    } else {
+        try {
+            CloseSession();
+        } catch (CTarvoselException* e) {
+            delete e;
+        }
     }
     StopInterfaceThread();
+    DestroyThreadWindows();
     CCardManager::StopMonitor();
     CCardManager::Terminate();
     CAPIWincrypt::Unload();
@@ -220,6 +245,20 @@ void CTarvoselApp::StopInterfaceThread()
     m_pUIThread.reset();
     m_hWndTray = nullptr;
     CTarvoselWnd::UnregisterWindowClass();
+}
+
+void CTarvoselApp::DestroyThreadWindows()
+{
+    // The windows of sessions deleted on the interface thread, made on this one.
+    if (CThreadBoundWindows::DestroyOwn() == 0 || m_bModulePinned)
+        return;
+    // Windows of another thread, which may never look at its queue again: a
+    // message to one of them after an unload would run unloaded code. The
+    // library stays loaded instead.
+    if (CWinApp::PinModule() != nullptr) {
+        m_bModulePinned = true;
+        LogInfo("Quedan ventanas de la biblioteca en otro hilo: la biblioteca no se descargar\xE1");
+    }
 }
 
 CTarvoselApp::InterfaceThread* CTarvoselApp::s_pModalFilterThread = nullptr;
@@ -833,6 +872,8 @@ void CTarvoselApp::CheckSignedFile(std::string strSource, std::string strDestina
                                    int bBase64, int bDecompress)
 {
     const char* pszContext = "CTarvoselApp::CheckSignedFile";
+    // The platform's CryptoAPI table must stay loaded until the check ends.
+    COperation operation(*this);
     RequireSession(pszContext);
     CTempFile decoded, content;
     CSignInfoList lstSigners;

@@ -9,6 +9,7 @@
 #include "app/SignInfo.h"
 #include "cert/CertTypes.h"
 #include "platform/framework/CCriticalSection.h"
+#include "platform/framework/CMutex.h"
 #include "platform/framework/CWinApp.h"
 
 class CLoginSheet;
@@ -74,20 +75,20 @@ public:
     class COperationAttempt {
     public:
         explicit COperationAttempt(CTarvoselApp& app)
-            : m_cs(app.m_csOperation), m_bHeld(app.m_csOperation.TryLock())
+            : m_lock(app.m_operationLock), m_bHeld(app.m_operationLock.TryLock())
         {
         }
         ~COperationAttempt()
         {
             if (m_bHeld)
-                m_cs.Unlock();
+                m_lock.Unlock();
         }
         bool Held() const { return m_bHeld; }
 
     private:
         COperationAttempt(const COperationAttempt&) = delete;
         COperationAttempt& operator=(const COperationAttempt&) = delete;
-        CCriticalSection& m_cs;
+        CMutex& m_lock;
         bool m_bHeld;
     };
 
@@ -130,15 +131,19 @@ public:
 private:
     struct InterfaceThread;
     // Held by the host's operations on the session (open, close, reopen,
-    // signing, export, SSL) for their whole length, so that two host threads
-    // never use or close the session at the same time. The interface thread
-    // never waits for it (COperationAttempt).
+    // signing, checking, export, SSL) and by Finalize for their whole length,
+    // so that two host threads never use or close the session, or unload what
+    // an operation uses, at the same time. The interface thread never waits
+    // for it (COperationAttempt).
     class COperation {
     public:
-        explicit COperation(CTarvoselApp& app) : m_guard(app.m_csOperation) {}
+        explicit COperation(CTarvoselApp& app) : m_lock(app.m_operationLock) { m_lock.Lock(); }
+        ~COperation() { m_lock.Unlock(); }
 
     private:
-        CCriticalSection::CGuard m_guard;
+        COperation(const COperation&) = delete;
+        COperation& operator=(const COperation&) = delete;
+        CMutex& m_lock;
     };
 
     // The signing of SignFile with a Base64 layer (and a compression layer
@@ -159,6 +164,9 @@ private:
     void OnCardEvent(WPARAM wParam, LPARAM lParam);
     void StartSmartCards();
     void StopInterfaceThread();
+    // Destroys the library's windows that this thread made and other threads
+    // left behind.
+    void DestroyThreadWindows();
     void RequireSession(const char* pszContext);
     // Puts pNew in place of the current session and returns the one it
     // replaced, which goes with the caller's last reference to it.
@@ -172,10 +180,16 @@ private:
     // The current session; m_csSession guards the pointer only (LendSession).
     CSessionRef m_pSession;
     CCriticalSection m_csSession;
-    CCriticalSection m_csOperation;
+    // A mutex: Finalize must get it back from an interface thread it had to
+    // kill inside one of the dialog's operations.
+    CMutex m_operationLock;
+    // Initialize and Finalize run one at a time, whatever threads call them.
+    CCriticalSection m_csLifetime;
     std::unique_ptr<InterfaceThread> m_pUIThread;
     volatile int m_bInitialized = 0;
     bool m_bComInitialized = false;
+    // A reference on the library that is never given back (DestroyThreadWindows).
+    bool m_bModulePinned = false;
     std::function<void(DWORD)> m_fnRetryWait;
     std::function<CWincryptSession*()> m_fnNewSession;
     std::function<void(CLoginSheet&)> m_fnLoginSheetHook;

@@ -31,6 +31,7 @@ CCriticalSection& EntryLock()
     return cs;
 }
 CTarvoselWnd::CEntryRecord s_record;
+CTarvoselWnd::PFN_NOTIFY volatile s_pfnNotify = Shell_NotifyIconA;
 
 HICON LoadTrayIcon(int nId)
 {
@@ -77,6 +78,11 @@ void CTarvoselWnd::UnregisterWindowClass()
     ::UnregisterClassA(kClassName, CWinApp::GetInstanceHandle());
 }
 
+void CTarvoselWnd::SetShellCall(PFN_NOTIFY pfnNotify)
+{
+    s_pfnNotify = pfnNotify != nullptr ? pfnNotify : Shell_NotifyIconA;
+}
+
 CTarvoselWnd::CEntryRecord CTarvoselWnd::GetEntryRecord()
 {
     CCriticalSection::CGuard guard(EntryLock());
@@ -109,7 +115,7 @@ bool CTarvoselWnd::NotifyEntry(DWORD dwMessage, HICON hIcon, const char* pszTip)
     }
     // The shell call sends to another process and may take seconds: never
     // under the lock, or a thread stopped inside it would leave the lock owned.
-    if (!::Shell_NotifyIconA(dwMessage, &nid))
+    if (!s_pfnNotify(dwMessage, &nid))
         return false;
     CCriticalSection::CGuard guard(EntryLock());
     s_record.hWnd = m_hWnd;
@@ -135,7 +141,7 @@ void CTarvoselWnd::RemoveEntry(HWND hWnd)
     nid.cbSize = kNotifyDataSize;
     nid.hWnd = hWnd;
     nid.uID = ICON_ID;
-    bool bDeleted = ::Shell_NotifyIconA(NIM_DELETE, &nid) != FALSE;
+    bool bDeleted = s_pfnNotify(NIM_DELETE, &nid) != FALSE;
     CCriticalSection::CGuard guard(EntryLock());
     if (bDeleted)
         ++s_record.nDeletes;

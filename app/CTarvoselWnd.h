@@ -9,6 +9,8 @@
 #include "cert/CertTypes.h"
 #include "platform/framework/CWnd.h"
 
+#include <shellapi.h>
+
 class CSessionInfoDlg;
 
 // The invisible window of the interface thread that owns the library's icon in
@@ -41,6 +43,11 @@ public:
     HWND GetDialogWindow() const { return m_hWndDialog; }
 
     static CEntryRecord GetEntryRecord();
+    // The shell call that adds, changes and removes the entry
+    // (Shell_NotifyIconA unless replaced; null restores it): tests put one
+    // here that blocks like a shell that does not answer.
+    typedef BOOL(WINAPI* PFN_NOTIFY)(DWORD dwMessage, PNOTIFYICONDATAA pData);
+    static void SetShellCall(PFN_NOTIFY pfnNotify);
     // Removes the entry of a window whose thread could not remove it (a
     // thread that had to be killed).
     static void RemoveEntry(HWND hWnd);

@@ -1,5 +1,6 @@
 #include "https/CHTTPSDlg.h"
 #include "api/CLog.h"
+#include "platform/framework/CThreadBoundWindows.h"
 #include "platform/framework/CWinApp.h"
 #include "platform/httpscomp/CHttpsComponent.h"
 #include "res/resource.h"
@@ -22,6 +23,7 @@ bool CHTTPSDlg::Create(HWND hParent)
         CHttpsComponent::UnregisterWindowClass(hInstance);
         return false;
     }
+    CThreadBoundWindows::Add(hWnd);
     if (m_HTTPS.GetSafeHwnd() == NULL) {
         LogInfo("CHTTPSDlg::Create: el diálogo no contiene el componente HTTPS");
         DestroyWindow();
@@ -34,10 +36,17 @@ void CHTTPSDlg::DestroyWindow()
 {
     if (m_hWnd == NULL)
         return;
-    ::DestroyWindow(m_hWnd);  // WM_NCDESTROY clears m_hWnd
-    if (m_hWnd != NULL)  // another thread's window: forget it rather than dangle
-        OnNcDestroy();
-    CHttpsComponent::UnregisterWindowClass(CWinApp::GetInstanceHandle());
+    HWND hWnd = m_hWnd;
+    if (GetWindowThreadProcessId(hWnd, NULL) == GetCurrentThreadId()) {
+        ::DestroyWindow(hWnd);  // WM_NCDESTROY clears m_hWnd
+        if (m_hWnd == NULL)
+            return;
+    }
+    // Another thread's window (the object goes with a session deleted on
+    // the interface thread): unbound from the object, it goes on its own
+    // thread.
+    OnNcDestroy();
+    CThreadBoundWindows::Destroy(hWnd);
 }
 
 void CHTTPSDlg::DoDataExchange()
@@ -65,7 +74,14 @@ INT_PTR CALLBACK CHTTPSDlg::DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPAR
     case WM_NCDESTROY:
         if (pThis != NULL)
             pThis->OnNcDestroy();
+        CThreadBoundWindows::Remove(hWnd);
+        // The component's window has gone before this one: the last dialog
+        // out takes its class with it.
+        CHttpsComponent::UnregisterWindowClass(CWinApp::GetInstanceHandle());
         return FALSE;
+    case CThreadBoundWindows::WM_DESTROY_REQUEST:
+        ::DestroyWindow(hWnd);
+        return TRUE;
     case WM_COMMAND:
         // Enter and Escape must not end a modeless dialog.
         return LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL;

@@ -4,8 +4,9 @@
 
 // The hidden modeless dialog (template IDD_HTTPS) that hosts the HTTP/S
 // component as control IDC_HTTPS_CONTROL. A session creates one on first need
-// and keeps it; the window goes with the object. Use it from the thread that
-// created it.
+// and keeps it; the window goes with the object, on the thread that created
+// it even when the object goes on another (CThreadBoundWindows). Use it from
+// the thread that created it.
 class CHTTPSDlg {
 public:
     CHTTPSDlg() : m_hWnd(NULL) {}

@@ -15,6 +15,7 @@
 #include "tests/session/SessionTestSupport.h"
 #include "tests/support/PinnedFiles.h"
 #include "tests/support/TestCapture.h"
+#include "tests/support/TestThreads.h"
 
 using tvltest::Capture;
 using tvltest::ResultOf;
@@ -529,4 +530,47 @@ TEST_F(PipelineTest, ABase64LayerThatCannotWriteEndsTheSigningCleanly)
                   lines.back().find("Error al escribir en fichero '" + Path("doc.b64") + "'"));
         GetTarvoselApp().CloseSession();
     }
+}
+
+// A check on one thread while another finalises the library (against the host
+// contract, which is one thread at a time): the check keeps what it uses, and
+// Finalize waits for it. The signed message comes through a pipe, so that the
+// check is held inside its reading until the test writes it.
+TEST_F(PipelineTest, FinalizeWaitsForACheckOnAnotherThread)
+{
+    AdoptRealSession("dni-sign", "dni-auth");
+    tvltest::WriteAll(Path("doc.txt"), "contenido\r\n");
+    ASSERT_EQ(0, ResultOf([&] {
+                  GetTarvoselApp().SignFile(Path("doc.txt"), Path("doc.p7"), "MD5WITHRSA", 0, 0);
+              }));
+    std::string strSigned = tvltest::ReadAll(Path("doc.p7"));
+    // One read takes it whole: the pipe ends the message with a short read.
+    ASSERT_LT(strSigned.size(), 4096u);
+    std::string strPipe = "\\\\.\\pipe\\tvl-check-" + std::to_string(GetCurrentProcessId());
+    HANDLE hPipe = CreateNamedPipeA(strPipe.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                    1, 8192, 8192, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hPipe);
+
+    int nChecked = -1;
+    tvltest::TestThread check([&] {
+        nChecked = ResultOf(
+            [&] { GetTarvoselApp().CheckSignedFile(strPipe, Path("back.txt"), 0, 0); });
+    });
+    // The check has opened the signed "file".
+    BOOL bConnected = ConnectNamedPipe(hPipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
+    ASSERT_TRUE(bConnected);
+    tvltest::TestThread host([&] { ResultOf([&] { GetTarvoselApp().Finalize(); }); });
+    // Unguarded, Finalize would be over well within this, with the CryptoAPI
+    // table gone from under the check.
+    EXPECT_FALSE(host.Join(2000));
+
+    DWORD dwWritten = 0;
+    EXPECT_TRUE(WriteFile(hPipe, strSigned.data(), static_cast<DWORD>(strSigned.size()),
+                          &dwWritten, nullptr));
+    ASSERT_TRUE(check.Join(10000));
+    CloseHandle(hPipe);
+    EXPECT_EQ(0, nChecked);
+    EXPECT_EQ("contenido\r\n", tvltest::ReadAll(Path("back.txt")));
+    ASSERT_TRUE(host.Join(10000));
+    EXPECT_FALSE(GetTarvoselApp().IsInitialized());
 }

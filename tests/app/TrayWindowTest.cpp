@@ -8,6 +8,7 @@
 #include "app/CTarvoselWnd.h"
 #include "app/Messages.h"
 #include "cert/entrust/EntrustRecords.h"
+#include "https/CHTTPSDlg.h"
 #include "platform/framework/CWinApp.h"
 #include "res/resource.h"
 #include "tests/app/AppTestSupport.h"
@@ -54,6 +55,55 @@ public:
     }
     std::string m_strName;
     CS_EPFPROFILE m_profile;
+};
+
+// A shell that does not answer one kind of call (NIM_ADD or NIM_MODIFY) until
+// released; the other calls go to the real shell.
+struct StuckShell {
+    static DWORD s_dwStuck;
+    static HANDLE s_hEntered, s_hRelease;
+    static void Install(DWORD dwStuck)
+    {
+        s_dwStuck = dwStuck;
+        // A killed thread may have been left waiting on the last ones.
+        s_hEntered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        s_hRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        CTarvoselWnd::SetShellCall(Call);
+    }
+    static void Uninstall()
+    {
+        CTarvoselWnd::SetShellCall(nullptr);
+        SetEvent(s_hRelease);
+    }
+    static bool WaitEntered() { return WaitForSingleObject(s_hEntered, 5000) == WAIT_OBJECT_0; }
+    static BOOL WINAPI Call(DWORD dwMessage, PNOTIFYICONDATAA pData)
+    {
+        if (dwMessage == s_dwStuck) {
+            SetEvent(s_hEntered);
+            WaitForSingleObject(s_hRelease, 20000);
+        }
+        return Shell_NotifyIconA(dwMessage, pData);
+    }
+};
+DWORD StuckShell::s_dwStuck = 0;
+HANDLE StuckShell::s_hEntered = nullptr;
+HANDLE StuckShell::s_hRelease = nullptr;
+
+// A session whose SSL handle makes the helper window, on the calling thread,
+// and whose deletion destroys it, as the real sessions do.
+class SslSession : public FakeSession {
+public:
+    explicit SslSession(volatile LONG* pnDeleted) : FakeSession(-1, pnDeleted) {}
+    ~SslSession() override { m_dialog.DestroyWindow(); }
+    INT_PTR GetSSLHandle() override
+    {
+        m_dialog.Create(nullptr);
+        return 1;
+    }
+    HWND Window() const { return m_dialog.GetSafeHwnd(); }
+
+private:
+    CHTTPSDlg m_dialog;
 };
 
 class TrayWindowTest : public ::testing::Test {
@@ -420,4 +470,135 @@ TEST_F(TrayWindowTest, ThreadMessagesGetThroughTheDialogsLoops)
     EXPECT_FALSE(IsWindow(hDialog));
     EXPECT_FALSE(IsWindow(hWnd));
     EXPECT_EQ(nullptr, CTarvoselWnd::GetEntryRecord().hWnd);
+}
+
+// The person at the keyboard exports from the dialog and the export never
+// comes back (a provider that waits for ever): Finalize still returns within
+// the interface thread's bounded wait, and the next start finds an operation
+// lock that the host's calls can take.
+TEST_F(TrayWindowTest, FinalizeReturnsWithinASecondWhileTheDialogExports)
+{
+    apptest::WriteIni("Log=1\r\nModoInterfaz=1\r\n");
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+    FakeSession* pSession = new FakeSession(-1);
+    Gate gate(20000);
+    pSession->m_fnOnExport = gate.Hold();
+    App().AdoptSession(pSession);
+    Click();
+    HWND hDialog = WaitForInfoDialog();
+    ASSERT_NE(nullptr, hDialog);
+    tvltest::Click(GetDlgItem(hDialog, IDC_INFO_EXPORT));
+    ASSERT_TRUE(gate.WaitEntered());
+
+    TestThread host([&] { ResultOf([&] { App().Finalize(); }); });
+    EXPECT_TRUE(host.Join(kAnswerMs));
+    gate.Open();
+    ASSERT_TRUE(host.Join(20000));
+    EXPECT_FALSE(App().IsInitialized());
+
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+    App().AdoptSession(new FakeSession(-1));
+    int nSigned = -1;
+    TestThread signer([&] {
+        nSigned = ResultOf([&] { App().SignFile("C:\\a.txt", "C:\\a.p7", "MD5WITHRSA", 0, 0); });
+    });
+    EXPECT_TRUE(signer.Join(5000));
+    EXPECT_EQ(0, nSigned);
+}
+
+// The interface thread is killed inside a shell call that does not return
+// (a tray that does not answer): the entry's lock was not held across it, so
+// removing the entry, and the next start and finalisation, go on.
+TEST_F(TrayWindowTest, AShellThatDoesNotAnswerHoldsUpNeitherFinalizeNorTheNextStart)
+{
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+    StuckShell::Install(NIM_MODIFY);
+    Refresh();
+    ASSERT_TRUE(StuckShell::WaitEntered());
+
+    TestThread host([&] { ResultOf([&] { App().Finalize(); }); });
+    bool bFinished = host.Join(5000);
+    EXPECT_TRUE(bFinished);
+    StuckShell::Uninstall();
+    // Otherwise the entry's lock is lost and reading the record waits for ever.
+    ASSERT_TRUE(bFinished);
+    EXPECT_EQ(nullptr, CTarvoselWnd::GetEntryRecord().hWnd);
+
+    TestThread again([&] {
+        ResultOf([&] { App().Initialize(1); });
+        ResultOf([&] { App().Finalize(); });
+    });
+    EXPECT_TRUE(again.Join(10000));
+}
+
+// Two threads start the library at once (against the host contract, which is
+// one thread at a time): the second waits for the first, and one interface
+// thread runs, which Finalize ends.
+TEST_F(TrayWindowTest, TwoThreadsStartingTheLibraryStartOneInterfaceThread)
+{
+    // Whatever the platform starts for itself on the first start stays out of the count.
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+    App().Finalize();
+    int nThreads = apptest::CountThreads();
+    // The first start is held inside its interface thread's first shell call.
+    StuckShell::Install(NIM_ADD);
+    int nFirst = -1, nSecond = -1;
+    TestThread first([&] { nFirst = ResultOf([&] { App().Initialize(1); }); });
+    ASSERT_TRUE(StuckShell::WaitEntered());
+    TestThread second([&] { nSecond = ResultOf([&] { App().Initialize(0); }); });
+    // Unserialised, the second start would be over by now.
+    second.Join(2000);
+    StuckShell::Uninstall();
+    ASSERT_TRUE(first.Join(10000));
+    ASSERT_TRUE(second.Join(10000));
+    EXPECT_EQ(0, nFirst);
+    EXPECT_EQ(0, nSecond);
+    EXPECT_NE(nullptr, App().GetTrayWindow());
+    EXPECT_TRUE(WaitFor([&] { return apptest::CountThreads() == nThreads + 1; }));
+
+    TestThread host([&] { ResultOf([&] { App().Finalize(); }); });
+    EXPECT_TRUE(host.Join(5000));
+    EXPECT_TRUE(WaitFor([&] { return apptest::CountThreads() == nThreads; }))
+        << apptest::CountThreads() - nThreads << " threads left";
+}
+
+// The host's thread made the session's SSL helper window; the dialog still
+// held the session when the host logged out, so the session goes on the
+// interface thread. The window goes all the same, on the host's thread: when
+// that thread looks at its queue, or at the latest in Finalize.
+TEST_F(TrayWindowTest, TheHostsSslWindowGoesWhenTheInterfaceThreadDeletesTheSession)
+{
+    apptest::WriteIni("Log=1\r\nModoInterfaz=1\r\n");
+    struct Case {
+        const char* pszWhat;
+        bool bPump;
+    } cases[] = {{"the host's thread looks at its queue", true}, {"Finalize", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+        volatile LONG nDeleted = 0;
+        SslSession* pSession = new SslSession(&nDeleted);
+        App().AdoptSession(pSession);
+        ASSERT_EQ(0, ResultOf([&] { App().GetSSLHandle(""); }));
+        HWND hWnd = pSession->Window();
+        ASSERT_NE(nullptr, hWnd);
+        Click();
+        HWND hDialog = WaitForInfoDialog();
+        ASSERT_NE(nullptr, hDialog);
+
+        App().CloseSession();
+        ASSERT_TRUE(WaitFor([&] { return nDeleted == 1; }, kAnswerMs));
+        if (c.bPump) {
+            EXPECT_TRUE(WaitFor(
+                [&] {
+                    MSG msg;
+                    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+                        DispatchMessageA(&msg);
+                    return !IsWindow(hWnd);
+                },
+                kAnswerMs));
+        }
+        App().Finalize();
+        EXPECT_FALSE(IsWindow(hWnd));
+    }
 }

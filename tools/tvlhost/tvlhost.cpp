@@ -26,6 +26,13 @@
 //   ssl [POLICY]             ObtenerHandleSSL
 //   lasterror                ObtenerUltimoError
 //   error CODE               DescripcionError
+//   infodialog               opens the session information dialog as a click on
+//                            the library's icon does (init 1, "ModoInterfaz" 1)
+//   unload                   FreeLibrary (no library command may follow); says
+//                            how many dialogs are left on the host's thread
+//   broadcast                sends a message to every top-level window, as
+//                            other programs do; a window left behind by the
+//                            unloaded library would take this process down
 //
 // Every call prints its result code and the code's Spanish message (obtained
 // through DescripcionError, cp1252). The exit code is 0 when every call that
@@ -43,6 +50,7 @@
 
 #include "CUnattendedLogin.h"
 #include "api/tarvosel.h"
+#include "tools/shared/WindowDriving.h"
 
 namespace {
 struct Library {
@@ -151,6 +159,27 @@ struct LoginBuffers {
     }
 };
 
+// The session information dialog, opened as a click on the library's icon
+// opens it: the library's notification-area window gets the button's release.
+bool OpenInfoDialog()
+{
+    const char kCaption[] = "Informaci\xF3n del usuario";
+    HWND hTray = FindWindowA("TarvoselTrayWnd", nullptr);
+    if (hTray == nullptr)
+        return false;
+    PostMessageA(hTray, WM_LBUTTONUP, 0, 0);
+    DWORD dwThread = GetWindowThreadProcessId(hTray, nullptr);
+    return tvldrive::WaitUntil(
+        [&] {
+            for (HWND h : tvldrive::ThreadWindows(dwThread)) {
+                if (tvldrive::TextOf(h) == kCaption && IsWindowVisible(h))
+                    return true;
+            }
+            return false;
+        },
+        5000);
+}
+
 void PrintFile(const char* pszPath)
 {
     FILE* f = fopen(pszPath, "rb");
@@ -173,7 +202,8 @@ void Usage()
         "               COMMAND [ARGS] ...\n"
         "commands: log PATH | init [FLAGS] | fin | temp DIR | login | logout | validated |\n"
         "          info | sign SRC DST [--base64] [--gzip] | check SRC DST [--base64] [--gzip] |\n"
-        "          export [POLICY] | ssl [POLICY] | lasterror | error CODE\n");
+        "          export [POLICY] | ssl [POLICY] | lasterror | error CODE | infodialog |\n"
+        "          unload | broadcast\n");
 }
 }  // namespace
 
@@ -230,7 +260,8 @@ int main(int argc, char** argv)
     };
     static const char* const kCommands[] = {"log",    "init",      "fin",       "temp", "login",
                                             "logout", "validated", "info",      "sign", "check",
-                                            "export", "ssl",       "lasterror", "error"};
+                                            "export", "ssl",       "lasterror", "error",
+                                            "infodialog", "unload", "broadcast"};
     auto isCommand = [](const std::string& s) {
         for (const char* psz : kCommands) {
             if (s == psz)
@@ -257,9 +288,37 @@ int main(int argc, char** argv)
         }
     };
 
+    bool bUnloaded = false;
     while (i < cmds.size()) {
         std::string cmd = cmds[i++];
-        if (cmd == "log") {
+        if (bUnloaded && cmd != "broadcast") {
+            fprintf(stderr, "tvlhost: '%s' after unload\n", cmd.c_str());
+            return 2;
+        }
+        if (cmd == "infodialog") {
+            bool bShown = OpenInfoDialog();
+            printf("InfoDialog -> %s\n", bShown ? "shown" : "none");
+            fflush(stdout);
+            g_bAllOk &= bShown;
+        } else if (cmd == "unload") {
+            pUnattended.reset();
+            FreeLibrary(lib.hModule);
+            bUnloaded = true;
+            // A dialog left on this thread now has no code behind it.
+            int nDialogs = 0;
+            for (HWND h : tvldrive::ThreadWindows(GetCurrentThreadId()))
+                nDialogs += tvldrive::ClassOf(h) == "#32770";
+            printf("FreeLibrary -> %s, %d dialogs left on this thread\n",
+                   GetModuleHandleA("tarvosel.dll") == nullptr ? "unloaded" : "still loaded",
+                   nDialogs);
+            fflush(stdout);
+        } else if (cmd == "broadcast") {
+            DWORD_PTR dwResult = 0;
+            SendMessageTimeoutA(HWND_BROADCAST, RegisterWindowMessageA("tvlhost-broadcast"), 0, 0,
+                                SMTO_ABORTIFHUNG, 2000, &dwResult);
+            printf("broadcast -> delivered\n");
+            fflush(stdout);
+        } else if (cmd == "log") {
             strLogPath = next("PATH");
             Report(lib, "AsignarRutaLog", lib.AsignarRutaLog(strLogPath.c_str()));
         } else if (cmd == "init") {
@@ -333,6 +392,7 @@ int main(int argc, char** argv)
         printf("---- log %s ----\n", strLogPath.c_str());
         PrintFile(strLogPath.c_str());
     }
-    FreeLibrary(lib.hModule);
+    if (!bUnloaded)
+        FreeLibrary(lib.hModule);
     return g_bAllOk ? 0 : 1;
 }
