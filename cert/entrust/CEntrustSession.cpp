@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "api/CLog.h"
+#include "api/LogEscape.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
 #include "app/CHiddenStrings.h"
@@ -127,8 +128,8 @@ void CEntrustSession::Login(const CS_EPFLOGIN& login)
     } temporary{strIniFile, bTemporary};
 
     if (login.bLogDetails) {
-        LogInfo("Ruta EPF: %s", login.strProfilePath.c_str());
-        LogInfo("Fichero de inicialización: %s", strIniFile.c_str());
+        LogInfo("Ruta EPF: %s", LogEscape(login.strProfilePath).c_str());
+        LogInfo("Fichero de inicialización: %s", LogEscape(strIniFile).c_str());
     }
     if (!CTarvoselApp::FileExists(login.strProfilePath))
         throw new CTarvoselException(EXC_OWN, ERR_EPF_OPEN, kLoginContext);
@@ -184,7 +185,7 @@ int CEntrustSession::Open(void* pLoginRequest)
 
         if (login.bLogDetails) {
             LogInfo("Certificados de usuario:");
-            LogInfo("DN=[%s] (%s)", m_pSigningCert->GetSubject().c_str(),
+            LogInfo("DN=[%s] (%s)", LogEscape(m_pSigningCert->GetSubject()).c_str(),
                     AuthorityLabel(m_nIssuerIndex).c_str());
             LogInfo("Certificado de firma:");
             m_pSigningCert->LogDetails();
