@@ -135,6 +135,11 @@ void CTarvoselApp::Initialize(int nFlags)
         case 2: LogInfo("Tarvosel entorno de Pre-explotación."); break;
         default: LogInfo("Tarvosel entorno de _Producción_"); break;
         }
+        // A build that forgot its deployment's trust data must not pass unnoticed.
+        if (CAuthorityStore::IsTestTrust())
+            LogInfo("AVISO: Tarvosel compilado con las autoridades de PRUEBA, cuyas claves "
+                    "privadas son públicas: acepta firmas que cualquiera puede hacer. No debe "
+                    "usarse en producción");
         CAPIWincrypt::Load();
     } catch (CTarvoselException*) {
         // The library stays uninitialised: nothing of it may keep running.
