@@ -128,8 +128,8 @@ void CEntrustSession::Login(const CS_EPFLOGIN& login)
     } temporary{strIniFile, bTemporary};
 
     if (login.bLogDetails) {
-        LogInfo("Ruta EPF: %s", LogEscape(login.strProfilePath).c_str());
-        LogInfo("Fichero de inicialización: %s", LogEscape(strIniFile).c_str());
+        LogInfo("Ruta EPF: %s", login.strProfilePath.c_str());
+        LogInfo("Fichero de inicialización: %s", strIniFile.c_str());
     }
     if (!CTarvoselApp::FileExists(login.strProfilePath))
         throw new CTarvoselException(EXC_OWN, ERR_EPF_OPEN, kLoginContext);
