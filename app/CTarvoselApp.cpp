@@ -151,6 +151,11 @@ void CTarvoselApp::Initialize(int nFlags)
         case 2: LogInfo("Tarvosel entorno de Pre-explotación."); break;
         default: LogInfo("Tarvosel entorno de _Producción_"); break;
         }
+        // A build that forgot its deployment's trust data must not pass unnoticed.
+        if (CAuthorityStore::IsTestTrust())
+            LogInfo("AVISO: Tarvosel compilado con las autoridades de PRUEBA, cuyas claves "
+                    "privadas son públicas: acepta firmas que cualquiera puede hacer. No debe "
+                    "usarse en producción");
         CAPIWincrypt::Load();
     } catch (CTarvoselException*) {
         // The library stays uninitialised: nothing of it may keep running.
@@ -902,17 +907,17 @@ void CTarvoselApp::CheckSignedFile(std::string strSource, std::string strDestina
 
         CheckSignedFile_(strMessage, strContent, lstSigners);
 
-        std::string strAccepted[2] = {CHiddenStrings::GetString(0), CHiddenStrings::GetString(14)};
-        for (std::string& str : strAccepted)
-            CharUpperBuffA(&str[0], static_cast<DWORD>(str.size()));
+        // Each accepted text is one whole attribute ("O=ORMAVIA"): a subject that
+        // only contains it ("O=ORMAVIA SERVICIOS SL") names someone else.
+        const std::string strAccepted[2] = {CHiddenStrings::GetString(0),
+                                            CHiddenStrings::GetString(14)};
         bool bAccepted = false;
         for (CS_SIGNINFO* pRecord : lstSigners) {
             if (pRecord->bTrusted) {
-                std::string strSubject = pRecord->pCertificate->GetSubject();
-                CharUpperBuffA(&strSubject[0], static_cast<DWORD>(strSubject.size()));
+                const std::string strSubject = pRecord->pCertificate->GetSubject();
                 bool bNamed = false;
                 for (const std::string& str : strAccepted)
-                    bNamed |= !str.empty() && strSubject.find(str) != std::string::npos;
+                    bNamed |= NameHasAttributeValue(strSubject, str);
                 if (bNamed)
                     bAccepted = true;
                 else
@@ -1047,7 +1052,27 @@ DWORD CheckFailureCode(EPkcs7Error e)
                                          : Pkcs7ErrorToWinError(e);
 }
 
+// An error the platform gave for part of a message: its number, and its text
+// when the system has one.
+std::string PlatformReason(DWORD dwError)
+{
+    char szCode[16];
+    snprintf(szCode, sizeof(szCode), "0x%08X", static_cast<unsigned>(dwError));
+    std::string strText = SystemErrorText(dwError);
+    return strText == std::to_string(dwError) ? std::string(szCode)
+                                              : std::string(szCode) + " (" + strText + ")";
+}
 const char kDateFormat[] = "%d/%m/%Y, a las %H:%M";
+
+// Whole seconds of a UTC file time: the validity and the signing time are both
+// compared in the same clock, to the second as they are written.
+uint64_t UtcSeconds(const FILETIME& ft)
+{
+    ULARGE_INTEGER u;
+    u.LowPart = ft.dwLowDateTime;
+    u.HighPart = ft.dwHighDateTime;
+    return u.QuadPart / 10000000ULL;
+}
 // The signed file is read, and its content written, in blocks of this size.
 const DWORD kCheckIoSize = 1024 * 1024;
 }  // namespace
@@ -1143,7 +1168,15 @@ void CTarvoselApp::VerifySign(const CPkcs7Reader& message, CSignInfoList& lstSig
             }
             const std::vector<uint8_t>& der = message.Certificate(nCert);
             pRecord->pCertificate = new CWincryptCertificate;
-            pRecord->pCertificate->Create2(der.data(), static_cast<DWORD>(der.size()));
+            try {
+                pRecord->pCertificate->Create2(der.data(), static_cast<DWORD>(der.size()));
+            } catch (CTarvoselException* e) {
+                LogInfo("Certificado del firmante no v\xE1lido: %s",
+                        e->GetKind() == EXC_WINDOWS
+                            ? PlatformReason(static_cast<DWORD>(e->GetSubCode())).c_str()
+                            : e->GetDescription().c_str());
+                throw;
+            }
             LogInfo("Certificado:");
             pRecord->pCertificate->LogDetails();
 
@@ -1159,10 +1192,14 @@ void CTarvoselApp::VerifySign(const CPkcs7Reader& message, CSignInfoList& lstSig
                 if (!CAPIWincrypt::CryptDecodeObject(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
                                                      szOID_RSA_signingTime, value.data(),
                                                      static_cast<DWORD>(value.size()),
-                                                     CRYPT_DECODE_NOCOPY_FLAG, &ft, &cb))
-                    throw new CTarvoselException(EXC_WINDOWS, GetLastError(), pszContext);
+                                                     CRYPT_DECODE_NOCOPY_FLAG, &ft, &cb)) {
+                    DWORD dwError = GetLastError();
+                    LogInfo("Fecha de firma no v\xE1lida: %s", PlatformReason(dwError).c_str());
+                    throw new CTarvoselException(EXC_WINDOWS, dwError, pszContext);
+                }
                 pRecord->bHasSigningTime = 1;
                 pRecord->tSigningTime = FileTimeToLocalTime64(ft);
+                pRecord->nSigningTimeUtc = UtcSeconds(ft);
                 LogInfo("Fecha de firma: %s",
                         FormatTime64(pRecord->tSigningTime, kDateFormat).c_str());
             }
@@ -1183,8 +1220,9 @@ void CTarvoselApp::VerifySign(const CPkcs7Reader& message, CSignInfoList& lstSig
                 LogInfo("No existe informaci\xF3n sobre la fecha de la firma");
                 throw new CTarvoselException(EXC_OWN, ERR_BAD_SIGNATURE, pszContext);
             }
-            if (pRecord->tSigningTime > pRecord->pCertificate->GetNotAfter() ||
-                pRecord->tSigningTime < pRecord->pCertificate->GetNotBefore()) {
+            const CERT_INFO* pInfo = pRecord->pCertificate->GetContext()->pCertInfo;
+            if (pRecord->nSigningTimeUtc > UtcSeconds(pInfo->NotAfter) ||
+                pRecord->nSigningTimeUtc < UtcSeconds(pInfo->NotBefore)) {
                 LogInfo("La fecha de firma no se encuentra en el intervalo de validez del "
                         "certificado");
                 throw new CTarvoselException(EXC_OWN, ERR_BAD_SIGNATURE, pszContext);

@@ -1,4 +1,6 @@
 #pragma once
+#include <stdint.h>
+
 #include <string>
 #include <vector>
 
@@ -10,7 +12,10 @@ class CWincryptCertificate;
 struct CS_SIGNINFO {
     CWincryptCertificate* pCertificate = nullptr;  // owned by the record
     int bTrusted = 0;
-    TIME64 tSigningTime = 0;  // local time
+    TIME64 tSigningTime = 0;  // local time, for the report
+    // The same instant as the certificate's validity is written: local time
+    // repeats an hour each autumn, so only this one is compared.
+    uint64_t nSigningTimeUtc = 0;  // seconds since 1601, UTC
     int bHasSigningTime = 0;
     std::string strAlgorithm;
 

@@ -1,6 +1,7 @@
 #include "cert/CCertificateCopy.h"
 
 #include "api/CLog.h"
+#include "api/LogEscape.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
 #include "cert/wincrypt/CertificateText.h"
@@ -59,11 +60,11 @@ void CCertificateCopy::GetProviderData(std::string& strProvider, std::string& st
 void CCertificateCopy::LogDetails()
 {
     static const char kDateFormat[] = "%d/%m/%Y, a las %H:%M";
-    LogInfo("DN: %s", m_strSubject.c_str());
-    LogInfo("N. serie: %s", m_strSerial.c_str());
+    LogInfo("DN: %s", LogEscape(m_strSubject).c_str());
+    LogInfo("N. serie: %s", LogEscape(m_strSerial).c_str());
     LogInfo("Uso: %s\tUso mejorado: %s", KeyUsageText(m_nKeyUsage).c_str(),
-            m_strEnhancedKeyUsage.c_str());
+            LogEscape(m_strEnhancedKeyUsage).c_str());
     LogInfo("Válido desde %s, hasta %s", FormatTime64(m_tNotBefore, kDateFormat).c_str(),
             FormatTime64(m_tNotAfter, kDateFormat).c_str());
-    LogInfo("Emitido por: %s", m_strIssuer.c_str());
+    LogInfo("Emitido por: %s", LogEscape(m_strIssuer).c_str());
 }

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "api/CLog.h"
+#include "api/LogEscape.h"
 #include "api/CTarvoselException.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CardDatabase.h"
@@ -88,7 +89,7 @@ void CCardManager::Initialize()
         for (LPSTR pszName = m_szReadersName; *pszName != '\0' && nReaders < MAX_READERS;
              pszName += strlen(pszName) + 1) {
             m_ReaderStates[nReaders].szReader = pszName;
-            LogInfo("Lector detectado: (%s)", pszName);
+            LogInfo("Lector detectado: (%s)", LogEscape(pszName).c_str());
             ++nReaders;
         }
     } else {

@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include "api/CLog.h"
+#include "api/LogEscape.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
 #include "cert/entrust/EntrustCode.h"
@@ -202,7 +203,7 @@ void CEntrustCertificate::GetProviderData(std::string& strProvider, std::string&
 
 void CEntrustCertificate::LogDetails()
 {
-    LogInfo("N. serie: %s", m_strSerial.c_str());
+    LogInfo("N. serie: %s", LogEscape(m_strSerial).c_str());
     LogInfo("Válido desde %s, hasta %s", LocalDate(m_tNotBefore).c_str(),
             LocalDate(m_tNotAfter).c_str());
     LogInfo("Expiración clave: %s", LocalDate(m_tKeyEnd).c_str());

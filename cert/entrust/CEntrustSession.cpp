@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "api/CLog.h"
+#include "api/LogEscape.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
 #include "app/CHiddenStrings.h"
@@ -184,7 +185,7 @@ int CEntrustSession::Open(void* pLoginRequest)
 
         if (login.bLogDetails) {
             LogInfo("Certificados de usuario:");
-            LogInfo("DN=[%s] (%s)", m_pSigningCert->GetSubject().c_str(),
+            LogInfo("DN=[%s] (%s)", LogEscape(m_pSigningCert->GetSubject()).c_str(),
                     AuthorityLabel(m_nIssuerIndex).c_str());
             LogInfo("Certificado de firma:");
             m_pSigningCert->LogDetails();

@@ -3,6 +3,7 @@
 #include <mbstring.h>
 
 #include "api/CLog.h"
+#include "api/LogEscape.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
 #include "cert/entrust/CEntrustCertificate.h"
@@ -106,7 +107,8 @@ int CPAB::CheckCertificate(std::string strName)
         if (!GetAttributeByName(entry, "cn", strCommonName)) {
             GString strUnique;
             entry.GetUniqueName(strUnique);
-            LogInfo("No se ha podido recuperar el cn de la entrada del PAB '%s'", strUnique.c_str());
+            LogInfo("No se ha podido recuperar el cn de la entrada del PAB '%s'",
+                    LogEscape(strUnique.c_str()).c_str());
             continue;
         }
         strCommonName = Upper(strCommonName);

@@ -33,12 +33,17 @@ public:
     // (0 production, 1 integration, 2 pre-production, other values production).
     static bool IsRecognisedIssuer(CWincryptCertificate* pSigner, int nEnvironment);
 
+    // True when the authorities are the test ones, whose private keys anyone with
+    // the sources has: such a build must never be used for real signatures.
+    static bool IsTestTrust() { return s_bTestTrust; }
+
 private:
     CAuthorityStore();
 
     // Resource id of each authority, in table order: data of the deployment,
     // generated with the rest of its trust data (tools/trustdata).
     static const int s_anResourceIds[AUTHORITY_COUNT];
+    static const bool s_bTestTrust;
 };
 
 // Environment and generation of an authority index; "ca no incluida en almacen

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "api/CLog.h"
+#include "api/LogEscape.h"
 #include "api/CTarvoselException.h"
 #include "cert/wincrypt/CertificateText.h"
 #include "util/CUtil.h"
@@ -318,13 +319,13 @@ void CWincryptCertificate::GetProviderData(std::string& strProvider, std::string
 void CWincryptCertificate::LogDetails()
 {
     static const char kDateFormat[] = "%d/%m/%Y, a las %H:%M";
-    LogInfo("DN: %s", m_strSubject.c_str());
-    LogInfo("N. serie: %s", m_strSerialNumber.c_str());
+    LogInfo("DN: %s", LogEscape(m_strSubject).c_str());
+    LogInfo("N. serie: %s", LogEscape(m_strSerialNumber).c_str());
     LogInfo("Uso: %s\tUso mejorado: %s", KeyUsageText(m_nKeyUsage).c_str(),
-            m_strEnhancedKeyUsage.c_str());
+            LogEscape(m_strEnhancedKeyUsage).c_str());
     LogInfo("Válido desde %s, hasta %s", FormatTime64(m_tNotBefore, kDateFormat).c_str(),
             FormatTime64(m_tNotAfter, kDateFormat).c_str());
-    LogInfo("Emitido por: %s", m_strIssuer.c_str());
+    LogInfo("Emitido por: %s", LogEscape(m_strIssuer).c_str());
 }
 
 std::string CWincryptCertificate::GetPEM() const

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "api/CLog.h"
+#include "api/LogEscape.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
 #include "app/CTarvoselApp.h"
@@ -153,7 +154,7 @@ int CWincryptSession::Open(void* pLoginRequest)
 
         if (m_CardInfo.nReader != -1)
             LogInfo("Certificados en tarjeta inteligente: %s lector: %i",
-                    m_CardInfo.strCardName.c_str(), m_CardInfo.nReader);
+                    LogEscape(m_CardInfo.strCardName).c_str(), m_CardInfo.nReader);
 
         LogInfo("------------------------------  SELECCION DEL CERTIFICADO FIRMA AUTENTICACION  "
                 "-------------------");
@@ -190,7 +191,8 @@ void CWincryptSession::AcquireContext()
     std::string strProvider, strContainer;
     m_pSignCertificate->GetProviderData(strProvider, strContainer);
     LogInfo("---------  PROVEEDORES ----------------------------------------");
-    LogInfo("Proveedor: %s, contenedor clave: %s", strProvider.c_str(), strContainer.c_str());
+    LogInfo("Proveedor: %s, contenedor clave: %s", LogEscape(strProvider).c_str(),
+            LogEscape(strContainer).c_str());
     LogInfo("---------------------------------------------------------------");
     int nType = GetProviderType(strProvider);
     HCRYPTPROV hProv = 0;

@@ -162,6 +162,73 @@ std::string GetNameAttribute(const std::string& strName, const std::string& strO
     return std::string();
 }
 
+namespace {
+// Only the blanks the platform puts around separators: any other character at
+// an end is part of the value.
+std::string WithoutBlanks(const std::string& strText)
+{
+    size_t nFirst = strText.find_first_not_of(' ');
+    if (nFirst == std::string::npos)
+        return std::string();
+    return strText.substr(nFirst, strText.find_last_not_of(' ') - nFirst + 1);
+}
+
+std::string UnquotedUpper(std::string strValue)
+{
+    strValue = WithoutBlanks(strValue);
+    if (strValue.size() >= 2 && strValue.front() == '"' && strValue.back() == '"') {
+        std::string strInner;
+        for (size_t i = 1; i + 1 < strValue.size(); ++i) {
+            strInner += strValue[i];
+            if (strValue[i] == '"' && i + 2 < strValue.size() && strValue[i + 1] == '"')
+                ++i;
+        }
+        strValue = strInner;
+    }
+    if (!strValue.empty())
+        CharUpperBuffA(&strValue[0], static_cast<DWORD>(strValue.size()));
+    return strValue;
+}
+
+// Splits "KEY=VALUE" into its key (without an "OID." prefix) and its value, both
+// upper case and unquoted. False without "=".
+bool SplitAttribute(const std::string& strPart, std::string& strKey, std::string& strValue)
+{
+    size_t nEquals = strPart.find('=');
+    if (nEquals == std::string::npos)
+        return false;
+    strKey = UnquotedUpper(WithoutOidPrefix(WithoutBlanks(strPart.substr(0, nEquals))));
+    strValue = UnquotedUpper(strPart.substr(nEquals + 1));
+    return true;
+}
+}  // namespace
+
+bool NameHasAttributeValue(const std::string& strName, const std::string& strAttribute)
+{
+    std::string strWantedKey, strWantedValue;
+    if (!SplitAttribute(strAttribute, strWantedKey, strWantedValue) || strWantedKey.empty() ||
+        strWantedValue.empty())
+        return false;
+    size_t nPos = 0;
+    while (nPos < strName.size()) {
+        // One attribute: up to the next separator outside double quotes.
+        size_t nEnd = nPos;
+        bool bQuoted = false;
+        while (nEnd < strName.size() &&
+               (bQuoted || (strName[nEnd] != ';' && strName[nEnd] != ',' && strName[nEnd] != '+'))) {
+            if (strName[nEnd] == '"')
+                bQuoted = !bQuoted;
+            ++nEnd;
+        }
+        std::string strKey, strValue;
+        if (SplitAttribute(strName.substr(nPos, nEnd - nPos), strKey, strValue) &&
+            strKey == strWantedKey && strValue == strWantedValue)
+            return true;
+        nPos = nEnd + 1;
+    }
+    return false;
+}
+
 TIME64 FileTimeToLocalTime64(const FILETIME& ftUtc)
 {
     SYSTEMTIME stUtc, stLocal;

@@ -24,6 +24,12 @@ std::string TrustStatusText(DWORD dwErrorStatus, DWORD dwInfoStatus);
 // when the key is absent. Values holding ";" or "=" are cut there.
 std::string GetNameAttribute(const std::string& strName, const std::string& strOid);
 
+// True when a name written "KEY=VALUE; KEY=VALUE + KEY=VALUE" (as the platform
+// writes names, values with separators or blanks at an end in double quotes) has
+// an attribute whose key and whole value are those of strAttribute ("KEY=VALUE"),
+// letter case ignored. A value that merely contains the wanted one does not count.
+bool NameHasAttributeValue(const std::string& strName, const std::string& strAttribute);
+
 // The text without blanks, tabs and line ends at either end.
 std::string Trim(const std::string& strText);
 

@@ -3,6 +3,7 @@
 #include <regex>
 
 #include "api/CLog.h"
+#include "api/LogEscape.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestThreads.h"
 
@@ -166,4 +167,23 @@ TEST(CLog, HeldEntriesComeInOrderWhenReleasedAndNeverWhenDropped)
         expected.push_back("despu\xE9s");
         EXPECT_EQ(expected, log.Lines());
     }
+}
+
+TEST(LogEscape, ControlCharactersAndBackslashesAreWrittenOut)
+{
+    static const struct {
+        std::string in, out;
+    } cases[] = {
+        {"CN=Ana\r\n  10:42:07(518) - Emisor reconocido",
+         "CN=Ana\\x0D\\x0A  10:42:07(518) - Emisor reconocido"},
+        {std::string("a\0b", 3), "a\\x00b"},
+        {"\t\x1F\x7F", "\\x09\\x1F\\x7F"},
+        // A backslash of the value cannot pass for an escape.
+        {"O=x\\x0D", "O=x\\\\x0D"},
+        // Accents (cp1252) and the rest of the printable text stay as they are.
+        {"CN=Jos\xE9 \xD1\xFA\xF1" "ez \x80; O=\"A, B\"", "CN=Jos\xE9 \xD1\xFA\xF1" "ez \x80; O=\"A, B\""},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LogEscape(c.in), c.out) << c.in;
 }

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <string.h>
+
+#include <vector>
+
 #include "api/ResultCodes.h"
 #include "app/Messages.h"
+#include "cert/wincrypt/CAuthorityStore.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeSession.h"
 #include "tests/support/LoginDriver.h"
@@ -58,6 +63,42 @@ TEST_F(AppTest, EnvironmentIsReadAndAnnounced)
         EXPECT_NE(std::string::npos, s.find(" - CryptoAPI cargada correctamente\r\n"));
         App().Finalize();
     }
+}
+
+// The tests carry the test authorities, whose private keys are in the
+// repository: Inicializar says so, and so does the version resource.
+TEST_F(AppTest, TestTrustIsAnnouncedAtInitialiseAndInTheVersionResource)
+{
+    ASSERT_TRUE(CAuthorityStore::IsTestTrust());
+    tvltest::LogCapture log("trust");
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(0); }));
+    EXPECT_NE(std::string::npos,
+              log.Text().find(" - AVISO: Tarvosel compilado con las autoridades de PRUEBA, cuyas "
+                              "claves privadas son p\xFAblicas: acepta firmas que cualquiera "
+                              "puede hacer. No debe usarse en producci\xF3n\r\n"))
+        << log.Text();
+    App().Finalize();
+
+    char szModule[MAX_PATH] = "";
+    ASSERT_NE(0u, GetModuleFileNameA(nullptr, szModule, sizeof(szModule)));
+    DWORD dwHandle = 0;
+    DWORD cb = GetFileVersionInfoSizeA(szModule, &dwHandle);
+    ASSERT_NE(0u, cb);
+    std::vector<char> info(cb);
+    ASSERT_TRUE(GetFileVersionInfoA(szModule, 0, cb, info.data()));
+    VS_FIXEDFILEINFO* pFixed = nullptr;
+    UINT cbFixed = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&pFixed), &cbFixed));
+    EXPECT_NE(0u, pFixed->dwFileFlags & pFixed->dwFileFlagsMask & VS_FF_SPECIALBUILD);
+    char* pszText = nullptr;
+    UINT cchText = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\0c0a04e4\\SpecialBuild",
+                               reinterpret_cast<void**>(&pszText), &cchText));
+    EXPECT_EQ(0, strncmp(pszText, "CONFIANZA DE PRUEBA", 19)) << pszText;
+    // The version strings stay as they were.
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\0c0a04e4\\ProductVersion",
+                               reinterpret_cast<void**>(&pszText), &cchText));
+    EXPECT_STREQ("6, 0, 0, 25", pszText);
 }
 
 TEST_F(AppTest, SectionNameIgnoresCaseAndLogKeyTurnsTheLogOff)

@@ -74,6 +74,23 @@ protected:
     std::string m_strDir;
 };
 
+// The certificate cut after its issuer: the signer's issuer and serial number
+// are still there to find it by, but it is no certificate the platform can read.
+Bytes CutAfterIssuer(const Bytes& cert)
+{
+    CBerElement el;
+    std::vector<CBerElement> outer, tbs;
+    if (el.ParseAll(cert.data(), cert.size()) != EPkcs7Error::Ok ||
+        el.Children(outer) != EPkcs7Error::Ok || outer.size() != 3 ||
+        outer[0].Children(tbs) != EPkcs7Error::Ok || tbs.size() < 7)
+        return Bytes();
+    // [0] version, serial, signature, issuer
+    Bytes body;
+    for (size_t i = 0; i < 4; ++i)
+        body = Cat({body, tbs[i].Bytes()});
+    return Tlv(0x30, Cat({Tlv(0x30, body), outer[1].Bytes(), outer[2].Bytes()}));
+}
+
 struct CS_ATTACK {
     const char* pszWhat;
     std::function<void(CS_FORGE&, const Bytes& impostor)> make;
@@ -97,6 +114,8 @@ TEST_F(AttackTest, EachFaultIsRefusedForItsOwnReason)
     const char* const kSeveral =
         "el mensaje contiene varios certificados distintos con el emisor y el n\xFAmero de serie "
         "del firmante";
+    const Bytes unreadable = CutAfterIssuer(signer.Der());
+    ASSERT_FALSE(unreadable.empty());
     const CS_ATTACK attacks[] = {
         {"honest", [](CS_FORGE&, const Bytes&) {}, false, 0, nullptr},
         {"md5WithRSA", [](CS_FORGE& f, const Bytes&) { f.strSignatureOid = OID_MD5_RSA; }, false,
@@ -155,6 +174,26 @@ TEST_F(AttackTest, EachFaultIsRefusedForItsOwnReason)
         {"another key after the signer's certificate, that key",
          [](CS_FORGE& f, const Bytes& imp) { f.certs = {f.signerCert, imp}; }, true,
          ERR_BAD_SIGNATURE, kSeveral},
+        // The platform's own readers refuse these; the cause names the part, then
+        // the platform's reason follows.
+        {"signing time that is not a time",
+         [](CS_FORGE& f, const Bytes&) {
+             f.edit = [](std::vector<CS_ATTRIBUTE>& a, const Bytes&) {
+                 a[1].values = {Tlv(0x02, Bytes{0x01})};
+             };
+         },
+         false, ERR_BAD_SIGNATURE, "Fecha de firma no v\xE1lida:"},
+        {"signing time with a month 13",
+         [](CS_FORGE& f, const Bytes&) {
+             f.edit = [](std::vector<CS_ATTRIBUTE>& a, const Bytes&) {
+                 const std::string t = "261314101520Z";
+                 a[1].values = {Tlv(0x17, Bytes(t.begin(), t.end()))};
+             };
+         },
+         false, ERR_WINDOWS_UNKNOWN, "Fecha de firma no v\xE1lida:"},
+        {"carried certificate the platform cannot read",
+         [&unreadable](CS_FORGE& f, const Bytes&) { f.certs = {unreadable}; }, false,
+         ERR_BAD_SIGNATURE, "Certificado del firmante no v\xE1lido:"},
     };
     const std::string strContent(6000, 'c');
     for (const CS_ATTACK& a : attacks) {
@@ -176,7 +215,11 @@ TEST_F(AttackTest, EachFaultIsRefusedForItsOwnReason)
         EXPECT_EQ(nResult, a.nResult);
         std::string s = log.Text();
         if (a.pszCause != nullptr) {
-            EXPECT_NE(s.find(std::string(" - ") + a.pszCause + "\r\n"), std::string::npos) << s;
+            // A cause ending in ":" goes on with the platform's reason.
+            const std::string strCause = std::string(" - ") + a.pszCause;
+            EXPECT_NE(s.find(strCause.back() == ':' ? strCause + " " : strCause + "\r\n"),
+                      std::string::npos)
+                << s;
             EXPECT_EQ(nSigners, 0u);
         } else {
             EXPECT_EQ(nSigners, 1u);

@@ -85,7 +85,31 @@ else
   bad "$mismatches"
 fi
 
-# 3. Authorities in roles they cannot have: refused, saying why.
+# 3. Trust whose keys are in this repository is marked test trust: the test
+#    authorities as files (renumbered) as much as made from KEY_DIR; the stand-in
+#    deployment, whose keys nobody has, is not.
+kind() { sed -n 's/^#define TVL_TEST_TRUST //p' "$1/TrustKind.h"; }
+[ "$(kind "$work/renumbered")" = 1 ] &&
+  grep -q 's_bTestTrust = true;' "$work/renumbered/AuthorityTable.cpp" &&
+  ok "test authorities as files: test trust" || bad "test authorities as files: not test trust"
+if bash "$tool" --no-generate --out "$work/test" "$root/tools/trustdata/ormavia-test.conf" \
+    >"$work/log" 2>&1; then
+  [ "$(kind "$work/test")" = 1 ] && grep -q '^TEST TRUST: ' "$work/log" &&
+    ok "test configuration: test trust, said when made" || bad "test configuration: $(kind "$work/test")"
+else
+  bad "test configuration refused: $(cat "$work/log")"
+fi
+if bash "$tool" --out "$work/standin" "$root/tests/fixtures/deployment/standin.conf" \
+    >"$work/log" 2>&1; then
+  [ "$(kind "$work/standin")" = 0 ] &&
+    grep -q 's_bTestTrust = false;' "$work/standin/AuthorityTable.cpp" &&
+    ! grep -q '^TEST TRUST' "$work/log" &&
+    ok "stand-in deployment: no test trust" || bad "stand-in deployment: test trust"
+else
+  bad "stand-in deployment refused: $(cat "$work/log")"
+fi
+
+# 4. Authorities in roles they cannot have: refused, saying why.
 expect_refusal() {
   local what=$1 reason=$2
   if bash "$tool" --out "$work/out" "$work/$what.conf" >"$work/log" 2>&1; then
