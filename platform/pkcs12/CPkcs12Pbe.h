@@ -28,6 +28,14 @@ public:
     EPkcs12Error Encrypt(const std::wstring& strPassword, unsigned nIterations, const Bytes& plain,
                          Bytes& algorithm, Bytes& encrypted);
 
+    // pbeWithSHAAnd3-KeyTripleDES-CBC whatever the password: what every Windows
+    // and OpenSSL without its legacy provider read.
+    EPkcs12Error EncryptTripleDes(const std::wstring& strPassword, unsigned nIterations,
+                                  const Bytes& plain, Bytes& algorithm, Bytes& encrypted)
+    {
+        return EncryptPkcs12(strPassword, nIterations, plain, algorithm, encrypted);
+    }
+
     // The password as UTF-8 bytes (PBES2) and as a BMPString with its terminating zero.
     static Bytes Utf8Password(const std::wstring& strPassword);
     static Bytes BmpPassword(const std::wstring& strPassword);
