@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <windows.h>
 
 #include "api/CLog.h"
 
@@ -24,7 +25,10 @@ std::string CHiddenStrings::Unscramble(const unsigned char* pData, int nLength,
         nLength = SLOT_SIZE;
     for (int i = 0; i < nLength; ++i)
         szWork[i] = static_cast<char>(pData[i] ^ bKey);
-    return std::string(szWork);
+    std::string strText(szWork);
+    // The table keeps these texts out of plain sight: no plain copy stays on the stack.
+    SecureZeroMemory(szWork, sizeof(szWork));
+    return strText;
 }
 
 void CHiddenStrings::Scramble(const char* pszText, unsigned char* pBuffer, int nLength,

@@ -5,7 +5,8 @@
 #    library's memory must not grow with the size;
 #  - how long a login takes on a good profile and how quickly bad ones are
 #    refused (garbage, truncated, wrong password, read-only, locked by another
-#    process, huge), measured inside the process around Open;
+#    process, huge, crafted with every key derivation at the iteration cap or
+#    past it), measured inside the process around Open;
 #  - a PKCS#12 export of both key pairs.
 #   bench/epf_bench.sh [MiB ...]      (default: 1 100 1024)
 set -euo pipefail
@@ -56,12 +57,23 @@ cp "$work/user.epf" "$work/readonly.epf"; chmod a-w "$work/readonly.epf"
 cp "$work/user.epf" "$work/locked.epf"
 cp "$work/user.epf" "$work/huge.epf"; truncate -s 2G "$work/huge.epf"
 cp "$fx/legacy.epf" "$work/legacy.epf"
+# Crafted: every key derivation at the reader's iteration cap (SHA-512 MAC, the
+# costliest), and one past it. Refused with any other password after the MAC
+# alone; with the right one every part is derived at the cap.
+cap=$(sed -n 's/.*MAX_ITERATIONS = \([0-9]*\);.*/\1/p' platform/pkcs12/CPkcs12Pbe.h)
+for c in "cap $cap" "over $((cap + 1))"; do
+  read -r name iter <<<"$c"
+  openssl pkcs12 -export -iter "$iter" -macalg sha512 -inkey "$fx/single.key.pem" -in "$fx/single-cert.pem" \
+    -certfile "$fx/single-cert.pem" -passout pass:Prueba1234 -out "$work/crafted-$name.epf"
+  cp "$fx/single.pch" "$work/crafted-$name.pch"
+done
 "$TVL_ROOT/scripts/wine-run.sh" "$cli" lock "$(winpath "$work/locked.epf")" tvl-epf-bench 20 </dev/null >/dev/null 2>&1 &
 lock_pid=$!
 sleep 3
 printf '%-28s %8s %8s\n' profile result ms
 for c in "user Prueba1234" "legacy Prueba1234" "user wrong" "garbage Prueba1234" "truncated Prueba1234" \
-         "readonly Prueba1234" "locked Prueba1234" "huge Prueba1234"; do
+         "readonly Prueba1234" "locked Prueba1234" "huge Prueba1234" \
+         "crafted-cap wrong" "crafted-cap Prueba1234" "crafted-over wrong"; do
   read -r name pw <<<"$c"
   best=""
   for i in 1 2 3; do

@@ -16,6 +16,21 @@ const char kCaption[] = "Selecci\xF3n de certificado";
 const char kExplanation[] =
     "Seleccione el certificado KERVAL que se utilizar\xE1 para la autenticaci\xF3n y la firma de "
     "los datos. Los certificados KERVAL se encuentran almacenados en archivos EPF.";
+
+// The control's text read straight into a buffer of its size: a secret read
+// this way leaves no copies in freed memory.
+void ReadSecretText(HWND hCtrl, std::string& strText)
+{
+    if (!strText.empty())
+        SecureZeroMemory(&strText[0], strText.size());
+    strText.clear();
+    int nLength = hCtrl != nullptr ? GetWindowTextLengthA(hCtrl) : 0;
+    if (nLength <= 0)
+        return;
+    strText.resize(static_cast<size_t>(nLength) + 1);
+    int nRead = GetWindowTextA(hCtrl, &strText[0], nLength + 1);
+    strText.resize(nRead > 0 ? static_cast<size_t>(nRead) : 0);
+}
 }  // namespace
 
 CEntrustCertSelectionDlg::CEntrustCertSelectionDlg()
@@ -26,8 +41,8 @@ CEntrustCertSelectionDlg::CEntrustCertSelectionDlg()
 
 void CEntrustCertSelectionDlg::DoDataExchange(CDataExchange* pDX)
 {
+    // The password is read only when it is used (OnOK), never kept.
     DDX_Control(pDX, IDC_EPF_PROFILE, m_Profiles);
-    DDX_Text(pDX, IDC_EPF_PASSWORD, m_strPassword);
 }
 
 BOOL CEntrustCertSelectionDlg::OnInitDialog()
@@ -114,7 +129,8 @@ std::string CEntrustCertSelectionDlg::SelectedPath() const
 void CEntrustCertSelectionDlg::UpdateOKButton()
 {
     UpdateData(TRUE);
-    ::EnableWindow(GetDlgItem(IDOK), !m_strPassword.empty() && m_Profiles.GetCurSel() >= 0);
+    ::EnableWindow(GetDlgItem(IDOK), ::GetWindowTextLengthA(GetDlgItem(IDC_EPF_PASSWORD)) > 0 &&
+                                         m_Profiles.GetCurSel() >= 0);
 }
 
 LRESULT CEntrustCertSelectionDlg::OnBrowse(WORD, WORD, HWND, BOOL&)
@@ -145,7 +161,7 @@ void CEntrustCertSelectionDlg::OnOK()
     CS_EPFLOGIN login;
     login.strIniFile = m_strIniFile;
     login.strProfilePath = strPath;
-    login.strPassword = m_strPassword;
+    ReadSecretText(GetDlgItem(IDC_EPF_PASSWORD), login.strPassword);
     login.bOnline = 1;
     login.bLogDetails = 1;
     CS_EPFREQUEST request;
@@ -168,8 +184,7 @@ void CEntrustCertSelectionDlg::OnOK()
         SecureZeroMemory(&login.strPassword[0], login.strPassword.size());
     if (m_pLoginError != nullptr && m_pLoginError->GetResultCode() == ERR_WRONG_PASSWORD) {
         MessageBox(ResultCodeMessage(ERR_WRONG_PASSWORD), kCaption, MB_OK | MB_ICONERROR);
-        m_strPassword.clear();
-        SetDlgItemText(IDC_EPF_PASSWORD, m_strPassword);
+        ::SetDlgItemTextA(m_hWnd, IDC_EPF_PASSWORD, "");
         UpdateOKButton();
         ::SetFocus(GetDlgItem(IDC_EPF_PASSWORD));
         LogInfo("%s", m_pLoginError->GetDescription().c_str());

@@ -54,7 +54,6 @@ private:
     std::string SelectedPath() const;
 
     CIconComboBox m_Profiles;
-    std::string m_strPassword;
     HWND m_hExplanation;
     POINT m_ptExplanation;
     // The banner as the explanation's background.

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "cert/pkcs7/CDerWriter.h"
+#include "platform/entrust/EntNameLookup.h"
 #include "platform/pkcs12/CAsn1Util.h"
 #include "platform/pkcs12/CCryptoPrimitives.h"
 
@@ -33,17 +34,22 @@ private:
     bool m_bStarted;
 };
 
+// A connection whose every step (lookup, connection, each send and receive)
+// must end before one deadline for the whole conversation.
 class CSocket {
 public:
-    CSocket() : m_s(INVALID_SOCKET) {}
+    explicit CSocket(DWORD dwLimitMs)
+        : m_s(INVALID_SOCKET), m_dwStart(GetTickCount()), m_dwLimitMs(dwLimitMs)
+    {
+    }
     ~CSocket()
     {
         if (m_s != INVALID_SOCKET)
             closesocket(m_s);
     }
 
-    // Connects within the timeout to "host[:port]".
-    bool Connect(const std::string& strServer, unsigned nTimeoutMs)
+    // Connects to "host[:port]".
+    bool Connect(const std::string& strServer)
     {
         std::string strHost = strServer, strPort = "389";
         size_t nColon = strServer.rfind(':');
@@ -51,51 +57,42 @@ public:
             strHost = strServer.substr(0, nColon);
             strPort = strServer.substr(nColon + 1);
         }
-        addrinfo hints = {};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* pResult = nullptr;
-        if (strHost.empty() || getaddrinfo(strHost.c_str(), strPort.c_str(), &hints, &pResult) != 0)
+        sockaddr_in address = {};
+        if (strHost.empty() || !EntNameLookup::Resolve(strHost, strPort, Remaining(), address))
             return false;
-        bool bConnected = false;
-        m_s = socket(pResult->ai_family, pResult->ai_socktype, pResult->ai_protocol);
-        if (m_s != INVALID_SOCKET) {
-            u_long nNonBlocking = 1;
-            ioctlsocket(m_s, FIONBIO, &nNonBlocking);
-            if (connect(m_s, pResult->ai_addr, static_cast<int>(pResult->ai_addrlen)) == 0) {
-                bConnected = true;
-            } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
-                fd_set writable, failed;
-                FD_ZERO(&writable);
-                FD_ZERO(&failed);
-                FD_SET(m_s, &writable);
-                FD_SET(m_s, &failed);
-                timeval tv = {static_cast<long>(nTimeoutMs / 1000),
-                              static_cast<long>(nTimeoutMs % 1000) * 1000};
-                bConnected = select(0, nullptr, &writable, &failed, &tv) > 0 &&
-                             FD_ISSET(m_s, &writable) && !FD_ISSET(m_s, &failed);
-            }
-            nNonBlocking = 0;
-            ioctlsocket(m_s, FIONBIO, &nNonBlocking);
-            DWORD dwTimeout = nTimeoutMs;
-            setsockopt(m_s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&dwTimeout),
-                       sizeof(dwTimeout));
-            setsockopt(m_s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&dwTimeout),
-                       sizeof(dwTimeout));
-        }
-        freeaddrinfo(pResult);
-        return bConnected;
+        m_s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (m_s == INVALID_SOCKET)
+            return false;
+        // Non-blocking from here on: every wait is a select bounded by the deadline.
+        u_long nNonBlocking = 1;
+        if (ioctlsocket(m_s, FIONBIO, &nNonBlocking) != 0)
+            return false;
+        if (connect(m_s, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0)
+            return true;
+        if (WSAGetLastError() != WSAEWOULDBLOCK)
+            return false;
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(m_s, &writable);
+        FD_SET(m_s, &failed);
+        timeval tv = Timeout();
+        return select(0, nullptr, &writable, &failed, &tv) > 0 && FD_ISSET(m_s, &writable) &&
+               !FD_ISSET(m_s, &failed);
     }
 
     bool Send(const std::vector<uint8_t>& data)
     {
         size_t nSent = 0;
         while (nSent < data.size()) {
+            if (!WaitFor(false))
+                return false;
             int n = send(m_s, reinterpret_cast<const char*>(data.data()) + nSent,
                          static_cast<int>(data.size() - nSent), 0);
-            if (n <= 0)
+            if (n <= 0 && !(n < 0 && WSAGetLastError() == WSAEWOULDBLOCK))
                 return false;
-            nSent += static_cast<size_t>(n);
+            if (n > 0)
+                nSent += static_cast<size_t>(n);
         }
         return true;
     }
@@ -103,11 +100,15 @@ public:
     bool Receive(uint8_t* pData, size_t nSize)
     {
         while (nSize > 0) {
-            int n = recv(m_s, reinterpret_cast<char*>(pData), static_cast<int>(nSize), 0);
-            if (n <= 0)
+            if (!WaitFor(true))
                 return false;
-            pData += n;
-            nSize -= static_cast<size_t>(n);
+            int n = recv(m_s, reinterpret_cast<char*>(pData), static_cast<int>(nSize), 0);
+            if (n == 0 || (n < 0 && WSAGetLastError() != WSAEWOULDBLOCK))
+                return false;
+            if (n > 0) {
+                pData += n;
+                nSize -= static_cast<size_t>(n);
+            }
         }
         return true;
     }
@@ -136,7 +137,33 @@ public:
     }
 
 private:
+    // What is left of the time; 0 once the deadline has passed.
+    DWORD Remaining() const
+    {
+        DWORD dwElapsed = GetTickCount() - m_dwStart;
+        return dwElapsed < m_dwLimitMs ? m_dwLimitMs - dwElapsed : 0;
+    }
+    timeval Timeout() const
+    {
+        DWORD dw = Remaining();
+        timeval tv = {static_cast<long>(dw / 1000), static_cast<long>(dw % 1000) * 1000};
+        return tv;
+    }
+    // Until the socket can be read (or written), or the deadline passes.
+    bool WaitFor(bool bRead)
+    {
+        if (Remaining() == 0)
+            return false;
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(m_s, &set);
+        timeval tv = Timeout();
+        return select(0, bRead ? &set : nullptr, bRead ? nullptr : &set, nullptr, &tv) > 0;
+    }
+
     SOCKET m_s;
+    DWORD m_dwStart;
+    DWORD m_dwLimitMs;
 };
 
 std::vector<uint8_t> Message(long nId, const std::vector<uint8_t>& operation)
@@ -234,8 +261,8 @@ std::string EntDirectory::LdapName(const EntX509& cert)
 EntDirectory::EResult EntDirectory::FetchList(const EntX509& issuer, std::vector<uint8_t>& crl)
 {
     CWinsock winsock;
-    CSocket socket;
-    if (!winsock.IsStarted() || !socket.Connect(m_strServer, TIMEOUT_MS))
+    CSocket socket(DEADLINE_MS);
+    if (!winsock.IsStarted() || !socket.Connect(m_strServer))
         return DIRECTORY_UNAVAILABLE;
 
     // Anonymous simple bind, version 3.
@@ -257,7 +284,7 @@ EntDirectory::EResult EntDirectory::FetchList(const EntX509& issuer, std::vector
     AppendEnumerated(search, 0);  // baseObject
     AppendEnumerated(search, 0);  // neverDerefAliases
     CAsn1Util::AppendSmallInt(search, 1);
-    CAsn1Util::AppendSmallInt(search, static_cast<long>(TIMEOUT_MS / 1000));
+    CAsn1Util::AppendSmallInt(search, static_cast<long>(DEADLINE_MS / 1000));
     search.push_back(0x01);
     search.push_back(0x01);
     search.push_back(0x00);

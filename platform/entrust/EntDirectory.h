@@ -17,8 +17,9 @@ public:
         DIRECTORY_NO_LIST       // the server answered without a usable list
     };
 
-    // How long a server may take to accept the connection or to answer.
-    static constexpr unsigned TIMEOUT_MS = 3000;
+    // How long the whole check may take, name lookup included; a server that
+    // has not finished answering by then is taken as unavailable.
+    static constexpr unsigned DEADLINE_MS = 5000;
 
     explicit EntDirectory(const std::string& strServer) : m_strServer(strServer) {}
 

@@ -84,8 +84,10 @@ short EntFile::ExportCertificateListPKCS12(const char* pszProfilePassword, const
         return ENT_ERR_NO_MEMORY;
     std::vector<uint8_t> pfx;
     CPkcs12Writer writer(crypto);
-    EPkcs12Error e = writer.Write(bags, WidePassword(pszExportPassword),
-                                  static_cast<unsigned>(nIterations), pfx);
+    std::wstring strExportPassword = WidePassword(pszExportPassword);
+    EPkcs12Error e = writer.Write(bags, strExportPassword, static_cast<unsigned>(nIterations), pfx);
+    if (!strExportPassword.empty())
+        SecureZeroMemory(&strExportPassword[0], strExportPassword.size() * sizeof(wchar_t));
     EntProfile::WipeBags(bags);
     if (e != EPkcs12Error::Ok)
         return ENT_ERR_NO_MEMORY;

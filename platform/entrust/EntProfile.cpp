@@ -41,6 +41,8 @@ short EntProfile::Load(const uint8_t* pData, size_t nSize, const std::wstring& s
     case EPkcs12Error::BadPassword: return ENT_ERR_BAD_PASSWORD;
     case EPkcs12Error::Unsupported: return ENT_ERR_UNSUPPORTED_PROFILE;
     case EPkcs12Error::Crypto: return ENT_ERR_NO_MEMORY;
+    // Opened with any password, such a file is no profile.
+    case EPkcs12Error::Unprotected: return ENT_ERR_PROFILE_FORMAT;
     default: return ENT_ERR_PROFILE_FORMAT;
     }
 

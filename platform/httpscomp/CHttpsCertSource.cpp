@@ -1,4 +1,5 @@
 #include "platform/httpscomp/CHttpsCertSource.h"
+#include "platform/httpscomp/CKeyContainerSweeper.h"
 #include <wchar.h>
 
 #include "platform/pkcs12/CCryptoPrimitives.h"
@@ -183,6 +184,8 @@ bool CHttpsCertSource::ImportPfx(const std::wstring& strPath, const std::wstring
     EPkcs12Error e = reader.Read(data.data(), data.size(), strPassword, bags);
     if (e == EPkcs12Error::BadPassword || e == EPkcs12Error::NotPkcs12)
         return FailStore(L"wrong password or not a PKCS#12 file");
+    if (e == EPkcs12Error::Unprotected)
+        return FailStore(L"the PKCS#12 file has no integrity check or holds an unencrypted key");
     if (e != EPkcs12Error::Ok) {
         std::string strReason = Pkcs12ErrorText(e);
         return FailStore(L"cannot read the PKCS#12 file (" + std::wstring(strReason.begin(), strReason.end()) + L")");
@@ -220,17 +223,15 @@ bool CHttpsCertSource::ImportPfx(const std::wstring& strPath, const std::wstring
 // store with its public key then names.
 bool CHttpsCertSource::ImportKey(HCERTSTORE hStore, const std::vector<uint8_t>& privateKeyInfo)
 {
-    static LONG s_nCounter = 0;
     CRsaPrivateKey key;
     std::vector<uint8_t> blob;
     if (!key.Parse(privateKeyInfo.data(), privateKeyInfo.size()) || !key.ToPrivateKeyBlob(CALG_RSA_KEYX, blob)) {
         SetLastError((DWORD)NTE_BAD_KEY);
         return false;
     }
-    wchar_t szContainer[64];
-    swprintf(szContainer, sizeof(szContainer) / sizeof(szContainer[0]), L"tvlhttps-%08lx-%08lx-%08lx",
-             (unsigned long)GetCurrentProcessId(), (unsigned long)GetTickCount(),
-             (unsigned long)InterlockedIncrement(&s_nCounter));
+    // Named after this process, so that a later start-up can sweep it if we crash.
+    std::wstring strContainer = CKeyContainerSweeper::NewName();
+    const wchar_t* szContainer = strContainer.c_str();
     HCRYPTPROV hProv = 0;
     if (!CryptAcquireContextW(&hProv, szContainer, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_NEWKEYSET)) {
         WipeBytes(blob);
@@ -262,7 +263,7 @@ bool CHttpsCertSource::ImportKey(HCERTSTORE hStore, const std::vector<uint8_t>& 
         return false;
     }
     CRYPT_KEY_PROV_INFO provInfo = {};
-    provInfo.pwszContainerName = szContainer;
+    provInfo.pwszContainerName = const_cast<wchar_t*>(szContainer);
     provInfo.pwszProvName = const_cast<wchar_t*>(MS_ENHANCED_PROV_W);
     provInfo.dwProvType = PROV_RSA_FULL;
     provInfo.dwKeySpec = AT_KEYEXCHANGE;

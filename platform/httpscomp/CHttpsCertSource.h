@@ -14,8 +14,11 @@
 // the store text reads back as "PFX\<path>".
 //
 // A PFX import puts each private key into a key container of its own, made for
-// it under a fresh name, and touches no other container (the platform's own
-// import may reuse the user's default container).
+// it under a fresh name that tells which process made it (CKeyContainerSweeper),
+// and touches no other container (the platform's own import may reuse the
+// user's default container). The container persists: a certificate context can
+// name only a persistent key, and the platform's SSL code finds the key through
+// that name.
 //
 // Subject: a case-insensitive substring of the certificate's subject name, as
 // CertFindCertificateInStore(CERT_FIND_SUBJECT_STR) matches it; empty or "*"

@@ -1,5 +1,6 @@
 #include "platform/httpscomp/CHttpsComponent.h"
 #include "platform/httpscomp/CComponentDispatch.h"
+#include "platform/httpscomp/CKeyContainerSweeper.h"
 #include <new>
 #include <oleauto.h>
 #include <stdint.h>
@@ -17,7 +18,11 @@ bool CHttpsComponent::RegisterWindowClass(HINSTANCE hInstance)
     wc.hCursor = LoadCursor(NULL, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = TVL_HTTPS_COMPONENT_CLASS;
-    return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    if (RegisterClassExW(&wc) == 0)
+        return GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    // The component starts: keys that a crashed process left on disk go now.
+    CKeyContainerSweeper::Sweep();
+    return true;
 }
 
 void CHttpsComponent::UnregisterWindowClass(HINSTANCE hInstance)

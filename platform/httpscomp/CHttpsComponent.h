@@ -25,6 +25,8 @@ public:
 
     // Registers the window class in hInstance; true when it is registered.
     // Registration is process-wide: call it from the thread that makes the windows.
+    // Registering is the component's start-up: it sweeps the key containers that
+    // crashed processes left (CKeyContainerSweeper).
     static bool RegisterWindowClass(HINSTANCE hInstance);
     // Unregisters the class unless windows of it still exist (then it is kept).
     static void UnregisterWindowClass(HINSTANCE hInstance);

@@ -113,8 +113,9 @@ bool HashValue(HCRYPTHASH hHash, Bytes& value)
 
 void WipeBytes(Bytes& bytes)
 {
-    if (!bytes.empty())
-        SecureZeroMemory(bytes.data(), bytes.size());
+    // The whole buffer: a secret may lie past the size after a shrink.
+    if (bytes.capacity() != 0)
+        SecureZeroMemory(bytes.data(), bytes.capacity());
     bytes.clear();
 }
 
@@ -239,9 +240,14 @@ bool CCryptoPrimitives::Hmac(EHash eHash, const Bytes& key, const uint8_t* pData
                              Bytes& mac)
 {
     size_t nBlock = HashBlockSize(eHash);
-    Bytes k = key;
-    if (k.size() > nBlock && !Hash(eHash, key.data(), key.size(), k))
+    // Room for the padded key at once: growing would leave copies of it behind.
+    Bytes k;
+    k.reserve(std::max(nBlock, key.size()));
+    k.assign(key.begin(), key.end());
+    if (k.size() > nBlock && !Hash(eHash, key.data(), key.size(), k)) {
+        WipeBytes(k);
         return false;
+    }
     k.resize(nBlock, 0);
     Bytes pad(nBlock);
     for (size_t i = 0; i < nBlock; ++i)
@@ -258,6 +264,7 @@ bool CCryptoPrimitives::Hmac(EHash eHash, const Bytes& key, const uint8_t* pData
           HashValue(hOuter, mac);
     WipeBytes(k);
     WipeBytes(pad);
+    WipeBytes(inner);
     return bOk ? true : Fail();
 }
 
@@ -267,6 +274,7 @@ bool CCryptoPrimitives::Pbkdf2(EHash eHash, const Bytes& password, const Bytes& 
     WipeBytes(key);
     if (nIterations == 0)
         return Fail(static_cast<DWORD>(NTE_BAD_DATA));
+    key.reserve(nKeySize + HashSize(eHash));
     for (uint32_t nBlock = 1; key.size() < nKeySize; ++nBlock) {
         Bytes u = salt;
         u.push_back(static_cast<uint8_t>(nBlock >> 24));
@@ -277,6 +285,9 @@ bool CCryptoPrimitives::Pbkdf2(EHash eHash, const Bytes& password, const Bytes& 
         for (unsigned i = 0; i < nIterations; ++i) {
             if (!Hmac(eHash, password, u.data(), u.size(), next)) {
                 WipeBytes(t);
+                WipeBytes(u);
+                WipeBytes(next);
+                WipeBytes(key);
                 return false;
             }
             u.swap(next);
@@ -291,6 +302,7 @@ bool CCryptoPrimitives::Pbkdf2(EHash eHash, const Bytes& password, const Bytes& 
         WipeBytes(u);
         WipeBytes(next);
     }
+    SecureZeroMemory(key.data() + nKeySize, key.size() - nKeySize);
     key.resize(nKeySize);
     return true;
 }
@@ -303,29 +315,37 @@ bool CCryptoPrimitives::Pkcs12Kdf(EHash eHash, const Bytes& bmpPassword, const B
     if (nIterations == 0)
         return Fail(static_cast<DWORD>(NTE_BAD_DATA));
     Bytes d(v, nId);
-    // I = S || P, each repeated to a whole number of v-byte blocks.
+    // I = S || P, each repeated to a whole number of v-byte blocks. Every buffer
+    // that holds the password or derived bytes gets its full size first, so that
+    // no reallocation leaves a copy behind, and is wiped before it goes.
+    size_t nSaltLen = salt.empty() ? 0 : v * ((salt.size() + v - 1) / v);
+    size_t nPasswordLen = bmpPassword.empty() ? 0 : v * ((bmpPassword.size() + v - 1) / v);
     Bytes I;
-    for (const Bytes* pPart : {&salt, &bmpPassword}) {
-        size_t nLen = pPart->empty() ? 0 : v * ((pPart->size() + v - 1) / v);
-        for (size_t i = 0; i < nLen; ++i)
-            I.push_back((*pPart)[i % pPart->size()]);
-    }
-    while (out.size() < nSize) {
-        Bytes a = d;
+    I.reserve(nSaltLen + nPasswordLen);
+    for (size_t i = 0; i < nSaltLen; ++i)
+        I.push_back(salt[i % salt.size()]);
+    for (size_t i = 0; i < nPasswordLen; ++i)
+        I.push_back(bmpPassword[i % bmpPassword.size()]);
+    const size_t nHash = HashSize(eHash);
+    out.reserve(nSize + nHash);
+    Bytes a, h, b(v);
+    a.reserve(v + I.size());
+    h.reserve(nHash);
+    bool bOk = true;
+    while (bOk && out.size() < nSize) {
+        a.assign(d.begin(), d.end());
         a.insert(a.end(), I.begin(), I.end());
-        Bytes h;
-        for (unsigned i = 0; i < nIterations; ++i) {
-            if (!Hash(eHash, a.data(), a.size(), h)) {
-                WipeBytes(I);
-                return false;
-            }
-            a = h;
+        for (unsigned i = 0; bOk && i < nIterations; ++i) {
+            bOk = Hash(eHash, a.data(), a.size(), h);
+            if (bOk)
+                a.assign(h.begin(), h.end());
         }
+        if (!bOk)
+            break;
         out.insert(out.end(), a.begin(), a.end());
         if (out.size() >= nSize)
             break;
         // I_j = (I_j + B + 1) mod 2^(8v), B = A repeated to v bytes.
-        Bytes b(v);
         for (size_t i = 0; i < v; ++i)
             b[i] = a[i % a.size()];
         for (size_t j = 0; j < I.size(); j += v) {
@@ -338,6 +358,14 @@ bool CCryptoPrimitives::Pkcs12Kdf(EHash eHash, const Bytes& bmpPassword, const B
         }
     }
     WipeBytes(I);
+    WipeBytes(a);
+    WipeBytes(h);
+    WipeBytes(b);
+    if (!bOk) {
+        WipeBytes(out);
+        return false;
+    }
+    SecureZeroMemory(out.data() + nSize, out.size() - nSize);
     out.resize(nSize);
     return true;
 }
@@ -371,7 +399,7 @@ HCRYPTKEY CCryptoPrimitives::ImportSymmetricKey(ECipher eCipher, const Bytes& ke
 bool CCryptoPrimitives::Crypt(bool bEncrypt, ECipher eCipher, const Bytes& key, const Bytes& iv,
                               const Bytes& input, Bytes& output, unsigned nEffectiveBits)
 {
-    output.clear();
+    WipeBytes(output);
     size_t nBlock = CipherBlockSize(eCipher);
     if (m_hProv == 0 || iv.size() != nBlock || (!bEncrypt && input.size() % nBlock != 0) ||
         input.size() > 0x10000000)
@@ -394,15 +422,22 @@ bool CCryptoPrimitives::Crypt(bool bEncrypt, ECipher eCipher, const Bytes& key, 
         !CryptSetKeyParam(hKey, KP_PADDING, reinterpret_cast<const BYTE*>(&dwPadding), 0) ||
         !CryptSetKeyParam(hKey, KP_IV, iv.data(), 0))
         return Fail();
-    output = input;
+    // Encryption works in place on a copy of the plain text: the copy gets the
+    // room for the padding at once, so that no reallocation leaves it behind.
+    output.reserve(input.size() + nBlock);
+    output.assign(input.begin(), input.end());
     DWORD cb = static_cast<DWORD>(input.size());
+    BOOL bDone;
     if (bEncrypt) {
         output.resize(input.size() + nBlock);
-        if (!CryptEncrypt(hKey, 0, TRUE, 0, output.data(), &cb, static_cast<DWORD>(output.size())))
-            return Fail();
-    } else if (!CryptDecrypt(hKey, 0, TRUE, 0, output.data(), &cb)) {
+        bDone = CryptEncrypt(hKey, 0, TRUE, 0, output.data(), &cb, static_cast<DWORD>(output.size()));
+    } else {
+        bDone = CryptDecrypt(hKey, 0, TRUE, 0, output.data(), &cb);
+    }
+    if (!bDone) {
+        DWORD dwError = GetLastError();
         WipeBytes(output);
-        return Fail();
+        return Fail(dwError);
     }
     output.resize(cb);
     return true;

@@ -21,7 +21,9 @@ enum class EPkcs12Error {
     BadPassword,  // the integrity check or a decryption failed with this password
     Unsupported,  // an algorithm or form this code does not handle
     Crypto,       // the platform's cryptography failed
-    LimitExceeded // more entries, nesting or iterations than a profile can need
+    LimitExceeded, // more entries, nesting or iterations than a profile can need
+    Unprotected   // no integrity MAC, or a key stored without encryption: any
+                  // password would open it
 };
 
 const char* Pkcs12ErrorText(EPkcs12Error e);

@@ -50,6 +50,7 @@ const char* Pkcs12ErrorText(EPkcs12Error e)
     case EPkcs12Error::Unsupported: return "unsupported algorithm";
     case EPkcs12Error::Crypto: return "cryptographic provider failure";
     case EPkcs12Error::LimitExceeded: return "limit exceeded";
+    case EPkcs12Error::Unprotected: return "not protected by its password";
     }
     return "unknown";
 }
@@ -71,6 +72,7 @@ Bytes CPkcs12Pbe::Utf8Password(const std::wstring& strPassword)
 Bytes CPkcs12Pbe::BmpPassword(const std::wstring& strPassword)
 {
     Bytes out;
+    out.reserve(strPassword.size() * 2 + 2);  // growing would leave copies behind
     for (wchar_t c : strPassword) {
         out.push_back(static_cast<uint8_t>(c >> 8));
         out.push_back(static_cast<uint8_t>(c));

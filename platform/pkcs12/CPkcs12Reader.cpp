@@ -74,11 +74,12 @@ EPkcs12Error CPkcs12Reader::Read(const uint8_t* pData, size_t nSize,
     if (!SplitContentInfo(fields[1], strOid, content) || strOid != kData ||
         !CAsn1Util::OctetString(content, authSafe))
         return EPkcs12Error::NotPkcs12;
-    if (fields.size() == 3) {
-        EPkcs12Error e = CheckMac(fields[2], authSafe, strPassword);
-        if (e != EPkcs12Error::Ok)
-            return e;
-    }
+    // Without the MAC nothing ties the file to the password.
+    if (fields.size() != 3)
+        return EPkcs12Error::Unprotected;
+    EPkcs12Error eMac = CheckMac(fields[2], authSafe, strPassword);
+    if (eMac != EPkcs12Error::Ok)
+        return eMac;
 
     CBerElement safe;
     std::vector<CBerElement> infos;
@@ -216,8 +217,7 @@ EPkcs12Error CPkcs12Reader::ReadBag(const CBerElement& bag, const std::wstring& 
         if (!CAsn1Util::OctetString(certValue[0], entry.data))
             return EPkcs12Error::NotPkcs12;
     } else if (strBagId == kKeyBag) {
-        entry.eType = CPkcs12Bag::BAG_KEY;
-        entry.data = value.Bytes();
+        return EPkcs12Error::Unprotected;  // a key in the clear
     } else if (strBagId == kShroudedKeyBag) {
         // EncryptedPrivateKeyInfo { algorithm, encryptedData }
         std::vector<CBerElement> info;

@@ -7,8 +7,10 @@
 #include "platform/pkcs12/CPkcs12Bag.h"
 
 // Reads a whole PKCS#12 file held in memory: checks its integrity MAC with the
-// password (when it has one), decrypts the encrypted parts and the shrouded
-// keys, and gives back every certificate and key. Other bag kinds are skipped.
+// password, decrypts the encrypted parts and the shrouded keys, and gives back
+// every certificate and key. Other bag kinds are skipped. A file without a MAC,
+// or with a key that is not encrypted, is refused (Unprotected): the password
+// would protect nothing in it.
 class CPkcs12Reader {
 public:
     // A profile or an exported file holds a handful of entries.

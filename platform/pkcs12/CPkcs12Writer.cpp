@@ -14,6 +14,7 @@ const char kCertBag[] = "1.2.840.113549.1.12.10.1.3";
 const char kX509Certificate[] = "1.2.840.113549.1.9.22.1";
 const char kFriendlyName[] = "1.2.840.113549.1.9.20";
 const char kLocalKeyId[] = "1.2.840.113549.1.9.21";
+const char kSha1[] = "1.3.14.3.2.26";
 const char kSha256[] = "2.16.840.1.101.3.4.2.1";
 
 // ContentInfo { OID, [0] EXPLICIT content }
@@ -54,10 +55,16 @@ void CPkcs12Writer::AppendAttributes(Bytes& bag, const CPkcs12Bag& entry)
 }
 
 EPkcs12Error CPkcs12Writer::Write(const std::vector<CPkcs12Bag>& bags,
-                                  const std::wstring& strPassword, unsigned nIterations, Bytes& out)
+                                  const std::wstring& strPassword, unsigned nIterations, Bytes& out,
+                                  EFormat eFormat)
 {
     out.clear();
     CPkcs12Pbe pbe(m_crypto);
+    const bool bAes = eFormat == FORMAT_AES;
+    auto encrypt = [&](const Bytes& plain, Bytes& algorithm, Bytes& encrypted) {
+        return bAes ? pbe.Encrypt(strPassword, nIterations, plain, algorithm, encrypted)
+                    : pbe.EncryptTripleDes(strPassword, nIterations, plain, algorithm, encrypted);
+    };
     Bytes certBags, keyBags;
     for (const CPkcs12Bag& entry : bags) {
         Bytes bag;
@@ -69,7 +76,7 @@ EPkcs12Error CPkcs12Writer::Write(const std::vector<CPkcs12Bag>& bags,
             CDerWriter::Append(bag, 0xA0, CAsn1Util::Wrap(0x30, certBag));
         } else {
             Bytes algorithm, encrypted;
-            EPkcs12Error e = pbe.Encrypt(strPassword, nIterations, entry.data, algorithm, encrypted);
+            EPkcs12Error e = encrypt(entry.data, algorithm, encrypted);
             if (e != EPkcs12Error::Ok)
                 return e;
             Bytes info = algorithm;
@@ -86,8 +93,7 @@ EPkcs12Error CPkcs12Writer::Write(const std::vector<CPkcs12Bag>& bags,
     if (!certBags.empty()) {
         // EncryptedData { 0, EncryptedContentInfo { data, algorithm, [0] IMPLICIT bytes } }
         Bytes algorithm, encrypted;
-        EPkcs12Error e = pbe.Encrypt(strPassword, nIterations, CAsn1Util::Wrap(0x30, certBags),
-                                     algorithm, encrypted);
+        EPkcs12Error e = encrypt(CAsn1Util::Wrap(0x30, certBags), algorithm, encrypted);
         if (e != EPkcs12Error::Ok)
             return e;
         Bytes contentInfo;
@@ -107,19 +113,20 @@ EPkcs12Error CPkcs12Writer::Write(const std::vector<CPkcs12Bag>& bags,
     }
     Bytes authSafeDer = CAsn1Util::Wrap(0x30, authSafe);
 
-    // MacData { DigestInfo { sha256, mac }, salt, iterations }
+    // MacData { DigestInfo { digest, mac }, salt, iterations }
+    const CCryptoPrimitives::EHash eMacHash = bAes ? CCryptoPrimitives::HASH_SHA256
+                                                   : CCryptoPrimitives::HASH_SHA1;
     Bytes salt(8), password = CPkcs12Pbe::BmpPassword(strPassword), key, mac;
     bool bOk = m_crypto.Random(salt.data(), salt.size()) &&
-               m_crypto.Pkcs12Kdf(CCryptoPrimitives::HASH_SHA256, password, salt, nIterations, 3, 32,
-                                  key) &&
-               m_crypto.Hmac(CCryptoPrimitives::HASH_SHA256, key, authSafeDer.data(),
-                             authSafeDer.size(), mac);
+               m_crypto.Pkcs12Kdf(eMacHash, password, salt, nIterations, 3,
+                                  CCryptoPrimitives::HashSize(eMacHash), key) &&
+               m_crypto.Hmac(eMacHash, key, authSafeDer.data(), authSafeDer.size(), mac);
     WipeBytes(password);
     WipeBytes(key);
     if (!bOk)
         return EPkcs12Error::Crypto;
     Bytes digestInfo;
-    CAsn1Util::AppendAlgorithm(digestInfo, kSha256);
+    CAsn1Util::AppendAlgorithm(digestInfo, bAes ? kSha256 : kSha1);
     CAsn1Util::AppendOctetString(digestInfo, mac);
     Bytes macData = CAsn1Util::Wrap(0x30, digestInfo);
     CAsn1Util::AppendOctetString(macData, salt);

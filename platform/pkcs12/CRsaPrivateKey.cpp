@@ -16,6 +16,48 @@ bool AppendLittleEndian(Bytes& out, const Bytes& magnitude, size_t nSize)
         out.push_back(i < magnitude.size() ? magnitude[magnitude.size() - 1 - i] : 0);
     return true;
 }
+
+// Tag and length octets of an element of nLength content bytes.
+size_t HeaderSize(size_t nLength)
+{
+    if (nLength < 0x80)
+        return 2;
+    size_t n = 2;
+    for (size_t v = nLength; v != 0; v >>= 8)
+        ++n;
+    return n;
+}
+
+// An INTEGER's magnitude without its leading zeros, and whether it needs a zero
+// byte in front to stay positive.
+void IntegerParts(const Bytes& magnitude, size_t& nSkip, bool& bZero)
+{
+    nSkip = 0;
+    while (nSkip + 1 < magnitude.size() && magnitude[nSkip] == 0)
+        ++nSkip;
+    bZero = magnitude.empty() || (magnitude[nSkip] & 0x80) != 0;
+}
+
+size_t IntegerSize(const Bytes& magnitude)
+{
+    size_t nSkip;
+    bool bZero;
+    IntegerParts(magnitude, nSkip, bZero);
+    size_t nContent = magnitude.size() - nSkip + (bZero ? 1 : 0);
+    return HeaderSize(nContent) + nContent;
+}
+
+// Straight into out, which has the room: no temporary copy of a secret.
+void AppendInteger(Bytes& out, const Bytes& magnitude)
+{
+    size_t nSkip;
+    bool bZero;
+    IntegerParts(magnitude, nSkip, bZero);
+    CDerWriter::AppendHeader(out, 0x02, magnitude.size() - nSkip + (bZero ? 1 : 0));
+    if (bZero)
+        out.push_back(0);
+    out.insert(out.end(), magnitude.begin() + nSkip, magnitude.end());
+}
 }  // namespace
 
 void CRsaPrivateKey::Clear()
@@ -79,19 +121,32 @@ bool CRsaPrivateKey::ParsePkcs1(const uint8_t* pDer, size_t nDer)
 
 CRsaPrivateKey::Bytes CRsaPrivateKey::ToPkcs8() const
 {
-    Bytes rsa;
-    CAsn1Util::AppendSmallInt(rsa, 0);
-    for (const Bytes* p : {&m_modulus, &m_publicExponent, &m_privateExponent, &m_prime1, &m_prime2,
-                           &m_exponent1, &m_exponent2, &m_coefficient})
-        CAsn1Util::AppendUnsigned(rsa, *p);
-    Bytes rsaKey = CAsn1Util::Wrap(0x30, rsa);
-    Bytes info;
-    CAsn1Util::AppendSmallInt(info, 0);
-    CAsn1Util::AppendAlgorithm(info, kRsaEncryption);
-    CAsn1Util::AppendOctetString(info, rsaKey);
-    WipeBytes(rsa);
-    WipeBytes(rsaKey);
-    return CAsn1Util::Wrap(0x30, info);
+    // The whole encoding is measured first and written into one buffer of that
+    // size, so that the key's numbers are never copied into buffers that are
+    // then freed unwiped.
+    const Bytes* fields[] = {&m_modulus,   &m_publicExponent, &m_privateExponent, &m_prime1,
+                             &m_prime2,    &m_exponent1,      &m_exponent2,       &m_coefficient};
+    Bytes version;
+    CAsn1Util::AppendSmallInt(version, 0);
+    Bytes algorithm;
+    CAsn1Util::AppendAlgorithm(algorithm, kRsaEncryption);
+    size_t nRsa = version.size();
+    for (const Bytes* p : fields)
+        nRsa += IntegerSize(*p);
+    size_t nRsaKey = HeaderSize(nRsa) + nRsa;
+    size_t nInfo = version.size() + algorithm.size() + HeaderSize(nRsaKey) + nRsaKey;
+    Bytes out;
+    out.reserve(HeaderSize(nInfo) + nInfo);
+    // PrivateKeyInfo { 0, rsaEncryption, OCTET STRING { RSAPrivateKey } }
+    CDerWriter::AppendHeader(out, 0x30, nInfo);
+    out.insert(out.end(), version.begin(), version.end());
+    out.insert(out.end(), algorithm.begin(), algorithm.end());
+    CDerWriter::AppendHeader(out, 0x04, nRsaKey);
+    CDerWriter::AppendHeader(out, 0x30, nRsa);
+    out.insert(out.end(), version.begin(), version.end());
+    for (const Bytes* p : fields)
+        AppendInteger(out, *p);
+    return out;
 }
 
 bool CRsaPrivateKey::ToPrivateKeyBlob(ALG_ID algId, Bytes& blob) const
@@ -110,6 +165,8 @@ bool CRsaPrivateKey::ToPrivateKeyBlob(ALG_ID algId, Bytes& blob) const
     RSAPUBKEY pub = {0x32415352 /* "RSA2" */, static_cast<DWORD>(nBits), dwExponent};
     const uint8_t* pHeader = reinterpret_cast<const uint8_t*>(&header);
     const uint8_t* pPub = reinterpret_cast<const uint8_t*>(&pub);
+    // The whole size first: growing byte by byte would leave copies of the key behind.
+    blob.reserve(sizeof(header) + sizeof(pub) + 2 * nFull + 5 * nHalf);
     blob.assign(pHeader, pHeader + sizeof(header));
     blob.insert(blob.end(), pPub, pPub + sizeof(pub));
     if (AppendLittleEndian(blob, m_modulus, nFull) && AppendLittleEndian(blob, m_prime1, nHalf) &&

@@ -184,6 +184,15 @@ void CDirectoryServer::Serve(uintptr_t nSocket)
             outer.Children(parts) != EPkcs7Error::Ok || parts.size() < 2)
             return;
         Bytes id = parts[0].Bytes();
+        if (m_bTrickle) {
+            // A megabyte announced, then one byte every 100 ms.
+            Bytes start = {0x30, 0x84, 0x00, 0x10, 0x00, 0x00};
+            if (!SendAll(s, start))
+                return;
+            while (!m_bStop && SendAll(s, Bytes(1, 0x04)))
+                Sleep(100);
+            return;
+        }
         switch (parts[1].Tag()) {
         case 0x60:  // bind
             if (!SendAll(s, Message(id, Result(0x61, 0))))

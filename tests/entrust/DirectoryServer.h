@@ -2,7 +2,8 @@
 // A small LDAPv3 directory for the tests: on 127.0.0.1 at a port the system
 // picks, in a thread of the test process. It answers anonymous binds and base
 // searches of the one entry it publishes (a revocation list), and counts the
-// connections it accepted.
+// connections it accepted. Asked to trickle, it answers the first request with
+// the start of a message it never finishes: a byte now and then until it stops.
 #include <windows.h>
 
 #include <cstdint>
@@ -21,6 +22,7 @@ public:
     // The entry whose attribute certificateRevocationList;binary holds the list.
     void Publish(const std::string& strBase, const std::vector<uint8_t>& crl);
     int Connections() const;
+    void SetTrickle(bool bTrickle) { InterlockedExchange(&m_bTrickle, bTrickle ? 1 : 0); }
     std::string LastBase() const;
 
 private:
@@ -35,6 +37,7 @@ private:
     int m_nPort;
     HANDLE m_hThread;
     volatile LONG m_bStop;
+    volatile LONG m_bTrickle = 0;
     mutable std::mutex m_mutex;
     std::string m_strBase;
     std::vector<uint8_t> m_crl;

@@ -32,6 +32,11 @@ int Count(const std::vector<CPkcs12Bag>& bags, CPkcs12Bag::EType eType)
         n += b.eType == eType;
     return n;
 }
+
+bool Holds(const std::vector<uint8_t>& data, const std::vector<uint8_t>& part)
+{
+    return std::search(data.begin(), data.end(), part.begin(), part.end()) != data.end();
+}
 }  // namespace
 
 // OpenSSL 3's default (PBES2, AES-256, SHA-256 MAC), its -legacy form (RC2-40 and
@@ -101,20 +106,60 @@ TEST(Pkcs12, WrongPasswordAndDamageAreRefused)
     EXPECT_EQ(e, EPkcs12Error::NotPkcs12);
 }
 
+// A file the password does not protect is refused: without an integrity MAC
+// whatever the password (any would open it), and with a key in the clear even
+// with the right one (a wrong one fails the MAC first).
+TEST(Pkcs12, UnprotectedFilesAreRefused)
+{
+    const struct {
+        const char* pszName;
+        const wchar_t* pszPassword;
+        EPkcs12Error e;
+    } aCases[] = {
+        {"nomac.epf", L"Prueba1234", EPkcs12Error::Unprotected},
+        {"nomac.epf", L"cualquiera", EPkcs12Error::Unprotected},
+        {"nomac.epf", L"", EPkcs12Error::Unprotected},
+        {"plainkey.epf", L"Prueba1234", EPkcs12Error::Unprotected},
+        {"plainkey.epf", L"cualquiera", EPkcs12Error::BadPassword},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(testing::Message() << c.pszName << " password length " << wcslen(c.pszPassword));
+        std::vector<BYTE> data = epftest::FixtureBytes(c.pszName);
+        ASSERT_FALSE(data.empty());
+        EPkcs12Error e;
+        EXPECT_TRUE(ReadBags(data, c.pszPassword, e).empty());
+        EXPECT_EQ(e, c.e);
+    }
+}
+
 // What our writer makes reads back the same with our reader, with an empty
-// password too, and the platform's import opens it with the password.
+// password too, and the platform's import opens it with the password. The
+// default form is the one every Windows imports: triple DES for keys and
+// certificates and a SHA-1 MAC, no AES nor SHA-256 anywhere; the AES form
+// keeps triple DES for passwords beyond ASCII.
 TEST(Pkcs12, WrittenFilesReadBackHereAndInThePlatform)
 {
     std::vector<CPkcs12Bag> bags;
     EPkcs12Error e;
     bags = ReadBags(epftest::FixtureBytes("single.epf"), L"Prueba1234", e);
     ASSERT_EQ(e, EPkcs12Error::Ok);
+    // Encoded object identifiers.
+    const std::vector<uint8_t> kPbeSha1Des3 = {0x06, 0x0A, 0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                               0x0D, 0x01, 0x0C, 0x01, 0x03};
+    const std::vector<uint8_t> kPbes2 = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x05, 0x0D};
+    const std::vector<uint8_t> kSha1 = {0x06, 0x05, 0x2B, 0x0E, 0x03, 0x02, 0x1A};
+    const std::vector<uint8_t> kSha256 = {0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
+    for (CPkcs12Writer::EFormat eFormat : {CPkcs12Writer::FORMAT_COMPATIBLE, CPkcs12Writer::FORMAT_AES})
     for (const wchar_t* pszPassword : {L"Otra clave 1", L"", L"contrase\u00f1a"}) {
-        SCOPED_TRACE(testing::Message() << "password length " << wcslen(pszPassword));
+        SCOPED_TRACE(testing::Message() << "format " << eFormat << ", password length "
+                                         << wcslen(pszPassword));
         CCryptoPrimitives crypto;
         CPkcs12Writer writer(crypto);
         std::vector<uint8_t> pfx;
-        ASSERT_EQ(writer.Write(bags, pszPassword, 2000, pfx), EPkcs12Error::Ok);
+        if (eFormat == CPkcs12Writer::FORMAT_COMPATIBLE)
+            ASSERT_EQ(writer.Write(bags, pszPassword, 2000, pfx), EPkcs12Error::Ok);
+        else
+            ASSERT_EQ(writer.Write(bags, pszPassword, 2000, pfx, eFormat), EPkcs12Error::Ok);
         std::vector<CPkcs12Bag> back = ReadBags(pfx, pszPassword, e);
         ASSERT_EQ(e, EPkcs12Error::Ok);
         ASSERT_EQ(back.size(), bags.size());
@@ -129,10 +174,11 @@ TEST(Pkcs12, WrittenFilesReadBackHereAndInThePlatform)
         bool bAscii = true;
         for (const wchar_t* p = pszPassword; *p != 0; ++p)
             bAscii = bAscii && *p < 0x80;
-        const uint8_t kPbeSha1Des3[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x0C, 0x01, 0x03};
-        bool bDes3 = std::search(pfx.begin(), pfx.end(), std::begin(kPbeSha1Des3), std::end(kPbeSha1Des3)) !=
-                     pfx.end();
-        EXPECT_EQ(bDes3, !bAscii);
+        bool bAes = eFormat == CPkcs12Writer::FORMAT_AES;
+        EXPECT_EQ(Holds(pfx, kPbeSha1Des3), !bAes || !bAscii);
+        EXPECT_EQ(Holds(pfx, kPbes2), bAes && bAscii);
+        EXPECT_EQ(Holds(pfx, kSha256), bAes);
+        EXPECT_EQ(Holds(pfx, kSha1), !bAes);
         if (*pszPassword == L'\0' || !bAscii)
             continue;  // the platform treats an empty password as none
         CRYPT_DATA_BLOB blob = {static_cast<DWORD>(pfx.size()), pfx.data()};

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 
 #include "cert/pkcs7/CPkcs7Reader.h"
@@ -117,6 +118,13 @@ TEST_F(ToolkitTest, BadProfilesGiveTheirCodesAndTouchNothing)
         {"huge", std::string(good.begin(), good.end()), kPassword, PREP_HUGE, ENT_ERR_PROFILE_FORMAT},
         {"expired", tvltest::ReadAll(epftest::Fixture("expired.epf")), kPassword, PREP_NONE,
          ENT_ERR_CERT_EXPIRED},
+        // The password does not protect these: refused even with the right one.
+        {"no-mac", tvltest::ReadAll(epftest::Fixture("nomac.epf")), kPassword, PREP_NONE,
+         ENT_ERR_PROFILE_FORMAT},
+        {"no-mac-other-password", tvltest::ReadAll(epftest::Fixture("nomac.epf")), "otra", PREP_NONE,
+         ENT_ERR_PROFILE_FORMAT},
+        {"plain-key", tvltest::ReadAll(epftest::Fixture("plainkey.epf")), kPassword, PREP_NONE,
+         ENT_ERR_PROFILE_FORMAT},
     };
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszName);
@@ -321,6 +329,41 @@ TEST_F(ToolkitTest, OnlineLoginsAskTheDirectoryAndOfflineOnesDoNot)
     pFile = Open(strUser, kPassword, 0, strClosed);
     EXPECT_EQ(pFile->GetConstructorError(), ENT_WARN_DIRECTORY_UNAVAILABLE);
     EXPECT_EQ(pFile->QueryConnectStatus(), 0);
+}
+
+// A directory that accepts and then answers a byte at a time without ever
+// finishing: the online check gives up at its deadline and the session is
+// offline, as when there is no server. The wait allowed here is many times the
+// deadline; without one the login would wait for as long as the server trickles.
+TEST_F(ToolkitTest, ADirectoryThatNeverFinishesAnsweringLeavesTheSessionOffline)
+{
+    std::string strUser = Profile("user");
+    std::unique_ptr<CDirectoryServer> pServer(new CDirectoryServer);
+    ASSERT_TRUE(pServer->IsRunning());
+    pServer->SetTrickle(true);
+    std::string strIni = epftest::WriteIni(m_strDir + "trickle.ini", pServer->Address());
+    std::unique_ptr<EntFile> pFile;
+    std::function<void()> login = [&] { pFile = Open(strUser, kPassword, 0, strIni); };
+    struct CThread {
+        static DWORD WINAPI Run(LPVOID p)
+        {
+            (*static_cast<std::function<void()>*>(p))();
+            return 0;
+        }
+    };
+    HANDLE hLogin = CreateThread(nullptr, 0, CThread::Run, &login, 0, nullptr);
+    ASSERT_NE(hLogin, nullptr);
+    bool bEnded = WaitForSingleObject(hLogin, 6 * EntDirectory::DEADLINE_MS) == WAIT_OBJECT_0;
+    EXPECT_TRUE(bEnded) << "the login was still waiting for the directory";
+    EXPECT_EQ(pServer->Connections(), 1);
+    pServer.reset();  // its end also ends a login still waiting
+    WaitForSingleObject(hLogin, INFINITE);
+    CloseHandle(hLogin);
+    ASSERT_TRUE(pFile);
+    if (bEnded) {
+        EXPECT_EQ(pFile->GetConstructorError(), ENT_WARN_DIRECTORY_UNAVAILABLE);
+        EXPECT_EQ(pFile->QueryConnectStatus(), 0);
+    }
 }
 
 // The policy certificate beside the profile: days left, or why it does not serve.

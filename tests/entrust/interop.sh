@@ -4,7 +4,9 @@
 #    made) verify with `openssl cms -verify` against the test authorities,
 #    content byte-identical;
 #  - PKCS#12 exports open with `openssl pkcs12` and the password the session
-#    returned, and hold exactly the selected certificates with their keys.
+#    returned, and hold exactly the selected certificates with their keys;
+#    they use only triple DES and a SHA-1 MAC (what every Windows imports), so
+#    OpenSSL 3 opens them without its legacy provider.
 set -euo pipefail
 cli=$1
 fixtures=$2
@@ -56,6 +58,10 @@ for sel in 1 2 3; do
     if ! openssl pkcs12 -in "$work/e.pfx" -passin "pass:$pw" -nodes -out "$work/e.pem" 2>"$work/e.err"; then
       bad "export $sel: openssl cannot open it: $(head -c 300 "$work/e.err")"; continue
     fi
+    info=$(openssl pkcs12 -in "$work/e.pfx" -passin "pass:$pw" -info -noout 2>&1 || true)
+    algs=$(grep -E '^(MAC|PKCS7 Encrypted data|Shrouded Keybag):' <<<"$info" | sort -u | tr '\n' ';')
+    want_algs="MAC: sha1, Iteration 2000;PKCS7 Encrypted data: pbeWithSHA1And3-KeyTripleDES-CBC, Iteration 2000;Shrouded Keybag: pbeWithSHA1And3-KeyTripleDES-CBC, Iteration 2000;"
+    [ "$algs" = "$want_algs" ] || bad "export $sel: algorithms '$algs', want '$want_algs'"
     if openssl pkcs12 -in "$work/e.pfx" -passin "pass:${pw}x" -nodes -out /dev/null 2>/dev/null; then
       bad "export $sel: opens with a wrong password"
     fi

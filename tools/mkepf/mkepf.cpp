@@ -115,8 +115,10 @@ int Make(int argc, char** argv)
     std::vector<CPkcs12Bag> bags;
     std::vector<uint8_t> pfx;
     CPkcs12Writer writer(crypto);
+    // Only the toolkit reads profiles: the AES form, as OpenSSL makes them today.
     if (!EntProfile::MakeBags(pointers, others, crypto, bags) ||
-        writer.Write(bags, Wide(pszPassword), nIterations, pfx) != EPkcs12Error::Ok) {
+        writer.Write(bags, Wide(pszPassword), nIterations, pfx, CPkcs12Writer::FORMAT_AES) !=
+            EPkcs12Error::Ok) {
         fprintf(stderr, "mkepf: cannot make the profile (error 0x%08lX)\n", crypto.GetError());
         return 1;
     }
