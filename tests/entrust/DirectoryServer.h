@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@ public:
     // The entry whose attribute certificateRevocationList;binary holds the list.
     void Publish(const std::string& strBase, const std::vector<uint8_t>& crl);
     int Connections() const;
+    // Runs on the server's thread for each connection before it is answered:
+    // the client waits for its bind meanwhile.
+    void OnConnection(std::function<void()> fn);
     std::string LastBase() const;
 
 private:
@@ -39,5 +43,6 @@ private:
     std::string m_strBase;
     std::vector<uint8_t> m_crl;
     int m_nConnections;
+    std::function<void()> m_fnOnConnection;
     std::string m_strLastBase;
 };
