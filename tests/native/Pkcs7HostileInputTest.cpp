@@ -77,9 +77,9 @@ struct CS_HOSTILE {
 std::vector<CS_HOSTILE> HostileCases()
 {
     Bytes signer = Tlv(0x31, FakeSignerInfo(1));
-    // Where the message may nest (the certificates), so that the nesting bound
-    // stops it, not the first element out of place.
-    Bytes deep = SignedDataMessage({1}, Cat({Tlv(0xA0, Repeat({0x30, 0x80}, 50000)), signer}));
+    // Where the message may nest and has room for it (the revocation lists), so
+    // that the nesting bound stops it, not the first element out of place.
+    Bytes deep = SignedDataMessage({1}, Cat({Tlv(0xA1, Repeat({0x30, 0x80}, 50000)), signer}));
     Bytes deepInside = SignedDataMessage({1}, Cat({Tlv(0xA1, Repeat({0x30, 0x80}, 100)), signer}));
     Bytes prefix = Cat({{0x30, 0x80},
                         Oid(OID_SIGNED_DATA),
@@ -117,7 +117,7 @@ std::vector<CS_HOSTILE> HostileCases()
               {0xA0, 0x84, 0xff, 0xff, 0xff, 0xff}}),
          EPkcs7Error::BadEncoding},
         {"5-byte length", {0x30, 0x85, 0x01, 0x00, 0x00, 0x00, 0x00}, EPkcs7Error::LimitExceeded},
-        {"50000 nested sequences", deep, EPkcs7Error::NotPkcs7},
+        {"50000 nested sequences", deep, EPkcs7Error::LimitExceeded},
         {"50000 nested content chunks", Cat({prefix0, Repeat({0x24, 0x80}, 50000)}),
          EPkcs7Error::LimitExceeded},
         {"deep nesting in crls", deepInside, EPkcs7Error::LimitExceeded},
