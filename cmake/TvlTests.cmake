@@ -4,6 +4,10 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
 
+# GoogleTest's banner when its filter selected nothing: a CTest entry that ran
+# no case fails instead of passing.
+set(TVL_NO_CASE_RAN "[[]==========] 0 tests from")
+
 # tvl_add_test(NAME SOURCES... [RESOURCES] [LABELS l...] [FIXTURES f...] [DIR subdir]
 #              [FILTER gtest-filter] [TRUST name])
 # One executable per area; each test case runs in its own Wine process.
@@ -42,14 +46,14 @@ function(tvl_add_test name)
   # Labels and fixtures are lists: through PROPERTIES each item would become an
   # argument of its own ("FIXTURES_REQUIRED pki epf RUN_SERIAL TRUE" sets
   # FIXTURES_REQUIRED to pki and a property named epf, and loses RUN_SERIAL).
-  # They are set on the discovered cases once CTest has read them.
-  if(T_LABELS OR T_FIXTURES)
-    set(listfile ${CMAKE_CURRENT_BINARY_DIR}/${name}_lists.cmake)
-    file(WRITE ${listfile}
-      "if(${name}_TESTS)\n"
-      "  set_tests_properties(\${${name}_TESTS} PROPERTIES\n"
-      "    LABELS \"${T_LABELS}\" FIXTURES_REQUIRED \"${T_FIXTURES}\")\n"
-      "endif()\n")
-    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${listfile})
-  endif()
+  # They are set on the discovered cases once CTest has read them, with the
+  # check that each ran a case.
+  set(listfile ${CMAKE_CURRENT_BINARY_DIR}/${name}_lists.cmake)
+  file(WRITE ${listfile}
+    "if(${name}_TESTS)\n"
+    "  set_tests_properties(\${${name}_TESTS} PROPERTIES\n"
+    "    LABELS \"${T_LABELS}\" FIXTURES_REQUIRED \"${T_FIXTURES}\"\n"
+    "    FAIL_REGULAR_EXPRESSION \"${TVL_NO_CASE_RAN}\")\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${listfile})
 endfunction()

@@ -3,7 +3,8 @@
 # it for a bounded time: scripts/fuzz.sh [seconds] (default 60).
 # Seeds: messages made with the openssl CLI plus tests/native/cases/*.ber;
 # the growing corpus stays in build-fuzz/corpus. Crashes land in
-# build-fuzz/artifacts/ and belong in tests/native/cases/ as regressions.
+# build-fuzz/artifacts/ and belong in tests/native/cases/ as regressions, copied
+# as they are under a name ending in .ber.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs="${1:-60}"
@@ -40,9 +41,10 @@ if [ -z "$(ls -A "$out/seeds")" ]; then
   sign -md md5 -stream "${s1[@]}" "${s2[@]}" -out "$tmp/two"
   { printf '\x01'; cat "$tmp/two"; } > "$out/seeds/openssl_two_signers"
 fi
+# The cases are inputs of this target as they are (block-size byte first).
 for f in tests/native/cases/*.ber; do
   [ -e "$f" ] || continue
-  { printf '\x00'; cat "$f"; } > "$out/seeds/case_$(basename "$f")"
+  cp "$f" "$out/seeds/case_$(basename "$f")"
 done
 
 echo "Fuzzing for ${secs}s"

@@ -12,6 +12,7 @@
 #include "tests/support/LoginDriver.h"
 #include "tests/support/ProcessCounts.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestWait.h"
 
 namespace {
 class ExportsTest : public ::testing::Test {
@@ -217,8 +218,13 @@ TEST(ExportsUnload, LibraryStaysWhileItsThreadRuns)
     pfnInit = reinterpret_cast<PFN_INIT>(reinterpret_cast<void*>(GetProcAddress(hDll, TVL_EXPORT_NAME(Inicializar, 4))));
     ASSERT_EQ(RESULT_OK, pfnInit(0));
     FreeLibrary(hDll);
-    EXPECT_NE(nullptr, GetModuleHandleA("tarvosel.dll"));
-    Sleep(200);  // the thread keeps running its loop in mapped code
+    hDll = GetModuleHandleA("tarvosel.dll");
+    ASSERT_NE(nullptr, hDll);
+    // The thread still answers from mapped code: Finalizar stops it, and its
+    // end lets the library go.
+    pfnFin = reinterpret_cast<PFN_FIN>(reinterpret_cast<void*>(GetProcAddress(hDll, TVL_EXPORT_NAME(Finalizar, 0))));
+    EXPECT_EQ(RESULT_OK, pfnFin());
+    EXPECT_TRUE(tvltest::WaitFor([] { return GetModuleHandleA("tarvosel.dll") == nullptr; }));
     DeleteFileA(strIni.c_str());
 }
 

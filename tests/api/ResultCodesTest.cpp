@@ -2,6 +2,7 @@
 
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
+#include "cert/pkcs7/Pkcs7Error.h"
 
 TEST(ResultCodeMessage, KnownAndUnknownCodes)
 {
@@ -152,6 +153,47 @@ TEST(CTarvoselException, WindowsCodesMapToResultCodes)
         CTarvoselException e(EXC_WINDOWS, static_cast<long>(c.dwCode), "CTest::Windows");
         EXPECT_EQ(c.nResult, e.GetResultCode()) << std::hex << c.dwCode;
         EXPECT_EQ(static_cast<long>(c.dwCode), e.GetSubCode());
+    }
+}
+
+// The codec's failures reach the host as the Windows error they stand for: a
+// message that is not signed as it must be reads as a bad signature, an
+// algorithm the codec lacks as a failed signing.
+TEST(CTarvoselException, CodecFailuresReachTheHostAsResultCodes)
+{
+    struct Case {
+        EPkcs7Error e;
+        int nResult;
+    } cases[] = {
+        {EPkcs7Error::Ok, RESULT_OK},
+        {EPkcs7Error::NotPkcs7, ERR_BAD_SIGNATURE},
+        {EPkcs7Error::NotSignedData, ERR_BAD_SIGNATURE},
+        {EPkcs7Error::Truncated, ERR_BAD_SIGNATURE},
+        {EPkcs7Error::BadEncoding, ERR_BAD_SIGNATURE},
+        {EPkcs7Error::LimitExceeded, ERR_BAD_SIGNATURE},
+        {EPkcs7Error::Unsupported, ERR_SIGN},
+        {EPkcs7Error::BadState, ERR_BAD_SIGNATURE},
+        {EPkcs7Error::Output, ERR_BAD_SIGNATURE},
+        {EPkcs7Error::Crypto, ERR_WINDOWS_UNKNOWN},
+        {EPkcs7Error::BadIndex, ERR_WINDOWS_UNKNOWN},
+        {EPkcs7Error::SignerMismatch, ERR_WINDOWS_UNKNOWN},
+        {EPkcs7Error::MissingDigest, ERR_WINDOWS_UNKNOWN},
+        {EPkcs7Error::HashMismatch, ERR_WINDOWS_UNKNOWN},
+        {EPkcs7Error::BadSignature, ERR_WINDOWS_UNKNOWN},
+        {EPkcs7Error::NotData, ERR_BAD_SIGNATURE},
+        {EPkcs7Error::Detached, ERR_BAD_SIGNATURE},
+        {EPkcs7Error::SignerNotFound, ERR_WINDOWS_UNKNOWN},
+        {EPkcs7Error::AmbiguousSigner, ERR_BAD_SIGNATURE},
+        {EPkcs7Error::AmbiguousDigest, ERR_BAD_SIGNATURE},
+        {EPkcs7Error::ContentTypeMismatch, ERR_BAD_SIGNATURE},
+        {EPkcs7Error::DigestNotAnnounced, ERR_BAD_SIGNATURE},
+        {EPkcs7Error::AlgorithmMismatch, ERR_BAD_SIGNATURE},
+        {EPkcs7Error::UnsupportedSignature, ERR_BAD_SIGNATURE},
+    };
+    for (const Case& c : cases) {
+        CTarvoselException e(EXC_WINDOWS, static_cast<long>(Pkcs7ErrorToWinError(c.e)),
+                             "CTest::Codec");
+        EXPECT_EQ(c.nResult, e.GetResultCode()) << Pkcs7ErrorText(c.e);
     }
 }
 

@@ -35,6 +35,7 @@ public:
     }
     void Reopen() override
     {
+        Hook(m_fnOnReopen);
         InterlockedIncrement(&m_nReopens);
         if (m_bFailReopen)
             throw new CTarvoselException(EXC_WINDOWS, static_cast<long>(0x80090016), "FakeSession::Reopen");
@@ -146,8 +147,9 @@ public:
         return m_fnSSLHandle ? m_fnSSLHandle() : 0;
     }
     std::function<int()> m_fnSSLHandle;
-    // Run inside those slots before their work: a test makes them block.
-    std::function<void()> m_fnOnData, m_fnOnInvalidate, m_fnOnExport, m_fnOnSSL;
+    // Run inside those slots before their work: a test makes them block, or
+    // counts calls on a session that may be gone by the time it looks.
+    std::function<void()> m_fnOnData, m_fnOnInvalidate, m_fnOnExport, m_fnOnSSL, m_fnOnReopen;
     void ChangePolicyCertificate(std::string) override {}
 
     int m_nType = 1;  // 0 Entrust (details: m_profile), 1 CryptoAPI (m_card)

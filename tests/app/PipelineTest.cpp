@@ -171,8 +171,19 @@ TEST_F(PipelineTest, TrustedIssuerButUnexpectedSubjectIsRefused)
     EXPECT_EQ("datos", tvltest::ReadAll(Path("back.txt")));
 }
 
+namespace {
+// Between the end of "expired" (2022) and the start of "notyet" (2040), whatever
+// the day the tests run.
+void WINAPI Clock2030(LPSYSTEMTIME pst)
+{
+    const SYSTEMTIME st = {2030, 6, 0, 15, 8, 30, 0, 0};
+    *pst = st;
+}
+}  // namespace
+
 TEST_F(PipelineTest, SigningTimeOutsideTheCertificateIsRefused)
 {
+    CWincryptSession::SetSigningClock(Clock2030);
     struct Case {
         const char* pszSigner;
         bool bWarning;  // the certificate has expired
@@ -195,6 +206,7 @@ TEST_F(PipelineTest, SigningTimeOutsideTheCertificateIsRefused)
                                      "validez\r\n") != std::string::npos);
         GetTarvoselApp().CloseSession();
     }
+    CWincryptSession::SetSigningClock(nullptr);
 }
 
 // A certificate that has expired since, used inside its validity: accepted with

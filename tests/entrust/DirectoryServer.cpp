@@ -121,6 +121,12 @@ int CDirectoryServer::Connections() const
     return m_nConnections;
 }
 
+void CDirectoryServer::OnConnection(std::function<void()> fn)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_fnOnConnection = std::move(fn);
+}
+
 std::string CDirectoryServer::LastBase() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -145,10 +151,14 @@ void CDirectoryServer::Run()
         SOCKET s = accept(static_cast<SOCKET>(m_listen), nullptr, nullptr);
         if (s == INVALID_SOCKET)
             continue;
+        std::function<void()> fnOnConnection;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             ++m_nConnections;
+            fnOnConnection = m_fnOnConnection;
         }
+        if (fnOnConnection)
+            fnOnConnection();
         DWORD dwTimeout = 5000;
         setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&dwTimeout),
                    sizeof(dwTimeout));

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ public:
     void Publish(const std::string& strBase, const std::vector<uint8_t>& crl);
     int Connections() const;
     void SetTrickle(bool bTrickle) { InterlockedExchange(&m_bTrickle, bTrickle ? 1 : 0); }
+    // Runs on the server's thread for each connection before it is answered:
+    // the client waits for its bind meanwhile.
+    void OnConnection(std::function<void()> fn);
     std::string LastBase() const;
 
 private:
@@ -42,5 +46,6 @@ private:
     std::string m_strBase;
     std::vector<uint8_t> m_crl;
     int m_nConnections;
+    std::function<void()> m_fnOnConnection;
     std::string m_strLastBase;
 };

@@ -175,26 +175,16 @@ TEST(EntrustCertificate, ExportWritesTheEncodedCertificate)
     tvltest::RemoveFolder(strDir);
 }
 
-// Dates in the log are local wall-clock times of the zone the process runs in.
+// Dates in the log are local wall-clock times of the zone the process runs in
+// (Madrid: the certificate's midnights in UTC are one o'clock there).
 TEST(EntrustCertificate, LogDetailsWritesFourLines)
 {
-    auto local = [](int nYear, int nMonth, int nDay) {
-        SYSTEMTIME utc = {}, st = {};
-        utc.wYear = static_cast<WORD>(nYear);
-        utc.wMonth = static_cast<WORD>(nMonth);
-        utc.wDay = static_cast<WORD>(nDay);
-        SystemTimeToTzSpecificLocalTime(nullptr, &utc, &st);
-        char sz[40];
-        snprintf(sz, sizeof(sz), "%02u/%02u/%04u, a las %02u:%02u", st.wDay, st.wMonth, st.wYear,
-                 st.wHour, st.wMinute);
-        return std::string(sz);
-    };
     tvltest::LogCapture log("entrust-cert-log");
     Load("ren-sign-keymid.der")->LogDetails();
     std::vector<std::string> lines = log.Lines();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0].rfind("N. serie: 455046", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[1], "V\xE1lido desde " + local(2031, 1, 1) + ", hasta " + local(2032, 12, 21));
-    EXPECT_EQ(lines[2], "Expiraci\xF3n clave: " + local(2031, 2, 20));
-    EXPECT_EQ(lines[3], "Entrada en periodo de renovaci\xF3n: " + local(2031, 1, 1));
+    EXPECT_EQ(lines[1], "V\xE1lido desde 01/01/2031, a las 01:00, hasta 21/12/2032, a las 01:00");
+    EXPECT_EQ(lines[2], "Expiraci\xF3n clave: 20/02/2031, a las 01:00");
+    EXPECT_EQ(lines[3], "Entrada en periodo de renovaci\xF3n: 01/01/2031, a las 01:00");
 }

@@ -246,10 +246,16 @@ TEST_F(EntrustSessionTest, IconBoxIconWidthAndTooltip)
         SetCursorPos(0, 0);
         EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(hTip); }));
 
+        // A short path: no tip. The pointer stays over the box, so that the
+        // timer would leave a wrong tip in place.
         SendMessageA(hBox, CB_SETCURSEL, 1, 0);
+        POINT pt = {6, 6};
+        ClientToScreen(hBox, &pt);
+        SetCursorPos(pt.x, pt.y);
         PostMessageA(hBox, WM_MOUSEMOVE, 0, MAKELPARAM(6, 6));
         Sleep(300);
         EXPECT_FALSE(IsWindowVisible(hTip));
+        SetCursorPos(0, 0);
         Click(GetDlgItem(hDlg, IDCANCEL));
     });
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);

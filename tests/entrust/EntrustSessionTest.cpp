@@ -54,6 +54,27 @@ TEST_F(EntrustSessionTest, TemporaryInitialisationFileHoldsTheTwoKeysAndGoes)
         EXPECT_EQ(pFile->GetDirectoryServer(), c.pszExpectedServer);
         EXPECT_EQ(pFile->GetDirectoryProtocol(), c.pszExpectedProtocol);
     }
+    // The protocol the file names, read while the login waits for the
+    // directory (the toolkit's own default is "LDAPv3" too).
+    {
+        CDirectoryServer server;
+        ASSERT_TRUE(server.IsRunning());
+        std::vector<std::string> files;
+        std::string strText;
+        server.OnConnection([&] {
+            files = epftest::FilesIn(m_strTemp);
+            if (files.size() == 1)
+                strText = tvltest::ReadAll(m_strTemp + files[0]);
+        });
+        CS_EPFLOGIN login = Login(strProfile, 1);
+        login.strServer = server.Address();
+        int nResult = -1;
+        Open(login, nResult);
+        server.OnConnection(nullptr);
+        EXPECT_EQ(files.size(), 1u);
+        EXPECT_NE(strText.find("DirectoryProtocol=LDAPv3"), std::string::npos) << strText;
+        EXPECT_TRUE(epftest::FilesIn(m_strTemp).empty());
+    }
     // A file of the caller's is used as it is and left in place.
     std::string strIni = epftest::WriteIni(m_strDir + "mine.ini", "<none>", "LDAP");
     CS_EPFLOGIN login = Login(strProfile);

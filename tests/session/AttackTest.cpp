@@ -97,6 +97,7 @@ struct CS_ATTACK {
     bool bImpostorSigns;   // signed with the impostor's key instead of the signer's
     int nResult;
     const char* pszCause;  // the log line that names it; null: none expected
+    int bTrusted = 1;      // the verdict on the signer of a message read whole
 };
 
 }  // namespace
@@ -194,6 +195,11 @@ TEST_F(AttackTest, EachFaultIsRefusedForItsOwnReason)
         {"carried certificate the platform cannot read",
          [&unreadable](CS_FORGE& f, const Bytes&) { f.certs = {unreadable}; }, false,
          ERR_BAD_SIGNATURE, "Certificado del firmante no v\xE1lido:"},
+        {"the signer's name and serial with another key, alone, that key",
+         [](CS_FORGE& f, const Bytes& imp) { f.certs = {imp}; }, true, 0,
+         "...error en la verificaci\xF3n. No se conf\xED"
+         "a en el certificado",
+         0},
     };
     const std::string strContent(6000, 'c');
     for (const CS_ATTACK& a : attacks) {
@@ -211,6 +217,7 @@ TEST_F(AttackTest, EachFaultIsRefusedForItsOwnReason)
         int nResult = ResultOf(
             [&] { GetTarvoselApp().CheckSignedFile_(Path("attack.p7"), Path("content"), signers); });
         size_t nSigners = signers.size();
+        int bTrusted = nSigners == 1 ? signers[0]->bTrusted : -1;
         DeleteSignInfoList(signers);
         EXPECT_EQ(nResult, a.nResult);
         std::string s = log.Text();
@@ -220,9 +227,12 @@ TEST_F(AttackTest, EachFaultIsRefusedForItsOwnReason)
             EXPECT_NE(s.find(strCause.back() == ':' ? strCause + " " : strCause + "\r\n"),
                       std::string::npos)
                 << s;
+        }
+        if (a.nResult != 0) {
             EXPECT_EQ(nSigners, 0u);
         } else {
             EXPECT_EQ(nSigners, 1u);
+            EXPECT_EQ(bTrusted, a.bTrusted);
             EXPECT_EQ(tvltest::ReadAll(Path("content")), strContent);
         }
         // None of these is a bad signature or a changed content: neither may be logged.

@@ -36,13 +36,18 @@ protected:
     std::string m_strDir;
 };
 
+// Now on the Madrid wall clock as the system tells it, in seconds since 1970
+// (apart from the library's own conversion, which is what is checked).
 TIME64 NowLocal()
 {
     SYSTEMTIME st;
-    GetSystemTime(&st);
+    GetLocalTime(&st);
     FILETIME ft;
     SystemTimeToFileTime(&st, &ft);
-    return FileTimeToLocalTime64(ft);
+    ULARGE_INTEGER u;
+    u.LowPart = ft.dwLowDateTime;
+    u.HighPart = ft.dwHighDateTime;
+    return static_cast<TIME64>(u.QuadPart / 10000000ull) - 11644473600ll;
 }
 }  // namespace
 

@@ -233,10 +233,13 @@ TEST_F(CardLoginTest, RightPinOpensTheSessionThatSignsOnTheCard)
         const char* pszCard;
         const char* pszSigner;  // the certificate the file is signed with
         bool bTrusted;
+        const char* pszAuth;    // the session's authentication certificate
     } cases[] = {
-        {kTemdRow, 0, ATR_TEMD_CARD, APP_TEMD, PIN_TEMD, CARD_NAME_TEMD, "card-temd", true},
-        // two certificates: the non-repudiation one signs
-        {kDnieRow, 1, ATR_DNIE_CARD, APP_DNIE, PIN_DNIE, CARD_NAME_DNIE, "card-dni-sign", false},
+        {kTemdRow, 0, ATR_TEMD_CARD, APP_TEMD, PIN_TEMD, CARD_NAME_TEMD, "card-temd", true,
+         "card-temd"},
+        // two certificates: the non-repudiation one signs, the other authenticates
+        {kDnieRow, 1, ATR_DNIE_CARD, APP_DNIE, PIN_DNIE, CARD_NAME_DNIE, "card-dni-sign", false,
+         "card-dni-auth"},
     };
     ASSERT_NO_FATAL_FAILURE(StartApp());
     std::string strData = "firmado tras entrar con la tarjeta";
@@ -260,6 +263,7 @@ TEST_F(CardLoginTest, RightPinOpensTheSessionThatSignsOnTheCard)
         ASSERT_NE(nullptr, pCard);
         EXPECT_EQ(c.nReader, pCard->nReader);
         EXPECT_EQ(c.pszCard, pCard->strCardName);
+        EXPECT_EQ(FindTestPkiCert(c.pszAuth)->pszSubject, pCard->strAuthSubject);
         std::vector<std::string> journal = Journal(c.pszApp);
         EXPECT_TRUE(Has(journal, "VERIFY:9000")) << Joined(journal);
 

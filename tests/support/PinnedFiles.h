@@ -1,9 +1,10 @@
 #pragma once
 // Outputs of the signing and checking pipelines kept in tests/fixtures/pinned:
 // a change that alters one byte of a signed, compressed or Base64 file, or a
-// line of the log, fails the comparison. With TVL_PIN_REGENERATE=1 in the
-// environment the tests write the files instead (only on purpose: the point is
-// that they do not change).
+// line of the log, fails the comparison. A test run never writes them: an
+// output that differs is kept in pinned-actual beside the test executable, and
+// tests/fixtures/pinned/regenerate.sh copies those over the pinned ones (only
+// on purpose: the point is that they do not change).
 #include <windows.h>
 
 #include <stdint.h>
@@ -25,18 +26,18 @@ inline std::string PinnedPath(const std::string& strName)
     return std::string(TVL_PINNED_DIR) + "\\" + strName;
 }
 
-inline bool RegeneratingPinned()
-{
-    char sz[8] = {0};
-    return GetEnvironmentVariableA("TVL_PIN_REGENERATE", sz, sizeof(sz)) > 0 && sz[0] == '1';
-}
-
-// The pinned file's bytes; when regenerating, strActual becomes them.
+// The pinned file's bytes. When strActual differs from them it is kept as
+// pinned-actual\strName beside the executable, for the regenerating script.
 inline std::string Pinned(const std::string& strName, const std::string& strActual)
 {
-    if (RegeneratingPinned())
-        WriteAll(PinnedPath(strName), strActual);
-    return ReadAll(PinnedPath(strName));
+    bool bOpened = false;
+    std::string strPinned = ReadAll(PinnedPath(strName), &bOpened);
+    if (!bOpened || strPinned != strActual) {
+        const std::string strFolder = ExeFolder() + "pinned-actual";
+        CreateDirectoryA(strFolder.c_str(), nullptr);
+        WriteAll(strFolder + "\\" + strName, strActual);
+    }
+    return strPinned;
 }
 
 // A document of nSize bytes that is the same on every run: text lines, some of

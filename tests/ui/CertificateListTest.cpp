@@ -73,7 +73,9 @@ protected:
 
 TEST_F(CertificateListTest, ColumnsAndImages)
 {
+    Add("SIN SELECCIONAR", kOrmavia, 0x02);  // a row, so that "none selected" means something
     m_List.InitColumns();
+    ASSERT_EQ(1, m_List.GetItemCount());
     const char* apszHeadings[] = {"Certificado", "Emisor", "Uso de clave", "V\xE1lido hasta"};
     RECT rc;
     GetClientRect(m_List.m_hWnd, &rc);

@@ -26,16 +26,20 @@ namespace {
 const char kSoftware[] = "DIAZ MORA CARLOS";        // soft-ds: digital signature only
 const char kBothUsages[] = "FERNANDEZ RUIZ MARIA";  // fam2: digital signature and non-repudiation
 
-// The expiry column's text: the certificate's UTC end in the local time zone.
-std::string LocalDate(const char* pszUtc)
+// The expiry column's text: the certificate's UTC end as a date in Madrid (the
+// last second of a year in UTC is already the next year there).
+std::string MadridDate(const std::string& strNotAfter)
 {
-    SYSTEMTIME utc = {}, local = {};
-    sscanf(pszUtc, "%4hu%2hu%2hu%2hu%2hu%2hu", &utc.wYear, &utc.wMonth, &utc.wDay, &utc.wHour,
-           &utc.wMinute, &utc.wSecond);
-    SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
-    char sz[16];
-    snprintf(sz, sizeof(sz), "%02u/%02u/%04u", local.wDay, local.wMonth, local.wYear);
-    return sz;
+    static const char* const kDates[][2] = {
+        {"20461231235959Z", "01/01/2047"},
+        {"20451231235959Z", "01/01/2046"},
+        {"20221231235959Z", "01/01/2023"},
+    };
+    for (const auto& d : kDates) {
+        if (strNotAfter == d[0])
+            return d[1];
+    }
+    return "<no Madrid date written down for " + strNotAfter + ">";
 }
 
 std::string IniValue(const char* pszKey)
@@ -174,7 +178,7 @@ TEST_F(LoginSheetTest, ListsTheUsersSignatureCertificatesAndCancelLeavesNothing)
         if (nRow < 0)
             continue;
         EXPECT_EQ(c.pszKeyUsageText, seen.columns[nRow][1]) << c.pszName;
-        EXPECT_EQ(LocalDate(c.pszNotAfter), seen.columns[nRow][2]) << c.pszName;
+        EXPECT_EQ(MadridDate(c.pszNotAfter), seen.columns[nRow][2]) << c.pszName;
         EXPECT_EQ(0, seen.images[nRow]) << c.pszName;
     }
     auto issuerOf = [&](const char* pszLabel) {
@@ -292,7 +296,8 @@ TEST_F(LoginSheetTest, WrongPinShowsTheMessageCancelledPinIsLoggedBothKeepTheShe
         EXPECT_EQ(2, m_script.nCreated);
         EXPECT_EQ(1, m_script.nDeleted) << "the failed attempt's session is gone";
         EXPECT_TRUE(m_log.Contains("CScriptedSession::Open")) << "the failure is logged";
-        // Both usages on a software certificate: the reader is looked up (none here).
+        // No card in any reader: no reader, looked up or not (AppCardLoginTest
+        // sees the lookup find the reader that holds one).
         EXPECT_EQ(-1, m_script.nReader);
         EXPECT_EQ("CN=FERNANDEZ RUIZ MARIA; OU=Empleados; O=Ormavia; C=ES",
                   m_script.strSignSubject);

@@ -17,7 +17,6 @@
 #include "app/CTarvoselWnd.h"
 #include "app/Messages.h"
 #include "cert/entrust/CEntrustSession.h"
-#include "cert/wincrypt/CertificateText.h"
 #include "cert/wincrypt/CWincryptSession.h"
 #include "platform/entrust/EntCertificate.h"
 #include "platform/entrust/EntDirectory.h"
@@ -297,10 +296,8 @@ TEST_F(SessionInfoDlgTest, ProfileSessionWithoutPrivateExport)
     HWND hUser = Item(IDC_INFO_USER_LIST);
     ASSERT_EQ(2, tvltest::ListCount(hUser));
     EXPECT_EQ("NOMBRE GARCIA LOPEZ JUAN - NIF 12345678Z", tvltest::ListText(hUser, 0, 0));
-    EXPECT_EQ(KeyUsageText(KU_KEY_ENCIPHERMENT | KU_DATA_ENCIPHERMENT),
-              tvltest::ListText(hUser, 0, 2));
-    EXPECT_EQ(KeyUsageText(KU_DIGITAL_SIGNATURE | KU_NON_REPUDIATION),
-              tvltest::ListText(hUser, 1, 2));
+    EXPECT_EQ("Cifrado de datos; Cifrado de clave", tvltest::ListText(hUser, 0, 2));
+    EXPECT_EQ("Firma digital; No repudio", tvltest::ListText(hUser, 1, 2));
     EXPECT_EQ(0, tvltest::ListCount(Item(IDC_INFO_BOOK_LIST)));
 
     // The user's certificate goes beside the profile; it imports into an
