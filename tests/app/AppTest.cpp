@@ -74,7 +74,7 @@ TEST_F(AppTest, TestTrustIsAnnouncedAtInitialiseAndInTheVersionResource)
     ASSERT_EQ(0, ResultOf([&] { App().Initialize(0); }));
     EXPECT_NE(std::string::npos,
               log.Text().find(" - AVISO: Tarvosel compilado con las autoridades de PRUEBA, cuyas "
-                              "claves privadas son p\xFAblicas: acepta firmas que cualquiera "
+                              "claves privadas son p\xFA" "blicas: acepta firmas que cualquiera "
                               "puede hacer. No debe usarse en producci\xF3n\r\n"))
         << log.Text();
     App().Finalize();
