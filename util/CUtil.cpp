@@ -50,11 +50,13 @@ Win32Handle OpenForIdentity(const char* pszPath)
 
 bool CUtil::IsSameFile(const char* pszPath1, const char* pszPath2)
 {
-    Win32Handle h1 = OpenForIdentity(pszPath1);
-    if (!h1)
-        return false;
+    // The second (a destination) first: when it does not exist the first (a
+    // source, perhaps a pipe that one open would use up) is never touched.
     Win32Handle h2 = OpenForIdentity(pszPath2);
     if (!h2)
+        return false;
+    Win32Handle h1 = OpenForIdentity(pszPath1);
+    if (!h1)
         return false;
     BY_HANDLE_FILE_INFORMATION info1, info2;
     if (GetFileInformationByHandle(h1.get(), &info1) &&

@@ -44,7 +44,8 @@ public:
     // *pdwTimeout is the time-out in and the time left out.
     static DWORD WaitWithMessages(DWORD nCount, const HANDLE* pHandles, DWORD* pdwTimeout);
 
-    // True when both paths name one existing file (links and spellings included).
+    // True when both paths name one existing file (links and spellings included);
+    // the first is opened only when the second exists.
     static bool IsSameFile(const char* pszPath1, const char* pszPath2);
     // Logs and throws nCode for a destination that is the source itself: creating
     // it would empty the source before it is read.
