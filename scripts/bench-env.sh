@@ -392,6 +392,8 @@ tvl_wine_start() {
   # Wine keeps its server's socket in a folder under TMPDIR and names that
   # folder in the prefix: every process of the run must see the same TMPDIR.
   export TVL_WINE_TMPDIR TMPDIR
+  # kept, so that tvl_wine_stop gives the caller's back (the folder goes then)
+  TVL_TMPDIR_BEFORE=${TVL_TMPDIR_BEFORE-${TMPDIR-}}
   TVL_WINE_TMPDIR=$(tvl_wine_tmpdir)
   TMPDIR=$TVL_WINE_TMPDIR
   mkdir -p "$TMPDIR" || return 1
@@ -434,6 +436,10 @@ tvl_wine_stop() {
   fi
   if [ -n "${TVL_WINEPREFIX:-}" ]; then
     tvl_wine_kill
+  fi
+  if [ -n "${TVL_TMPDIR_BEFORE+set}" ]; then
+    if [ -n "$TVL_TMPDIR_BEFORE" ]; then export TMPDIR=$TVL_TMPDIR_BEFORE; else unset TMPDIR; fi
+    unset TVL_TMPDIR_BEFORE
   fi
   tvl_template_check || rc=1
   return $rc
