@@ -146,19 +146,13 @@ long CComponentDispatch::GetLong(DISPID dispid)
 
 INT_PTR CComponentDispatch::GetHandle(DISPID dispid)
 {
+    const VARTYPE vt = sizeof(INT_PTR) == 8 ? VT_I8 : VT_I4;
     CVariant result;
     Invoke(dispid, DISPATCH_PROPERTYGET, NULL, &result);
-#ifdef _WIN64
-    HRESULT hr = VariantChangeType(&result, &result, 0, VT_I8);
+    HRESULT hr = VariantChangeType(&result, &result, 0, vt);
     if (FAILED(hr))
         throw new CComponentException(HresultText(hr).c_str(), hr);
-    return static_cast<INT_PTR>(result.llVal);
-#else
-    HRESULT hr = VariantChangeType(&result, &result, 0, VT_I4);
-    if (FAILED(hr))
-        throw new CComponentException(HresultText(hr).c_str(), hr);
-    return result.lVal;
-#endif
+    return vt == VT_I8 ? static_cast<INT_PTR>(result.llVal) : static_cast<INT_PTR>(result.lVal);
 }
 
 void CComponentDispatch::CallMethod(DISPID dispid)

@@ -5,6 +5,7 @@
 
 #include "cert/wincrypt/CWincryptSession.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/app/RealSession.h"
 #include "tests/session/SessionTestSupport.h"
 #include "tests/support/PinnedFiles.h"
 #include "tests/support/TestCapture.h"
@@ -28,12 +29,7 @@ protected:
         m_strTemp = tvltest::MakeScratchFolder("pinned-temp");
         GetTarvoselApp().SetTempDir(m_strTemp);
         CWincryptSession::SetSigningClock(PinnedClock);
-        sessiontest::Choice c("dni-sign", "dni-auth");
-        ASSERT_TRUE(c.IsComplete());
-        CWincryptSession* pSession = new CWincryptSession;
-        ASSERT_EQ(0, ResultOf([&] { pSession->Open(&c.login); }));
-        c.choice.lstCertificates.clear();
-        GetTarvoselApp().AdoptSession(pSession);
+        ASSERT_NO_FATAL_FAILURE(apptest::AdoptRealSession("dni-sign", "dni-auth"));
     }
     void TearDown() override
     {

@@ -11,6 +11,7 @@
 #include "cert/wincrypt/CWincryptPkcs7Crypto.h"
 #include "cert/wincrypt/CWincryptSession.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/app/RealSession.h"
 #include "tests/app/FakeSession.h"
 #include "tests/session/SessionTestSupport.h"
 #include "tests/support/PinnedFiles.h"
@@ -56,16 +57,6 @@ protected:
         }
         return names;
     }
-    // Opens a real session on two certificates of the test PKI and hands it over.
-    void AdoptRealSession(const char* pszSign, const char* pszAuth)
-    {
-        sessiontest::Choice c(pszSign, pszAuth);
-        ASSERT_TRUE(c.IsComplete());
-        CWincryptSession* pSession = new CWincryptSession;
-        ASSERT_EQ(0, ResultOf([&] { pSession->Open(&c.login); }));
-        c.choice.lstCertificates.clear();
-        GetTarvoselApp().AdoptSession(pSession);
-    }
     FakeSession* AdoptFake(int nType = 1)
     {
         FakeSession* p = new FakeSession(-1);
@@ -87,7 +78,7 @@ protected:
 
 TEST_F(PipelineTest, SignedFilesComeBackIdenticalWithEveryLayerCombination)
 {
-    AdoptRealSession("dni-sign", "dni-auth");
+    apptest::AdoptRealSession("dni-sign", "dni-auth");
     std::string strData;
     for (int i = 0; i < 3000; ++i)
         strData += "l\xEDnea " + std::to_string(i) + "\r\n";
@@ -124,7 +115,7 @@ TEST_F(PipelineTest, SignedFilesComeBackIdenticalWithEveryLayerCombination)
 
 TEST_F(PipelineTest, CheckingWithOtherLayersFailsAndLeavesNoTemporaryFile)
 {
-    AdoptRealSession("dni-sign", "dni-auth");
+    apptest::AdoptRealSession("dni-sign", "dni-auth");
     tvltest::WriteAll(Path("doc.txt"), std::string(5000, 'x'));
     ASSERT_EQ(0, ResultOf([&] {
                   GetTarvoselApp().SignFile(Path("doc.txt"), Path("doc.p7"), "MD5WITHRSA", 1, 1);
@@ -156,7 +147,7 @@ TEST_F(PipelineTest, CheckingWithOtherLayersFailsAndLeavesNoTemporaryFile)
 
 TEST_F(PipelineTest, TrustedIssuerButUnexpectedSubjectIsRefused)
 {
-    AdoptRealSession("fam3", "fam3");
+    apptest::AdoptRealSession("fam3", "fam3");
     tvltest::WriteAll(Path("doc.txt"), "datos");
     ASSERT_EQ(0, ResultOf([&] {
                   GetTarvoselApp().SignFile(Path("doc.txt"), Path("doc.p7"), "MD5WITHRSA", 0, 0);
@@ -190,7 +181,7 @@ TEST_F(PipelineTest, SigningTimeOutsideTheCertificateIsRefused)
     } cases[] = {{"expired", true}, {"notyet", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszSigner);
-        AdoptRealSession(c.pszSigner, c.pszSigner);
+        apptest::AdoptRealSession(c.pszSigner, c.pszSigner);
         tvltest::WriteAll(Path("doc.txt"), "datos");
         ASSERT_EQ(0, ResultOf([&] {
                       GetTarvoselApp().SignFile(Path("doc.txt"), Path("doc.p7"), "MD5WITHRSA", 0, 0);
@@ -213,7 +204,7 @@ TEST_F(PipelineTest, SigningTimeOutsideTheCertificateIsRefused)
 // the warning. The message is written here with a signing time of 2021.
 TEST_F(PipelineTest, ExpiredCertificateThatSignedInTimeIsAccepted)
 {
-    AdoptRealSession("dni-sign", "dni-auth");  // checking needs an open session
+    apptest::AdoptRealSession("dni-sign", "dni-auth");  // checking needs an open session
     CWincryptCertificate* pCert = sessiontest::LoadFromMy("expired");
     ASSERT_NE(nullptr, pCert);
     std::unique_ptr<CWincryptCertificate> cert(pCert);
@@ -263,7 +254,7 @@ TEST_F(PipelineTest, ExpiredCertificateThatSignedInTimeIsAccepted)
 
 TEST_F(PipelineTest, SigningOntoTheSourceAndExportIntoAMissingFolderFail)
 {
-    AdoptRealSession("dni-sign", "dni-auth");
+    apptest::AdoptRealSession("dni-sign", "dni-auth");
     tvltest::WriteAll(Path("doc.txt"), "documento del usuario");
     EXPECT_EQ(ERR_FILE_WRITE, ResultOf([&] {
                   GetTarvoselApp().SignFile(Path("doc.txt"), Path("doc.txt"), "MD5WITHRSA", 0, 0);
@@ -279,7 +270,7 @@ TEST_F(PipelineTest, SigningOntoTheSourceAndExportIntoAMissingFolderFail)
 // combination: refused before anything is written, the signed file intact.
 TEST_F(PipelineTest, CheckingOntoTheSourceIsRefusedWhateverTheSpelling)
 {
-    AdoptRealSession("dni-sign", "dni-auth");
+    apptest::AdoptRealSession("dni-sign", "dni-auth");
     tvltest::WriteAll(Path("doc.txt"), std::string(20000, 'z') + "fin");
     const char* const kName = "documento firmado.p7";
     std::string strUpper = Path(kName);
@@ -320,7 +311,7 @@ TEST_F(PipelineTest, CheckingOntoTheSourceIsRefusedWhateverTheSpelling)
 TEST_F(PipelineTest, ExportAndSslHandle)
 {
     EXPECT_EQ(ERR_NO_SESSION, ResultOf([] { GetTarvoselApp().GetSSLHandle(""); }));
-    AdoptRealSession("dni-sign", "dni-auth");
+    apptest::AdoptRealSession("dni-sign", "dni-auth");
     std::string strPath1, strPath2, strPassword = "x";
     ASSERT_EQ(0, ResultOf([&] { GetTarvoselApp().ExportCertificate("", strPath1, strPassword); }));
     ASSERT_EQ(0, ResultOf([&] { GetTarvoselApp().ExportCertificate("", strPath2, strPassword); }));
@@ -550,7 +541,7 @@ TEST_F(PipelineTest, ABase64LayerThatCannotWriteEndsTheSigningCleanly)
 // check is held inside its reading until the test writes it.
 TEST_F(PipelineTest, FinalizeWaitsForACheckOnAnotherThread)
 {
-    AdoptRealSession("dni-sign", "dni-auth");
+    apptest::AdoptRealSession("dni-sign", "dni-auth");
     tvltest::WriteAll(Path("doc.txt"), "contenido\r\n");
     ASSERT_EQ(0, ResultOf([&] {
                   GetTarvoselApp().SignFile(Path("doc.txt"), Path("doc.p7"), "MD5WITHRSA", 0, 0);

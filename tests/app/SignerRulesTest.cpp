@@ -11,6 +11,7 @@
 #include "cert/wincrypt/CWincryptPkcs7Crypto.h"
 #include "cert/wincrypt/CWincryptSession.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/app/RealSession.h"
 #include "tests/session/SessionTestSupport.h"
 #include "tests/support/TestCapture.h"
 
@@ -30,12 +31,7 @@ protected:
         ASSERT_EQ(0, ResultOf([] { GetTarvoselApp().Initialize(0); }));
         m_strDir = tvltest::MakeScratchFolder("signer-rules");
         // Checking needs an open session of any kind.
-        sessiontest::Choice c("dni-sign", "dni-auth");
-        ASSERT_TRUE(c.IsComplete());
-        CWincryptSession* pSession = new CWincryptSession;
-        ASSERT_EQ(0, ResultOf([&] { pSession->Open(&c.login); }));
-        c.choice.lstCertificates.clear();
-        GetTarvoselApp().AdoptSession(pSession);
+        ASSERT_NO_FATAL_FAILURE(apptest::AdoptRealSession("dni-sign", "dni-auth"));
     }
     void TearDown() override
     {
