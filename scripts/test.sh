@@ -50,6 +50,10 @@ for case in ET.fromstring(raw).iter("testcase"):
           and re.search(r"^\[  PASSED  \] [1-9]\d* tests?\.", out, re.M)
           and "[  FAILED  ]" not in out):
         print("exitdied", name)
+    elif (why.get(name) in ("Failed", "Exception") and failure is not None
+          and not failure.get("message") and not out.strip()):
+        # not a word from the program: Wine did not start it
+        print("exitdied", name)
     else:
         print("failed", name)
 PY
@@ -87,9 +91,9 @@ ctest_phase() {  # text wine|native ctest-args...
     done < <(ctest_results "$junit" "$part")
   fi
   if [ ${#died[@]} -gt 0 ]; then
-    # Wine now and then dies at process exit after a passing test: one rerun
-    # of those tests alone, each named in the result.
-    printf '\n==== once more, the tests that passed and then died at exit: %s\n' "${died[*]}" >>"$TVL_LOG"
+    # Wine now and then dies at process exit after a passing test, or starts
+    # nothing at all: one rerun of those tests alone, each named in the result.
+    printf '\n==== once more, the tests that passed and then died at exit or that Wine did not start: %s\n' "${died[*]}" >>"$TVL_LOG"
     rm -f "$junit.again"
     tvl_run ctest --output-junit "$junit.again" "$@" \
       -R "^($(printf '%s\n' "${died[@]}" | sed 's/[^A-Za-z0-9_/-]/\\&/g' | paste -sd'|'))\$" \
