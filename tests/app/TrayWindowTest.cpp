@@ -1,6 +1,6 @@
 // The notification-area window on the interface thread, with the notification
 // area that Wine provides: the entry's icon read back from the tray's window,
-// the tip from the library's own record (the shell keeps it to itself), clicks
+// the tip from the tray's tooltip for it and from the library's own record, clicks
 // delivered through the tray as the callback message.
 #include <gtest/gtest.h>
 
@@ -128,6 +128,16 @@ protected:
     {
         return WaitFor([&] { return Tip() == strTip; }, dwMs);
     }
+    // The tray shows strTip for the entry (it may still show the last one for
+    // a moment).
+    static bool ShellShowsTip(HWND hIcon, const std::string& strTip)
+    {
+        std::string strShown;
+        bool bShown = WaitFor([&] { return (strShown = tvltest::TrayIconTip(hIcon)) == strTip; });
+        if (!bShown)
+            ADD_FAILURE() << "the tray shows '" << strShown << "'";
+        return bShown;
+    }
     // The session information dialog of the interface thread, visible or not.
     HWND InfoDialog()
     {
@@ -189,9 +199,11 @@ TEST_F(TrayWindowTest, TheEntryComesAndGoesWithTheLibrary)
         // an entry that ended with that same icon).
         HWND hIcon = tvltest::WaitForTrayIcon(hNoSession);
         ASSERT_NE(nullptr, hIcon);
+        EXPECT_EQ(kNoActiveSession, tvltest::TrayIconTip(hIcon));
 
         App().AdoptSession(new FakeSession(-1));
         EXPECT_TRUE(WaitForTip("JUAN GARCIA LOPEZ"));
+        EXPECT_TRUE(ShellShowsTip(hIcon, "JUAN GARCIA LOPEZ"));
         EXPECT_EQ(hSession, CTarvoselWnd::GetEntryRecord().hIcon);
         EXPECT_TRUE(WaitFor([&] { return tvltest::TrayIconShows(hIcon, hSession); }));
         App().CloseSession();
@@ -252,6 +264,9 @@ TEST_F(TrayWindowTest, ALoginThroughTheSheetShowsInTheEntry)
     ASSERT_EQ(1, nResult);
     EXPECT_TRUE(WaitForTip("CARLOS DIAZ MORA")) << Tip();
     EXPECT_EQ(TrayIcon(IDI_TRAY_SESSION), CTarvoselWnd::GetEntryRecord().hIcon);
+    HWND hIcon = tvltest::WaitForTrayIcon(TrayIcon(IDI_TRAY_SESSION));
+    ASSERT_NE(nullptr, hIcon);
+    EXPECT_TRUE(ShellShowsTip(hIcon, "CARLOS DIAZ MORA"));
     App().CloseSession();
 }
 
