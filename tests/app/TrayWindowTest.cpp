@@ -13,6 +13,7 @@
 #include "res/resource.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeSession.h"
+#include "tests/app/RealSession.h"
 #include "tests/support/LoginDriver.h"
 #include "tests/support/TestCapture.h"
 #include "tests/support/TestDriver.h"
@@ -465,6 +466,62 @@ TEST_F(TrayWindowTest, TheIconAnswersWhileTheHostSigns)
     EXPECT_EQ("Exportaci\xF3n correcta a 'C:\\JUAN GARCIA LOPEZ.pem'", tvltest::MessageBoxText(hBox));
     EXPECT_TRUE(bExported);
     PostMessageA(hBox, WM_COMMAND, IDOK, 0);
+}
+
+// The same with a real session streaming a large file on the host's thread:
+// the key, the hashing and the files hold nothing the icon needs. The busy
+// answer to the export shows that the signing was still running.
+TEST_F(TrayWindowTest, TheIconAnswersWhileARealSessionSignsALargeFile)
+{
+    apptest::WriteIni("Log=1\r\nModoInterfaz=1\r\n");
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+    apptest::AdoptRealSession("dni-sign", "dni-auth");
+    ASSERT_TRUE(WaitFor([] { return Tip() != kNoActiveSession && Tip() != kNoUserSession; }));
+    HWND hIcon = tvltest::WaitForTrayIcon(TrayIcon(IDI_TRAY_SESSION));
+    ASSERT_NE(nullptr, hIcon);
+
+    struct Scratch {
+        std::string strDir = tvltest::MakeScratchFolder("traysign");
+        ~Scratch() { tvltest::RemoveFolder(strDir); }
+    } folder;
+    std::string strSource = folder.strDir + "large.bin", strSigned = folder.strDir + "large.p7";
+    {
+        HANDLE hFile = CreateFileA(strSource.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
+        std::string strBlock(1 << 20, 'x');
+        DWORD cb = 0;
+        for (int i = 0; i < 256; ++i)
+            WriteFile(hFile, strBlock.data(), static_cast<DWORD>(strBlock.size()), &cb, nullptr);
+        CloseHandle(hFile);
+    }
+    int nSigned = -1;
+    TestThread host([&] {
+        nSigned = ResultOf([&] { App().SignFile(strSource, strSigned, "MD5WITHRSA", 0, 0); });
+    });
+    ASSERT_TRUE(WaitFor([&] { return tvltest::Exists(strSigned); }));
+
+    int nModifies = CTarvoselWnd::GetEntryRecord().nModifies;
+    Refresh();
+    EXPECT_TRUE(WaitFor([&] { return CTarvoselWnd::GetEntryRecord().nModifies > nModifies; },
+                        kAnswerMs));
+    tvltest::ClickTrayIcon(hIcon);
+    HWND hDialog = WaitForInfoDialog();
+    ASSERT_NE(nullptr, hDialog);
+    tvltest::Click(GetDlgItem(hDialog, IDC_INFO_EXPORT));
+    HWND hBox = tvltest::WaitForWindow(
+        InterfaceThread(),
+        [&](HWND h) { return h != hDialog && tvltest::ClassOf(h) == "#32770"; }, kAnswerMs);
+    ASSERT_NE(nullptr, hBox);
+    EXPECT_EQ("La sesi\xF3n est\xE1 ocupada con otra operaci\xF3n. Int\xE9ntelo de nuevo cuando "
+              "termine.",
+              tvltest::MessageBoxText(hBox));
+    PostMessageA(hBox, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(hBox); }));
+    PostMessageA(hDialog, WM_COMMAND, IDCANCEL, 0);
+
+    ASSERT_TRUE(host.Join(120000));
+    EXPECT_EQ(0, nSigned);
 }
 
 // Card events and the stop reach the interface thread while one of the
