@@ -108,6 +108,50 @@ private:
     CHTTPSDlg m_dialog;
 };
 
+// What the interface thread takes from its queue for the tray window, seen
+// through a message hook: refreshes, up to a marker posted after them (the
+// queue keeps the order of posting).
+class PostedToTray {
+public:
+    PostedToTray(DWORD dwThread, HWND hWnd)
+    {
+        s_hWnd = hWnd;
+        s_nRefreshes = 0;
+        s_bMarked = 0;
+        m_hHook = SetWindowsHookExA(WH_GETMESSAGE, Proc, nullptr, dwThread);
+    }
+    ~PostedToTray()
+    {
+        if (m_hHook != nullptr)
+            UnhookWindowsHookEx(m_hHook);
+    }
+    bool Hooked() const { return m_hHook != nullptr; }
+    // Everything posted before this has been taken once WaitMarked is true.
+    void Mark() { PostMessageA(s_hWnd, WM_NULL, 0, kMarker); }
+    bool WaitMarked() { return WaitFor([] { return s_bMarked != 0; }); }
+    LONG Refreshes() const { return s_nRefreshes; }
+
+private:
+    static const LPARAM kMarker = 0x7A7A;
+    static LRESULT CALLBACK Proc(int nCode, WPARAM wParam, LPARAM lParam)
+    {
+        const MSG* pMsg = reinterpret_cast<const MSG*>(lParam);
+        if (nCode == HC_ACTION && wParam == PM_REMOVE && pMsg->hwnd == s_hWnd && !s_bMarked) {
+            if (pMsg->message == WM_REFRESH)
+                InterlockedIncrement(&s_nRefreshes);
+            else if (pMsg->message == WM_NULL && pMsg->lParam == kMarker)
+                InterlockedExchange(&s_bMarked, 1);
+        }
+        return CallNextHookEx(nullptr, nCode, wParam, lParam);
+    }
+    static HWND s_hWnd;
+    static volatile LONG s_nRefreshes, s_bMarked;
+    HHOOK m_hHook = nullptr;
+};
+HWND PostedToTray::s_hWnd = nullptr;
+volatile LONG PostedToTray::s_nRefreshes = 0;
+volatile LONG PostedToTray::s_bMarked = 0;
+
 class TrayWindowTest : public ::testing::Test {
 protected:
     void SetUp() override { apptest::WriteIni("Log=1\r\n"); }
@@ -269,6 +313,26 @@ TEST_F(TrayWindowTest, ALoginThroughTheSheetShowsInTheEntry)
     ASSERT_NE(nullptr, hIcon);
     EXPECT_TRUE(ShellShowsTip(hIcon, "CARLOS DIAZ MORA"));
     App().CloseSession();
+}
+
+// Logging out posts one refresh to the icon when a session went, and nothing
+// when there was none.
+TEST_F(TrayWindowTest, LogoutRefreshesTheIconOnlyWhenASessionWent)
+{
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+    App().AdoptSession(new FakeSession(-1));
+    ASSERT_TRUE(WaitForTip("JUAN GARCIA LOPEZ"));
+    ASSERT_NO_FATAL_FAILURE(Settle());
+    for (LONG nExpected : {1, 0}) {
+        SCOPED_TRACE(nExpected ? "with a session" : "without one");
+        PostedToTray posted(InterfaceThread(), App().GetTrayWindow());
+        ASSERT_TRUE(posted.Hooked());
+        ASSERT_EQ(0, ResultOf([&] { App().CloseSession(); }));
+        posted.Mark();
+        ASSERT_TRUE(posted.WaitMarked());
+        EXPECT_EQ(nExpected, posted.Refreshes());
+    }
+    EXPECT_EQ(kNoUserSession, Tip());
 }
 
 TEST_F(TrayWindowTest, SessionTips)
