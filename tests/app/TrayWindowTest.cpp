@@ -6,7 +6,7 @@
 
 #include "api/ResultCodes.h"
 #include "app/CTarvoselWnd.h"
-#include "app/Messages.h"
+#include "host/Messages.h"
 #include "cert/entrust/EntrustRecords.h"
 #include "https/CHTTPSDlg.h"
 #include "platform/framework/CWinApp.h"

@@ -15,7 +15,7 @@
 #include "api/ResultCodes.h"
 #include "app/CTarvoselApp.h"
 #include "app/CTarvoselWnd.h"
-#include "app/Messages.h"
+#include "host/Messages.h"
 #include "cert/entrust/CEntrustSession.h"
 #include "cert/wincrypt/CWincryptSession.h"
 #include "platform/entrust/EntCertificate.h"
