@@ -7,7 +7,7 @@
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
 #include "app/CTarvoselApp.h"
-#include "cert/CByteStream.h"
+#include "util/CByteStream.h"
 #include "cert/pkcs7/CPkcs7Writer.h"
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/CWincryptCertificate.h"
