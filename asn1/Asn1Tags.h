@@ -33,9 +33,21 @@ inline constexpr uint8_t kSet = 0x11 | kConstructed;
 inline constexpr uint8_t kHighTagNumber = 0x1F;
 
 // [n] in the application and context-specific classes.
-constexpr uint8_t Application(unsigned n) { return static_cast<uint8_t>(0x40 | n); }
-constexpr uint8_t ApplicationConstructed(unsigned n) { return static_cast<uint8_t>(0x60 | n); }
-constexpr uint8_t Context(unsigned n) { return static_cast<uint8_t>(0x80 | n); }
-constexpr uint8_t ContextConstructed(unsigned n) { return static_cast<uint8_t>(0xA0 | n); }
+constexpr uint8_t Application(unsigned n)
+{
+    return static_cast<uint8_t>(0x40 | n);
+}
+constexpr uint8_t ApplicationConstructed(unsigned n)
+{
+    return static_cast<uint8_t>(0x60 | n);
+}
+constexpr uint8_t Context(unsigned n)
+{
+    return static_cast<uint8_t>(0x80 | n);
+}
+constexpr uint8_t ContextConstructed(unsigned n)
+{
+    return static_cast<uint8_t>(0xA0 | n);
+}
 
 }  // namespace Asn1Tag

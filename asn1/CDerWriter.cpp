@@ -30,15 +30,13 @@ void CDerWriter::AppendEnd(Bytes& out)
     out.push_back(0x00);
 }
 
-void CDerWriter::Append(Bytes& out, uint8_t nTag, const uint8_t* pContent,
-                        size_t nLength)
+void CDerWriter::Append(Bytes& out, uint8_t nTag, const uint8_t* pContent, size_t nLength)
 {
     AppendHeader(out, nTag, nLength);
     out.insert(out.end(), pContent, pContent + nLength);
 }
 
-void CDerWriter::Append(Bytes& out, uint8_t nTag,
-                        const Bytes& content)
+void CDerWriter::Append(Bytes& out, uint8_t nTag, const Bytes& content)
 {
     Append(out, nTag, content.data(), content.size());
 }

@@ -10,8 +10,8 @@ EPkcs7Error CPkcs7CertId::FromCertificate(const uint8_t* pCert, size_t nCert)
     if (e != EPkcs7Error::Ok)
         return e;
     std::vector<CBerElement> parts;
-    if (cert.Tag() != Asn1Tag::kSequence || cert.Children(parts) != EAsn1Error::Ok || parts.empty() ||
-        parts[0].Tag() != Asn1Tag::kSequence)
+    if (cert.Tag() != Asn1Tag::kSequence || cert.Children(parts) != EAsn1Error::Ok ||
+        parts.empty() || parts[0].Tag() != Asn1Tag::kSequence)
         return EPkcs7Error::BadEncoding;
     std::vector<CBerElement> tbs;
     if (parts[0].Children(tbs) != EAsn1Error::Ok)
@@ -20,7 +20,8 @@ EPkcs7Error CPkcs7CertId::FromCertificate(const uint8_t* pCert, size_t nCert)
     if (i < tbs.size() && tbs[i].Tag() == Asn1Tag::ContextConstructed(0))
         ++i;  // version
     // serialNumber, signature, issuer
-    if (tbs.size() < i + 3 || tbs[i].Tag() != Asn1Tag::kInteger || tbs[i + 2].Tag() != Asn1Tag::kSequence)
+    if (tbs.size() < i + 3 || tbs[i].Tag() != Asn1Tag::kInteger ||
+        tbs[i + 2].Tag() != Asn1Tag::kSequence)
         return EPkcs7Error::BadEncoding;
     m_serialElement = tbs[i].Bytes();
     m_serial.assign(tbs[i].Content(), tbs[i].Content() + tbs[i].ContentSize());

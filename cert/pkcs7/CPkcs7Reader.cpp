@@ -107,10 +107,12 @@ EPkcs7Error CPkcs7Reader::ChildRole(CS_NODE& parent, const CS_BERHEADER& h, ERol
             } else if (m_nSignedDataStage == 3 && h.nTag == Asn1Tag::ContextConstructed(0)) {
                 role = R_CERTS;
                 m_nSignedDataStage = 4;
-            } else if (m_nSignedDataStage >= 3 && m_nSignedDataStage <= 4 && h.nTag == Asn1Tag::ContextConstructed(1)) {
+            } else if (m_nSignedDataStage >= 3 && m_nSignedDataStage <= 4 &&
+                       h.nTag == Asn1Tag::ContextConstructed(1)) {
                 role = R_CRLS;
                 m_nSignedDataStage = 5;
-            } else if (m_nSignedDataStage >= 3 && m_nSignedDataStage <= 5 && h.nTag == Asn1Tag::kSet) {
+            } else if (m_nSignedDataStage >= 3 && m_nSignedDataStage <= 5 &&
+                       h.nTag == Asn1Tag::kSet) {
                 role = R_SIGNERS;
                 m_nSignedDataStage = 6;
             } else {
@@ -321,8 +323,8 @@ EPkcs7Error CPkcs7Reader::EndCapture(ERole role)
                 return EPkcs7Error::LimitExceeded;
             for (const CBerElement& alg : algs) {
                 std::vector<CBerElement> parts;
-                if (alg.Tag() != Asn1Tag::kSequence || alg.Children(parts) != EAsn1Error::Ok || parts.empty() ||
-                    parts[0].Tag() != Asn1Tag::kOid)
+                if (alg.Tag() != Asn1Tag::kSequence || alg.Children(parts) != EAsn1Error::Ok ||
+                    parts.empty() || parts[0].Tag() != Asn1Tag::kOid)
                     return EPkcs7Error::BadEncoding;
                 std::string oid = CAsn1Oid::Decode(parts[0].Content(), parts[0].ContentSize());
                 if (oid.empty())

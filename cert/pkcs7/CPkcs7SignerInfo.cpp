@@ -7,7 +7,6 @@
 
 namespace {
 
-
 // AlgorithmIdentifier: OID and optional parameters.
 EPkcs7Error ParseAlgorithm(const CBerElement& alg, std::string& oid, std::vector<uint8_t>* params)
 {
@@ -48,8 +47,8 @@ EPkcs7Error CPkcs7SignerInfo::Parse(const uint8_t* pData, size_t nSize)
     if (sid.Tag() != Asn1Tag::kSequence)
         return EPkcs7Error::Unsupported;  // subjectKeyIdentifier form
     std::vector<CBerElement> ias;
-    if (sid.Children(ias) != EAsn1Error::Ok || ias.size() != 2 || ias[0].Tag() != Asn1Tag::kSequence ||
-        ias[1].Tag() != Asn1Tag::kInteger)
+    if (sid.Children(ias) != EAsn1Error::Ok || ias.size() != 2 ||
+        ias[0].Tag() != Asn1Tag::kSequence || ias[1].Tag() != Asn1Tag::kInteger)
         return EPkcs7Error::BadEncoding;
     m_issuer = ias[0].Bytes();
     m_serial.assign(ias[1].Content(), ias[1].Content() + ias[1].ContentSize());
@@ -72,8 +71,8 @@ EPkcs7Error CPkcs7SignerInfo::Parse(const uint8_t* pData, size_t nSize)
         for (const CBerElement& attr : list) {
             std::vector<CBerElement> av;
             std::vector<CBerElement> values;
-            if (attr.Tag() != Asn1Tag::kSequence || attr.Children(av) != EAsn1Error::Ok || av.size() != 2 ||
-                av[0].Tag() != Asn1Tag::kOid || av[1].Tag() != Asn1Tag::kSet ||
+            if (attr.Tag() != Asn1Tag::kSequence || attr.Children(av) != EAsn1Error::Ok ||
+                av.size() != 2 || av[0].Tag() != Asn1Tag::kOid || av[1].Tag() != Asn1Tag::kSet ||
                 av[1].Children(values) != EAsn1Error::Ok)
                 return EPkcs7Error::BadEncoding;
             CS_ATTRIBUTE a;

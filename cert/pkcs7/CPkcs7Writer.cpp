@@ -82,7 +82,7 @@ EPkcs7Error CPkcs7Writer::Begin(const uint8_t* pCert, size_t nCert, const std::s
     out.insert(out.end(), {Asn1Tag::kInteger, 0x01, 0x01});
     std::vector<uint8_t> alg;
     CAsn1Util::AppendAlgorithm(alg, m_strDigestOid.c_str());
-    CDerWriter::Append(out, Asn1Tag::kSet, alg);       // digestAlgorithms
+    CDerWriter::Append(out, Asn1Tag::kSet, alg);            // digestAlgorithms
     CDerWriter::AppendIndefinite(out, Asn1Tag::kSequence);  // contentInfo
     CAsn1Util::AppendOid(out, Asn1Oids::kData);
     CDerWriter::AppendIndefinite(out, Asn1Tag::ContextConstructed(0));
@@ -157,8 +157,8 @@ EPkcs7Error CPkcs7Writer::Finish(const FSign& sign)
     CDerWriter::AppendEnd(out);                 // OCTET STRING segments
     CDerWriter::AppendEnd(out);                 // [0] content
     CDerWriter::AppendEnd(out);                 // contentInfo
-    CDerWriter::Append(out, Asn1Tag::ContextConstructed(0), m_cert);      // certificates
-    CDerWriter::Append(out, Asn1Tag::kSet, signerInfo);  // signerInfos
+    CDerWriter::Append(out, Asn1Tag::ContextConstructed(0), m_cert);  // certificates
+    CDerWriter::Append(out, Asn1Tag::kSet, signerInfo);               // signerInfos
     CDerWriter::AppendEnd(out);                 // SignedData
     CDerWriter::AppendEnd(out);                 // [0]
     CDerWriter::AppendEnd(out);                 // ContentInfo

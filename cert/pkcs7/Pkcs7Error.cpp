@@ -107,11 +107,16 @@ uint32_t Pkcs7ErrorToWinError(EPkcs7Error e)
 EPkcs7Error Pkcs7ErrorOf(EAsn1Error e)
 {
     switch (e) {
-    case EAsn1Error::Ok: return EPkcs7Error::Ok;
-    case EAsn1Error::Truncated: return EPkcs7Error::Truncated;
-    case EAsn1Error::BadEncoding: return EPkcs7Error::BadEncoding;
-    case EAsn1Error::LimitExceeded: return EPkcs7Error::LimitExceeded;
-    case EAsn1Error::Unsupported: return EPkcs7Error::Unsupported;
+        case EAsn1Error::Ok:
+            return EPkcs7Error::Ok;
+        case EAsn1Error::Truncated:
+            return EPkcs7Error::Truncated;
+        case EAsn1Error::BadEncoding:
+            return EPkcs7Error::BadEncoding;
+        case EAsn1Error::LimitExceeded:
+            return EPkcs7Error::LimitExceeded;
+        case EAsn1Error::Unsupported:
+            return EPkcs7Error::Unsupported;
     }
     return EPkcs7Error::BadEncoding;
 }

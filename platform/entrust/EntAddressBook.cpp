@@ -32,7 +32,8 @@ std::string Convert(const std::string& str, UINT nFrom, UINT nTo)
 void AppendText(std::vector<uint8_t>& out, const std::string& strAnsi)
 {
     std::string strUtf8 = Convert(strAnsi, 1252, CP_UTF8);
-    CDerWriter::Append(out, Asn1Tag::kUtf8String, reinterpret_cast<const uint8_t*>(strUtf8.data()), strUtf8.size());
+    CDerWriter::Append(out, Asn1Tag::kUtf8String, reinterpret_cast<const uint8_t*>(strUtf8.data()),
+                       strUtf8.size());
 }
 
 bool ReadText(const CBerElement& element, std::string& strAnsi)
@@ -66,7 +67,8 @@ std::vector<EntrustName::CAttribute> SubjectAttributes(const EntX509& cert)
     std::vector<EntrustName::CAttribute> attributes;
     CBerElement name;
     std::vector<CBerElement> rdns;
-    if (!CAsn1Util::ParseWhole(cert.SubjectName().data(), cert.SubjectName().size(), Asn1Tag::kSequence, name) ||
+    if (!CAsn1Util::ParseWhole(cert.SubjectName().data(), cert.SubjectName().size(),
+                               Asn1Tag::kSequence, name) ||
         !CAsn1Util::Children(name, Asn1Tag::kSequence, rdns))
         return attributes;
     for (const CBerElement& rdn : rdns) {
@@ -134,14 +136,16 @@ short EntAddressBook::Load(std::vector<EntrustName>& entries) const
         std::vector<CBerElement> parts, attributes;
         std::string strName;
         if (!CAsn1Util::Children(item, Asn1Tag::kSequence, parts) || parts.size() < 2 ||
-            !ReadText(parts[0], strName) || !CAsn1Util::Children(parts[1], Asn1Tag::kSequence, attributes))
+            !ReadText(parts[0], strName) ||
+            !CAsn1Util::Children(parts[1], Asn1Tag::kSequence, attributes))
             return ENT_ERR_PAB_DAMAGED;
         std::vector<EntrustName::CAttribute> values;
         for (const CBerElement& attribute : attributes) {
             std::vector<CBerElement> pair, texts;
             EntrustName::CAttribute a;
             if (!CAsn1Util::Children(attribute, Asn1Tag::kSequence, pair) || pair.size() != 2 ||
-                !ReadText(pair[0], a.strName) || !CAsn1Util::Children(pair[1], Asn1Tag::kSequence, texts))
+                !ReadText(pair[0], a.strName) ||
+                !CAsn1Util::Children(pair[1], Asn1Tag::kSequence, texts))
                 return ENT_ERR_PAB_DAMAGED;
             for (const CBerElement& t : texts) {
                 std::string strValue;
@@ -155,10 +159,12 @@ short EntAddressBook::Load(std::vector<EntrustName>& entries) const
         for (size_t i = 2; i < parts.size(); ++i) {
             std::vector<CBerElement> wrapped;
             uint8_t nTag = parts[i].Tag();
-            if ((nTag != Asn1Tag::ContextConstructed(0) && nTag != Asn1Tag::ContextConstructed(1)) || !CAsn1Util::Children(parts[i], nTag, wrapped) ||
-                wrapped.size() != 1)
+            if ((nTag != Asn1Tag::ContextConstructed(0) &&
+                 nTag != Asn1Tag::ContextConstructed(1)) ||
+                !CAsn1Util::Children(parts[i], nTag, wrapped) || wrapped.size() != 1)
                 return ENT_ERR_PAB_DAMAGED;
-            certs[nTag - Asn1Tag::ContextConstructed(0)] = EntX509::Parse(wrapped[0].Data(), wrapped[0].Size());
+            certs[nTag - Asn1Tag::ContextConstructed(0)] =
+                EntX509::Parse(wrapped[0].Data(), wrapped[0].Size());
             if (!certs[nTag - Asn1Tag::ContextConstructed(0)])
                 return ENT_ERR_PAB_DAMAGED;
         }

@@ -229,7 +229,8 @@ bool RevokedSerials(const std::vector<uint8_t>& crl, const EntX509& issuer,
         !CAsn1Util::Children(list, Asn1Tag::kSequence, parts) || parts.size() != 3 ||
         !CAsn1Util::Children(parts[0], Asn1Tag::kSequence, tbs) ||
         !CAsn1Util::Children(parts[1], Asn1Tag::kSequence, algorithm) || algorithm.empty() ||
-        parts[2].Tag() != Asn1Tag::kBitString || parts[2].ContentSize() < 2 || parts[2].Content()[0] != 0)
+        parts[2].Tag() != Asn1Tag::kBitString || parts[2].ContentSize() < 2 ||
+        parts[2].Content()[0] != 0)
         return false;
     size_t i = !tbs.empty() && tbs[0].Tag() == Asn1Tag::kInteger ? 1 : 0;  // version
     if (tbs.size() < i + 3 || tbs[i + 1].Bytes() != issuer.SubjectName())
@@ -264,7 +265,8 @@ bool RevokedSerials(const std::vector<uint8_t>& crl, const EntX509& issuer,
 std::string EntDirectory::LdapName(const EntX509& cert)
 {
     CBerElement name;
-    if (!CAsn1Util::ParseWhole(cert.SubjectName().data(), cert.SubjectName().size(), Asn1Tag::kSequence, name))
+    if (!CAsn1Util::ParseWhole(cert.SubjectName().data(), cert.SubjectName().size(),
+                               Asn1Tag::kSequence, name))
         return std::string();
     return EntX509::NameText(name, nullptr, ",");
 }
@@ -285,8 +287,9 @@ EntDirectory::EResult EntDirectory::FetchList(const EntX509& issuer, std::vector
     uint8_t nTag = 0;
     std::vector<CBerElement> fields;
     int nCode = -1;
-    if (!socket.Send(Message(1, CAsn1Util::Wrap(kBindRequest, bind))) || !socket.ReceiveMessage(message) ||
-        !Operation(message, nTag, fields) || nTag != kBindResponse || !ResultCode(fields, nCode) || nCode != 0)
+    if (!socket.Send(Message(1, CAsn1Util::Wrap(kBindRequest, bind))) ||
+        !socket.ReceiveMessage(message) || !Operation(message, nTag, fields) ||
+        nTag != kBindResponse || !ResultCode(fields, nCode) || nCode != 0)
         return DIRECTORY_UNAVAILABLE;
 
     // The issuer's entry only (scope base), one attribute.
@@ -318,8 +321,8 @@ EntDirectory::EResult EntDirectory::FetchList(const EntX509& issuer, std::vector
         for (const CBerElement& attribute : list) {
             std::vector<CBerElement> pair, values;
             if (!CAsn1Util::Children(attribute, Asn1Tag::kSequence, pair) || pair.size() != 2 ||
-                pair[0].Tag() != Asn1Tag::kOctetString || !CAsn1Util::Children(pair[1], Asn1Tag::kSet, values) ||
-                values.empty())
+                pair[0].Tag() != Asn1Tag::kOctetString ||
+                !CAsn1Util::Children(pair[1], Asn1Tag::kSet, values) || values.empty())
                 continue;
             std::string strType(reinterpret_cast<const char*>(pair[0].Content()),
                                 pair[0].ContentSize());
@@ -327,7 +330,8 @@ EntDirectory::EResult EntDirectory::FetchList(const EntX509& issuer, std::vector
                 CAsn1Util::OctetString(values[0], crl);
         }
     }
-    std::vector<uint8_t> unbind = {Asn1Tag::kSequence, 0x05, Asn1Tag::kInteger, 0x01, 0x03, kUnbindRequest, 0x00};
+    std::vector<uint8_t> unbind = {Asn1Tag::kSequence, 0x05, Asn1Tag::kInteger, 0x01, 0x03,
+                                   kUnbindRequest,     0x00};
     socket.Send(unbind);
     return crl.empty() ? DIRECTORY_NO_LIST : DIRECTORY_OK;
 }

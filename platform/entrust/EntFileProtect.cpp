@@ -61,13 +61,18 @@ private:
 std::string DigestOid(long nDigest)
 {
     switch (nDigest) {
-    case 0: return Asn1Oids::kSha1;
-    case 1: return Asn1Oids::kMd5;
-    case 2: return Asn1Oids::kMd2;
-    case 5:
-    case 6:
-    case 15: return Asn1Oids::kSha256;
-    default: return std::string();
+        case 0:
+            return Asn1Oids::kSha1;
+        case 1:
+            return Asn1Oids::kMd5;
+        case 2:
+            return Asn1Oids::kMd2;
+        case 5:
+        case 6:
+        case 15:
+            return Asn1Oids::kSha256;
+        default:
+            return std::string();
     }
 }
 

@@ -18,24 +18,28 @@ struct CNameLabel {
     const char* pszOid;
     const char* pszLabel;
 };
-const CNameLabel kLabels[] = {
-    {Asn1Oids::kCommonName, "CN"},  {Asn1Oids::kSurname, "SN"},  {Asn1Oids::kSerialNumber, "SERIALNUMBER"},
-    {Asn1Oids::kCountryName, "C"},   {Asn1Oids::kLocalityName, "L"},   {Asn1Oids::kStateOrProvinceName, "S"},
-    {Asn1Oids::kStreetAddress, "STREET"}, {Asn1Oids::kOrganizationName, "O"}, {Asn1Oids::kOrganizationalUnitName, "OU"},
-    {Asn1Oids::kTitle, "T"},  {Asn1Oids::kGivenName, "G"},  {Asn1Oids::kEmailAddress, "E"},
-    {Asn1Oids::kDomainComponent, "DC"}};
+const CNameLabel kLabels[] = {{Asn1Oids::kCommonName, "CN"},
+                              {Asn1Oids::kSurname, "SN"},
+                              {Asn1Oids::kSerialNumber, "SERIALNUMBER"},
+                              {Asn1Oids::kCountryName, "C"},
+                              {Asn1Oids::kLocalityName, "L"},
+                              {Asn1Oids::kStateOrProvinceName, "S"},
+                              {Asn1Oids::kStreetAddress, "STREET"},
+                              {Asn1Oids::kOrganizationName, "O"},
+                              {Asn1Oids::kOrganizationalUnitName, "OU"},
+                              {Asn1Oids::kTitle, "T"},
+                              {Asn1Oids::kGivenName, "G"},
+                              {Asn1Oids::kEmailAddress, "E"},
+                              {Asn1Oids::kDomainComponent, "DC"}};
 
 struct CSignatureDigest {
     const char* pszSignatureOid;
     const char* pszDigestOid;
 };
 const CSignatureDigest kSignatureDigests[] = {
-    {Asn1Oids::kMd2WithRsa, Asn1Oids::kMd2},
-    {Asn1Oids::kMd5WithRsa, Asn1Oids::kMd5},
-    {Asn1Oids::kSha1WithRsa, Asn1Oids::kSha1},
-    {Asn1Oids::kSha256WithRsa, Asn1Oids::kSha256},
-    {Asn1Oids::kSha384WithRsa, Asn1Oids::kSha384},
-    {Asn1Oids::kSha512WithRsa, Asn1Oids::kSha512}};
+    {Asn1Oids::kMd2WithRsa, Asn1Oids::kMd2},       {Asn1Oids::kMd5WithRsa, Asn1Oids::kMd5},
+    {Asn1Oids::kSha1WithRsa, Asn1Oids::kSha1},     {Asn1Oids::kSha256WithRsa, Asn1Oids::kSha256},
+    {Asn1Oids::kSha384WithRsa, Asn1Oids::kSha384}, {Asn1Oids::kSha512WithRsa, Asn1Oids::kSha512}};
 
 std::string WideToAnsi(const std::wstring& str)
 {
@@ -56,28 +60,29 @@ std::string StringValue(const CBerElement& value)
     const char* p = reinterpret_cast<const char*>(value.Content());
     size_t n = value.ContentSize();
     switch (value.Tag()) {
-    case Asn1Tag::kUtf8String: {  // UTF8String
-        if (n == 0)
+        case Asn1Tag::kUtf8String: {  // UTF8String
+            if (n == 0)
+                return std::string();
+            int nWide = MultiByteToWideChar(CP_UTF8, 0, p, static_cast<int>(n), nullptr, 0);
+            std::wstring wide(nWide > 0 ? nWide : 0, L'\0');
+            if (nWide > 0)
+                MultiByteToWideChar(CP_UTF8, 0, p, static_cast<int>(n), &wide[0], nWide);
+            return WideToAnsi(wide);
+        }
+        case Asn1Tag::kBmpString: {  // BMPString
+            std::wstring wide;
+            for (size_t i = 0; i + 1 < n; i += 2)
+                wide += static_cast<wchar_t>((static_cast<uint8_t>(p[i]) << 8) |
+                                             static_cast<uint8_t>(p[i + 1]));
+            return WideToAnsi(wide);
+        }
+        case Asn1Tag::kPrintableString:  // PrintableString
+        case Asn1Tag::kIa5String:        // IA5String
+        case Asn1Tag::kTeletexString:    // TeletexString, read as Latin-1
+        case Asn1Tag::kVisibleString:    // VisibleString
+            return std::string(p, n);
+        default:
             return std::string();
-        int nWide = MultiByteToWideChar(CP_UTF8, 0, p, static_cast<int>(n), nullptr, 0);
-        std::wstring wide(nWide > 0 ? nWide : 0, L'\0');
-        if (nWide > 0)
-            MultiByteToWideChar(CP_UTF8, 0, p, static_cast<int>(n), &wide[0], nWide);
-        return WideToAnsi(wide);
-    }
-    case Asn1Tag::kBmpString: {  // BMPString
-        std::wstring wide;
-        for (size_t i = 0; i + 1 < n; i += 2)
-            wide += static_cast<wchar_t>((static_cast<uint8_t>(p[i]) << 8) | static_cast<uint8_t>(p[i + 1]));
-        return WideToAnsi(wide);
-    }
-    case Asn1Tag::kPrintableString:  // PrintableString
-    case Asn1Tag::kIa5String:  // IA5String
-    case Asn1Tag::kTeletexString:  // TeletexString, read as Latin-1
-    case Asn1Tag::kVisibleString:  // VisibleString
-        return std::string(p, n);
-    default:
-        return std::string();
     }
 }
 
@@ -202,8 +207,7 @@ std::string EntX509::NameText(const CBerElement& name, std::string* pCommonName,
     return strText;
 }
 
-std::vector<Bytes> EntX509::PemBlocks(const uint8_t* pData, size_t nSize,
-                                               const char* pszLabel)
+std::vector<Bytes> EntX509::PemBlocks(const uint8_t* pData, size_t nSize, const char* pszLabel)
 {
     std::vector<Bytes> blocks;
     std::string strText(reinterpret_cast<const char*>(pData), nSize);
@@ -264,7 +268,8 @@ bool EntX509::Load(const uint8_t* pDer, size_t nDer)
         !CAsn1Util::Children(cert, Asn1Tag::kSequence, parts) || parts.size() != 3 ||
         !CAsn1Util::Children(parts[0], Asn1Tag::kSequence, tbs) ||
         !CAsn1Util::Children(parts[1], Asn1Tag::kSequence, algorithm) || algorithm.empty() ||
-        parts[2].Tag() != Asn1Tag::kBitString || parts[2].ContentSize() < 1 || parts[2].Content()[0] != 0)
+        parts[2].Tag() != Asn1Tag::kBitString || parts[2].ContentSize() < 1 ||
+        parts[2].Content()[0] != 0)
         return false;
     m_der.assign(pDer, pDer + nDer);
     m_tbs = parts[0].Bytes();
@@ -275,8 +280,8 @@ bool EntX509::Load(const uint8_t* pDer, size_t nDer)
     if (!tbs.empty() && tbs[0].Tag() == Asn1Tag::ContextConstructed(0)) {
         std::vector<CBerElement> version;
         long nVersion = 0;
-        if (!CAsn1Util::Children(tbs[0], Asn1Tag::ContextConstructed(0), version) || version.size() != 1 ||
-            !CAsn1Util::SmallInt(version[0], nVersion) || nVersion > 2)
+        if (!CAsn1Util::Children(tbs[0], Asn1Tag::ContextConstructed(0), version) ||
+            version.size() != 1 || !CAsn1Util::SmallInt(version[0], nVersion) || nVersion > 2)
             return false;
         m_nVersion = static_cast<int>(nVersion);
         ++i;
@@ -285,8 +290,8 @@ bool EntX509::Load(const uint8_t* pDer, size_t nDer)
     if (tbs.size() < i + 6 || tbs[i].Tag() != Asn1Tag::kInteger || tbs[i].ContentSize() == 0 ||
         tbs[i].ContentSize() > 64 || tbs[i + 2].Tag() != Asn1Tag::kSequence ||
         !CAsn1Util::Children(tbs[i + 3], Asn1Tag::kSequence, validity) || validity.size() != 2 ||
-        tbs[i + 4].Tag() != Asn1Tag::kSequence || !CAsn1Util::Children(tbs[i + 5], Asn1Tag::kSequence, spki) ||
-        spki.size() != 2)
+        tbs[i + 4].Tag() != Asn1Tag::kSequence ||
+        !CAsn1Util::Children(tbs[i + 5], Asn1Tag::kSequence, spki) || spki.size() != 2)
         return false;
     // Serial numbers are positive; a leading zero only keeps the sign.
     const uint8_t* pSerial = tbs[i].Content();
@@ -304,11 +309,12 @@ bool EntX509::Load(const uint8_t* pDer, size_t nDer)
         return false;
 
     if (CAsn1Util::Children(spki[0], Asn1Tag::kSequence, spkiAlgorithm) && !spkiAlgorithm.empty() &&
-        CAsn1Util::IsOid(spkiAlgorithm[0], Asn1Oids::kRsaEncryption) && spki[1].Tag() == Asn1Tag::kBitString &&
-        spki[1].ContentSize() > 1) {
+        CAsn1Util::IsOid(spkiAlgorithm[0], Asn1Oids::kRsaEncryption) &&
+        spki[1].Tag() == Asn1Tag::kBitString && spki[1].ContentSize() > 1) {
         CBerElement rsa;
         std::vector<CBerElement> rsaParts;
-        if (CAsn1Util::ParseWhole(spki[1].Content() + 1, spki[1].ContentSize() - 1, Asn1Tag::kSequence, rsa) &&
+        if (CAsn1Util::ParseWhole(spki[1].Content() + 1, spki[1].ContentSize() - 1,
+                                  Asn1Tag::kSequence, rsa) &&
             CAsn1Util::Children(rsa, Asn1Tag::kSequence, rsaParts) && rsaParts.size() == 2) {
             CAsn1Util::Unsigned(rsaParts[0], m_modulus);
             CAsn1Util::Unsigned(rsaParts[1], m_exponent);
@@ -317,8 +323,8 @@ bool EntX509::Load(const uint8_t* pDer, size_t nDer)
     for (size_t j = i + 6; j < tbs.size(); ++j) {
         if (tbs[j].Tag() == Asn1Tag::ContextConstructed(3)) {
             std::vector<CBerElement> wrapped;
-            if (!CAsn1Util::Children(tbs[j], Asn1Tag::ContextConstructed(3), wrapped) || wrapped.size() != 1 ||
-                !LoadExtensions(wrapped[0]))
+            if (!CAsn1Util::Children(tbs[j], Asn1Tag::ContextConstructed(3), wrapped) ||
+                wrapped.size() != 1 || !LoadExtensions(wrapped[0]))
                 return false;
         }
     }
@@ -339,7 +345,8 @@ bool EntX509::LoadExtensions(const CBerElement& extensions)
             return false;
         CBerElement inner;
         if (CAsn1Util::IsOid(parts[0], Asn1Oids::kKeyUsage)) {
-            if (!CAsn1Util::ParseWhole(value.Content(), value.ContentSize(), Asn1Tag::kBitString, inner) ||
+            if (!CAsn1Util::ParseWhole(value.Content(), value.ContentSize(), Asn1Tag::kBitString,
+                                       inner) ||
                 inner.ContentSize() < 1)
                 return false;
             m_bKeyUsage = true;
@@ -351,14 +358,16 @@ bool EntX509::LoadExtensions(const CBerElement& extensions)
                         m_nKeyUsage |= 1u << ((k - 1) * 8 + b);
         } else if (CAsn1Util::IsOid(parts[0], Asn1Oids::kExtendedKeyUsage)) {
             std::vector<CBerElement> usages;
-            if (!CAsn1Util::ParseWhole(value.Content(), value.ContentSize(), Asn1Tag::kSequence, inner) ||
+            if (!CAsn1Util::ParseWhole(value.Content(), value.ContentSize(), Asn1Tag::kSequence,
+                                       inner) ||
                 !CAsn1Util::Children(inner, Asn1Tag::kSequence, usages))
                 return false;
             for (const CBerElement& u : usages)
                 m_extendedKeyUsages.push_back(CAsn1Util::Oid(u));
         } else if (CAsn1Util::IsOid(parts[0], Asn1Oids::kPrivateKeyUsagePeriod)) {
             std::vector<CBerElement> period;
-            if (!CAsn1Util::ParseWhole(value.Content(), value.ContentSize(), Asn1Tag::kSequence, inner) ||
+            if (!CAsn1Util::ParseWhole(value.Content(), value.ContentSize(), Asn1Tag::kSequence,
+                                       inner) ||
                 !CAsn1Util::Children(inner, Asn1Tag::kSequence, period))
                 return false;
             m_bKeyPeriod = true;

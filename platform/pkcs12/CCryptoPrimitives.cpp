@@ -166,8 +166,8 @@ bool CCryptoPrimitives::HashOfOid(const std::string& strOid, EHash& eHash)
     static const struct {
         const char* pszOid;
         EHash eHash;
-    } kDigests[] = {{Asn1Oids::kMd2, HASH_MD2},        {Asn1Oids::kMd5, HASH_MD5},
-                    {Asn1Oids::kSha1, HASH_SHA1},            {Asn1Oids::kSha256, HASH_SHA256},
+    } kDigests[] = {{Asn1Oids::kMd2, HASH_MD2},       {Asn1Oids::kMd5, HASH_MD5},
+                    {Asn1Oids::kSha1, HASH_SHA1},     {Asn1Oids::kSha256, HASH_SHA256},
                     {Asn1Oids::kSha384, HASH_SHA384}, {Asn1Oids::kSha512, HASH_SHA512}};
     for (const auto& d : kDigests) {
         if (strOid == d.pszOid) {

@@ -231,7 +231,8 @@ EPkcs12Error CPkcs12Pbe::EncryptPkcs12(const std::wstring& strPassword, unsigned
     CAsn1Util::AppendOctetString(parameters, salt);
     CAsn1Util::AppendSmallInt(parameters, static_cast<long>(nIterations));
     algorithm.clear();
-    CAsn1Util::AppendAlgorithm(algorithm, Asn1Oids::kPbeSha1Des3, CAsn1Util::Wrap(Asn1Tag::kSequence, parameters));
+    CAsn1Util::AppendAlgorithm(algorithm, Asn1Oids::kPbeSha1Des3,
+                               CAsn1Util::Wrap(Asn1Tag::kSequence, parameters));
     return EPkcs12Error::Ok;
 }
 
@@ -257,11 +258,13 @@ EPkcs12Error CPkcs12Pbe::EncryptPbes2(const std::wstring& strPassword, unsigned 
     CAsn1Util::AppendAlgorithm(kdfParams, Asn1Oids::kHmacSha256);
     // PBES2-params: the key derivation, then the encryption scheme.
     Bytes pbes2;
-    CAsn1Util::AppendAlgorithm(pbes2, Asn1Oids::kPbkdf2, CAsn1Util::Wrap(Asn1Tag::kSequence, kdfParams));
+    CAsn1Util::AppendAlgorithm(pbes2, Asn1Oids::kPbkdf2,
+                               CAsn1Util::Wrap(Asn1Tag::kSequence, kdfParams));
     Bytes ivElement;
     CAsn1Util::AppendOctetString(ivElement, iv);
     CAsn1Util::AppendAlgorithm(pbes2, Asn1Oids::kAes256Cbc, ivElement);
     algorithm.clear();
-    CAsn1Util::AppendAlgorithm(algorithm, Asn1Oids::kPbes2, CAsn1Util::Wrap(Asn1Tag::kSequence, pbes2));
+    CAsn1Util::AppendAlgorithm(algorithm, Asn1Oids::kPbes2,
+                               CAsn1Util::Wrap(Asn1Tag::kSequence, pbes2));
     return EPkcs12Error::Ok;
 }

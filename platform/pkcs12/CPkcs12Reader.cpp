@@ -32,7 +32,8 @@ bool SplitContentInfo(const CBerElement& info, std::string& strOid, CBerElement&
 {
     std::vector<CBerElement> parts, wrapped;
     if (!CAsn1Util::Children(info, Asn1Tag::kSequence, parts) || parts.size() != 2 ||
-        !CAsn1Util::Children(parts[1], Asn1Tag::ContextConstructed(0), wrapped) || wrapped.size() != 1)
+        !CAsn1Util::Children(parts[1], Asn1Tag::ContextConstructed(0), wrapped) ||
+        wrapped.size() != 1)
         return false;
     strOid = CAsn1Util::Oid(parts[0]);
     content = wrapped[0];
@@ -58,8 +59,8 @@ EPkcs12Error CPkcs12Reader::Read(const uint8_t* pData, size_t nSize,
     std::vector<CBerElement> fields;
     long nVersion = 0;
     if (pData == nullptr || pfx.ParseAll(pData, nSize) != EAsn1Error::Ok ||
-        !CAsn1Util::Children(pfx, Asn1Tag::kSequence, fields) || fields.size() < 2 || fields.size() > 3 ||
-        !CAsn1Util::SmallInt(fields[0], nVersion) || nVersion != 3)
+        !CAsn1Util::Children(pfx, Asn1Tag::kSequence, fields) || fields.size() < 2 ||
+        fields.size() > 3 || !CAsn1Util::SmallInt(fields[0], nVersion) || nVersion != 3)
         return EPkcs12Error::NotPkcs12;
     std::string strOid;
     CBerElement content;
@@ -96,9 +97,12 @@ EPkcs12Error CPkcs12Reader::Read(const uint8_t* pData, size_t nSize,
             // EncryptedData { version, EncryptedContentInfo { type, algorithm, [0] IMPLICIT data } }
             std::vector<CBerElement> encryptedData, info;
             Bytes encrypted;
-            if (!CAsn1Util::Children(content, Asn1Tag::kSequence, encryptedData) || encryptedData.size() < 2 ||
-                !CAsn1Util::Children(encryptedData[1], Asn1Tag::kSequence, info) || info.size() != 3 ||
-                (info[2].Tag() != Asn1Tag::Context(0) && info[2].Tag() != Asn1Tag::ContextConstructed(0))) {
+            if (!CAsn1Util::Children(content, Asn1Tag::kSequence, encryptedData) ||
+                encryptedData.size() < 2 ||
+                !CAsn1Util::Children(encryptedData[1], Asn1Tag::kSequence, info) ||
+                info.size() != 3 ||
+                (info[2].Tag() != Asn1Tag::Context(0) &&
+                 info[2].Tag() != Asn1Tag::ContextConstructed(0))) {
                 e = EPkcs12Error::NotPkcs12;
                 break;
             }
@@ -190,8 +194,10 @@ EPkcs12Error CPkcs12Reader::ReadBag(const CBerElement& bag, const std::wstring& 
 {
     // SafeBag { bagId, [0] EXPLICIT bagValue, bagAttributes SET OF Attribute OPTIONAL }
     std::vector<CBerElement> fields, wrapped;
-    if (!CAsn1Util::Children(bag, Asn1Tag::kSequence, fields) || fields.size() < 2 || fields.size() > 3 ||
-        !CAsn1Util::Children(fields[1], Asn1Tag::ContextConstructed(0), wrapped) || wrapped.size() != 1)
+    if (!CAsn1Util::Children(bag, Asn1Tag::kSequence, fields) || fields.size() < 2 ||
+        fields.size() > 3 ||
+        !CAsn1Util::Children(fields[1], Asn1Tag::ContextConstructed(0), wrapped) ||
+        wrapped.size() != 1)
         return EPkcs12Error::NotPkcs12;
     if (bags.size() >= MAX_BAGS)
         return EPkcs12Error::LimitExceeded;
@@ -202,7 +208,8 @@ EPkcs12Error CPkcs12Reader::ReadBag(const CBerElement& bag, const std::wstring& 
     if (strBagId == Asn1Oids::kCertBag) {
         std::vector<CBerElement> cert, certValue;
         if (!CAsn1Util::Children(value, Asn1Tag::kSequence, cert) || cert.size() != 2 ||
-            !CAsn1Util::Children(cert[1], Asn1Tag::ContextConstructed(0), certValue) || certValue.size() != 1)
+            !CAsn1Util::Children(cert[1], Asn1Tag::ContextConstructed(0), certValue) ||
+            certValue.size() != 1)
             return EPkcs12Error::NotPkcs12;
         if (!CAsn1Util::IsOid(cert[0], Asn1Oids::kX509Certificate))
             return EPkcs12Error::Ok;  // SDSI certificates are not ours

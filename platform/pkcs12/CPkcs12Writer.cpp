@@ -34,10 +34,12 @@ void CPkcs12Writer::AppendAttributes(Bytes& bag, const CPkcs12Bag& entry)
     if (!entry.strFriendlyName.empty()) {
         Bytes bmp = CPkcs12Pbe::BmpPassword(entry.strFriendlyName);
         bmp.resize(bmp.size() - 2);  // a BMPString carries no terminating zero
-        attributes.push_back(Attribute(Asn1Oids::kFriendlyName, CAsn1Util::Wrap(Asn1Tag::kBmpString, bmp)));
+        attributes.push_back(
+            Attribute(Asn1Oids::kFriendlyName, CAsn1Util::Wrap(Asn1Tag::kBmpString, bmp)));
     }
     if (!entry.localKeyId.empty())
-        attributes.push_back(Attribute(Asn1Oids::kLocalKeyId, CAsn1Util::Wrap(Asn1Tag::kOctetString, entry.localKeyId)));
+        attributes.push_back(Attribute(Asn1Oids::kLocalKeyId,
+                                       CAsn1Util::Wrap(Asn1Tag::kOctetString, entry.localKeyId)));
     if (attributes.empty())
         return;
     std::sort(attributes.begin(), attributes.end(), CDerWriter::SetOfLess);
@@ -64,9 +66,11 @@ EPkcs12Error CPkcs12Writer::Write(const std::vector<CPkcs12Bag>& bags,
         if (entry.eType == CPkcs12Bag::BAG_CERTIFICATE) {
             Bytes certBag;
             CAsn1Util::AppendOid(certBag, Asn1Oids::kX509Certificate);
-            CDerWriter::Append(certBag, Asn1Tag::ContextConstructed(0), CAsn1Util::Wrap(Asn1Tag::kOctetString, entry.data));
+            CDerWriter::Append(certBag, Asn1Tag::ContextConstructed(0),
+                               CAsn1Util::Wrap(Asn1Tag::kOctetString, entry.data));
             CAsn1Util::AppendOid(bag, Asn1Oids::kCertBag);
-            CDerWriter::Append(bag, Asn1Tag::ContextConstructed(0), CAsn1Util::Wrap(Asn1Tag::kSequence, certBag));
+            CDerWriter::Append(bag, Asn1Tag::ContextConstructed(0),
+                               CAsn1Util::Wrap(Asn1Tag::kSequence, certBag));
         } else {
             Bytes algorithm, encrypted;
             EPkcs12Error e = encrypt(entry.data, algorithm, encrypted);
@@ -75,18 +79,20 @@ EPkcs12Error CPkcs12Writer::Write(const std::vector<CPkcs12Bag>& bags,
             Bytes info = algorithm;
             CAsn1Util::AppendOctetString(info, encrypted);
             CAsn1Util::AppendOid(bag, Asn1Oids::kShroudedKeyBag);
-            CDerWriter::Append(bag, Asn1Tag::ContextConstructed(0), CAsn1Util::Wrap(Asn1Tag::kSequence, info));
+            CDerWriter::Append(bag, Asn1Tag::ContextConstructed(0),
+                               CAsn1Util::Wrap(Asn1Tag::kSequence, info));
         }
         AppendAttributes(bag, entry);
-        CDerWriter::Append(entry.eType == CPkcs12Bag::BAG_CERTIFICATE ? certBags : keyBags, Asn1Tag::kSequence,
-                           bag);
+        CDerWriter::Append(entry.eType == CPkcs12Bag::BAG_CERTIFICATE ? certBags : keyBags,
+                           Asn1Tag::kSequence, bag);
     }
 
     Bytes authSafe;
     if (!certBags.empty()) {
         // EncryptedData { 0, EncryptedContentInfo { data, algorithm, [0] IMPLICIT bytes } }
         Bytes algorithm, encrypted;
-        EPkcs12Error e = encrypt(CAsn1Util::Wrap(Asn1Tag::kSequence, certBags), algorithm, encrypted);
+        EPkcs12Error e =
+            encrypt(CAsn1Util::Wrap(Asn1Tag::kSequence, certBags), algorithm, encrypted);
         if (e != EPkcs12Error::Ok)
             return e;
         Bytes contentInfo;
@@ -96,12 +102,14 @@ EPkcs12Error CPkcs12Writer::Write(const std::vector<CPkcs12Bag>& bags,
         Bytes encryptedData;
         CAsn1Util::AppendSmallInt(encryptedData, 0);
         CDerWriter::Append(encryptedData, Asn1Tag::kSequence, contentInfo);
-        Bytes part = ContentInfo(Asn1Oids::kEncryptedData, CAsn1Util::Wrap(Asn1Tag::kSequence, encryptedData));
+        Bytes part = ContentInfo(Asn1Oids::kEncryptedData,
+                                 CAsn1Util::Wrap(Asn1Tag::kSequence, encryptedData));
         authSafe.insert(authSafe.end(), part.begin(), part.end());
     }
     if (!keyBags.empty()) {
-        Bytes part =
-            ContentInfo(Asn1Oids::kData, CAsn1Util::Wrap(Asn1Tag::kOctetString, CAsn1Util::Wrap(Asn1Tag::kSequence, keyBags)));
+        Bytes part = ContentInfo(
+            Asn1Oids::kData,
+            CAsn1Util::Wrap(Asn1Tag::kOctetString, CAsn1Util::Wrap(Asn1Tag::kSequence, keyBags)));
         authSafe.insert(authSafe.end(), part.begin(), part.end());
     }
     Bytes authSafeDer = CAsn1Util::Wrap(Asn1Tag::kSequence, authSafe);
@@ -127,7 +135,8 @@ EPkcs12Error CPkcs12Writer::Write(const std::vector<CPkcs12Bag>& bags,
 
     Bytes pfx;
     CAsn1Util::AppendSmallInt(pfx, 3);
-    Bytes authSafeInfo = ContentInfo(Asn1Oids::kData, CAsn1Util::Wrap(Asn1Tag::kOctetString, authSafeDer));
+    Bytes authSafeInfo =
+        ContentInfo(Asn1Oids::kData, CAsn1Util::Wrap(Asn1Tag::kOctetString, authSafeDer));
     pfx.insert(pfx.end(), authSafeInfo.begin(), authSafeInfo.end());
     CDerWriter::Append(pfx, Asn1Tag::kSequence, macData);
     out = CAsn1Util::Wrap(Asn1Tag::kSequence, pfx);

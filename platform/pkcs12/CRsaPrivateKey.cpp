@@ -83,10 +83,12 @@ bool CRsaPrivateKey::Parse(const uint8_t* pDer, size_t nDer)
     Clear();
     CBerElement outer;
     std::vector<CBerElement> fields;
-    if (!CAsn1Util::ParseWhole(pDer, nDer, Asn1Tag::kSequence, outer) || !CAsn1Util::Children(outer, Asn1Tag::kSequence, fields))
+    if (!CAsn1Util::ParseWhole(pDer, nDer, Asn1Tag::kSequence, outer) ||
+        !CAsn1Util::Children(outer, Asn1Tag::kSequence, fields))
         return false;
     // PrivateKeyInfo: version, AlgorithmIdentifier, OCTET STRING holding RSAPrivateKey.
-    if (fields.size() >= 3 && fields[1].Tag() == Asn1Tag::kSequence && fields[2].Tag() == Asn1Tag::kOctetString) {
+    if (fields.size() >= 3 && fields[1].Tag() == Asn1Tag::kSequence &&
+        fields[2].Tag() == Asn1Tag::kOctetString) {
         std::vector<CBerElement> algorithm;
         if (!CAsn1Util::Children(fields[1], Asn1Tag::kSequence, algorithm) || algorithm.empty() ||
             !CAsn1Util::IsOid(algorithm[0], Asn1Oids::kRsaEncryption))

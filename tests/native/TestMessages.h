@@ -17,7 +17,6 @@ extern const char SHA1[];
 extern const char SHA256[];
 }  // namespace tm_oid
 
-
 // "260314101520Z" as a UTCTime element.
 Bytes SigningTimeDer();
 Bytes Pattern(size_t nSize, unsigned nSeed = 0);
