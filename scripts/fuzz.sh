@@ -12,8 +12,8 @@ out=build-fuzz
 mkdir -p "$out/corpus" "$out/seeds" "$out/artifacts"
 
 bin="$out/pkcs7_reader_fuzz"
-srcs=(tests/fuzz/pkcs7_reader_fuzz.cpp cert/pkcs7/*.cpp)
-if [ ! -x "$bin" ] || [ -n "$(find "${srcs[@]}" cert/pkcs7/*.h -newer "$bin" 2>/dev/null)" ]; then
+srcs=(tests/fuzz/pkcs7_reader_fuzz.cpp cert/pkcs7/*.cpp asn1/*.cpp)
+if [ ! -x "$bin" ] || [ -n "$(find "${srcs[@]}" cert/pkcs7/*.h asn1/*.h -newer "$bin" 2>/dev/null)" ]; then
   echo "Building $bin"
   clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     -I. "${srcs[@]}" -o "$bin"

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "cert/CByteStream.h"
+#include "util/CByteStream.h"
 
 // Bytes from one thread to another through a ring of a few fixed blocks: the
 // writer waits while every block is full, the reader while none is. Every block

@@ -14,7 +14,7 @@
 #include "api/CLog.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
-#include "cert/CByteStream.h"
+#include "util/CByteStream.h"
 #include "util/CBase64Decoder.h"
 #include "util/CBase64Encoder.h"
 

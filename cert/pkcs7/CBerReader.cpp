@@ -1,5 +1,7 @@
 #include "cert/pkcs7/CBerReader.h"
 
+#include "asn1/Asn1Tags.h"
+
 CBerReader::CBerReader(CBerHandler& handler)
     : m_handler(handler),
       m_nHeader(0),
@@ -61,7 +63,7 @@ EPkcs7Error CBerReader::HeaderByte(uint8_t b)
 {
     m_header[m_nHeader++] = b;
     if (m_nHeader == 1) {
-        if ((b & 0x1F) == 0x1F)
+        if ((b & Asn1Tag::kHighTagNumber) == Asn1Tag::kHighTagNumber)
             return EPkcs7Error::Unsupported;  // multi-byte tags never occur in these messages
         return EPkcs7Error::Ok;
     }
@@ -80,7 +82,7 @@ EPkcs7Error CBerReader::StartElement()
 {
     CS_BERHEADER h;
     h.nTag = m_header[0];
-    h.bConstructed = (h.nTag & 0x20) != 0;
+    h.bConstructed = (h.nTag & Asn1Tag::kConstructed) != 0;
     h.bIndefinite = m_header[1] == 0x80;
     h.nLength = 0;
     if (m_header[1] < 0x80) {
@@ -99,7 +101,7 @@ EPkcs7Error CBerReader::StartElement()
     if (m_nOffset > limit)
         return EPkcs7Error::BadEncoding;  // header runs past the enclosing element
 
-    if (h.nTag == 0x00) {
+    if (h.nTag == Asn1Tag::kEndOfContents) {
         // End mark: only the two bytes "00 00" (a longer form of length 0 would
         // let one message be written several ways), only to close an indefinite
         // element.

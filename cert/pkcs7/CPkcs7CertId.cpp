@@ -1,25 +1,27 @@
 #include "cert/pkcs7/CPkcs7CertId.h"
 
-#include "cert/pkcs7/CBerElement.h"
+#include "asn1/Asn1Tags.h"
+#include "asn1/CBerElement.h"
 
 EPkcs7Error CPkcs7CertId::FromCertificate(const uint8_t* pCert, size_t nCert)
 {
     CBerElement cert;
-    EPkcs7Error e = cert.ParseAll(pCert, nCert);
+    EPkcs7Error e = Pkcs7ErrorOf(cert.ParseAll(pCert, nCert));
     if (e != EPkcs7Error::Ok)
         return e;
     std::vector<CBerElement> parts;
-    if (cert.Tag() != 0x30 || cert.Children(parts) != EPkcs7Error::Ok || parts.empty() ||
-        parts[0].Tag() != 0x30)
+    if (cert.Tag() != Asn1Tag::kSequence || cert.Children(parts) != EAsn1Error::Ok ||
+        parts.empty() || parts[0].Tag() != Asn1Tag::kSequence)
         return EPkcs7Error::BadEncoding;
     std::vector<CBerElement> tbs;
-    if (parts[0].Children(tbs) != EPkcs7Error::Ok)
+    if (parts[0].Children(tbs) != EAsn1Error::Ok)
         return EPkcs7Error::BadEncoding;
     size_t i = 0;
-    if (i < tbs.size() && tbs[i].Tag() == 0xA0)
+    if (i < tbs.size() && tbs[i].Tag() == Asn1Tag::ContextConstructed(0))
         ++i;  // version
     // serialNumber, signature, issuer
-    if (tbs.size() < i + 3 || tbs[i].Tag() != 0x02 || tbs[i + 2].Tag() != 0x30)
+    if (tbs.size() < i + 3 || tbs[i].Tag() != Asn1Tag::kInteger ||
+        tbs[i + 2].Tag() != Asn1Tag::kSequence)
         return EPkcs7Error::BadEncoding;
     m_serialElement = tbs[i].Bytes();
     m_serial.assign(tbs[i].Content(), tbs[i].Content() + tbs[i].ContentSize());

@@ -2,17 +2,14 @@
 
 #include <algorithm>
 
-#include "cert/pkcs7/CAsn1Oid.h"
-#include "cert/pkcs7/CBerElement.h"
+#include "asn1/Asn1Oids.h"
+#include "asn1/Asn1Tags.h"
+#include "asn1/CAsn1Oid.h"
+#include "asn1/CBerElement.h"
 #include "cert/pkcs7/CPkcs7CertId.h"
 
 namespace {
 
-const char OID_SIGNED_DATA[] = "1.2.840.113549.1.7.2";
-const char OID_DATA[] = "1.2.840.113549.1.7.1";
-const char OID_RSA_ENCRYPTION[] = "1.2.840.113549.1.1.1";
-const char OID_CONTENT_TYPE[] = "1.2.840.113549.1.9.3";
-const char OID_MESSAGE_DIGEST[] = "1.2.840.113549.1.9.4";
 const size_t MAX_SMALL_CAPTURE = 256;  // OIDs and the version
 const size_t MAX_DIGEST_ALGS_SIZE = 4096;
 
@@ -83,37 +80,39 @@ EPkcs7Error CPkcs7Reader::ChildRole(CS_NODE& parent, const CS_BERHEADER& h, ERol
     switch (parent.role) {
         case R_CONTENT_INFO:
             if (index == 0) {
-                if (h.nTag != 0x06)
+                if (h.nTag != Asn1Tag::kOid)
                     return EPkcs7Error::NotPkcs7;
                 role = R_OUTER_TYPE;
-            } else if (index == 1 && h.nTag == 0xA0) {
+            } else if (index == 1 && h.nTag == Asn1Tag::ContextConstructed(0)) {
                 role = R_OUTER_CONTENT;
             } else {
                 return EPkcs7Error::BadEncoding;
             }
             return EPkcs7Error::Ok;
         case R_OUTER_CONTENT:
-            if (index != 0 || h.nTag != 0x30)
+            if (index != 0 || h.nTag != Asn1Tag::kSequence)
                 return EPkcs7Error::BadEncoding;
             role = R_SIGNED_DATA;
             return EPkcs7Error::Ok;
         case R_SIGNED_DATA:
-            if (m_nSignedDataStage == 0 && h.nTag == 0x02) {
+            if (m_nSignedDataStage == 0 && h.nTag == Asn1Tag::kInteger) {
                 role = R_VERSION;
                 m_nSignedDataStage = 1;
-            } else if (m_nSignedDataStage == 1 && h.nTag == 0x31) {
+            } else if (m_nSignedDataStage == 1 && h.nTag == Asn1Tag::kSet) {
                 role = R_DIGEST_ALGS;
                 m_nSignedDataStage = 2;
-            } else if (m_nSignedDataStage == 2 && h.nTag == 0x30) {
+            } else if (m_nSignedDataStage == 2 && h.nTag == Asn1Tag::kSequence) {
                 role = R_INNER_INFO;
                 m_nSignedDataStage = 3;
-            } else if (m_nSignedDataStage == 3 && h.nTag == 0xA0) {
+            } else if (m_nSignedDataStage == 3 && h.nTag == Asn1Tag::ContextConstructed(0)) {
                 role = R_CERTS;
                 m_nSignedDataStage = 4;
-            } else if (m_nSignedDataStage >= 3 && m_nSignedDataStage <= 4 && h.nTag == 0xA1) {
+            } else if (m_nSignedDataStage >= 3 && m_nSignedDataStage <= 4 &&
+                       h.nTag == Asn1Tag::ContextConstructed(1)) {
                 role = R_CRLS;
                 m_nSignedDataStage = 5;
-            } else if (m_nSignedDataStage >= 3 && m_nSignedDataStage <= 5 && h.nTag == 0x31) {
+            } else if (m_nSignedDataStage >= 3 && m_nSignedDataStage <= 5 &&
+                       h.nTag == Asn1Tag::kSet) {
                 role = R_SIGNERS;
                 m_nSignedDataStage = 6;
             } else {
@@ -121,9 +120,9 @@ EPkcs7Error CPkcs7Reader::ChildRole(CS_NODE& parent, const CS_BERHEADER& h, ERol
             }
             return EPkcs7Error::Ok;
         case R_INNER_INFO:
-            if (index == 0 && h.nTag == 0x06)
+            if (index == 0 && h.nTag == Asn1Tag::kOid)
                 role = R_INNER_TYPE;
-            else if (index == 1 && h.nTag == 0xA0)
+            else if (index == 1 && h.nTag == Asn1Tag::ContextConstructed(0))
                 role = R_INNER_CONTENT;
             else
                 return EPkcs7Error::BadEncoding;
@@ -131,17 +130,17 @@ EPkcs7Error CPkcs7Reader::ChildRole(CS_NODE& parent, const CS_BERHEADER& h, ERol
         case R_INNER_CONTENT:
             if (index != 0)
                 return EPkcs7Error::BadEncoding;
-            if (h.nTag != 0x04 && h.nTag != 0x24)
+            if (h.nTag != Asn1Tag::kOctetString && h.nTag != Asn1Tag::kOctetStringConstructed)
                 return EPkcs7Error::Unsupported;  // content that is not an OCTET STRING
             role = R_OCTETS;
             return EPkcs7Error::Ok;
         case R_OCTETS:
-            if (h.nTag != 0x04 && h.nTag != 0x24)
+            if (h.nTag != Asn1Tag::kOctetString && h.nTag != Asn1Tag::kOctetStringConstructed)
                 return EPkcs7Error::BadEncoding;
             role = R_OCTETS;
             return EPkcs7Error::Ok;
         case R_CERTS:
-            if (h.nTag != 0x30) {
+            if (h.nTag != Asn1Tag::kSequence) {
                 role = R_SKIPPED;  // other certificate formats are of no use here
                 return EPkcs7Error::Ok;
             }
@@ -150,7 +149,7 @@ EPkcs7Error CPkcs7Reader::ChildRole(CS_NODE& parent, const CS_BERHEADER& h, ERol
             role = R_CERT;
             return EPkcs7Error::Ok;
         case R_SIGNERS:
-            if (h.nTag != 0x30)
+            if (h.nTag != Asn1Tag::kSequence)
                 return EPkcs7Error::BadEncoding;
             if (m_signers.size() >= MAX_SIGNERS)
                 return EPkcs7Error::LimitExceeded;
@@ -195,7 +194,7 @@ EPkcs7Error CPkcs7Reader::OnBegin(const CS_BERHEADER& h)
     node.bIndefinite = h.bIndefinite;
     node.nChildren = 0;
     if (m_nodes.empty()) {
-        if (h.nTag != 0x30)
+        if (h.nTag != Asn1Tag::kSequence)
             return EPkcs7Error::NotPkcs7;
         node.role = R_CONTENT_INFO;
         m_nodes.push_back(node);
@@ -295,7 +294,7 @@ EPkcs7Error CPkcs7Reader::OnEnd(const uint8_t* pEndMark, size_t nEndMark)
 EPkcs7Error CPkcs7Reader::EndCapture(ERole role)
 {
     CBerElement el;
-    EPkcs7Error e = el.ParseAll(m_capture.data(), m_capture.size());
+    EPkcs7Error e = Pkcs7ErrorOf(el.ParseAll(m_capture.data(), m_capture.size()));
     if (e != EPkcs7Error::Ok)
         return e == EPkcs7Error::Truncated ? EPkcs7Error::BadEncoding : e;
     switch (role) {
@@ -303,7 +302,7 @@ EPkcs7Error CPkcs7Reader::EndCapture(ERole role)
             std::string oid = CAsn1Oid::Decode(el.Content(), el.ContentSize());
             if (oid.empty())
                 return EPkcs7Error::NotPkcs7;
-            if (oid != OID_SIGNED_DATA)
+            if (oid != Asn1Oids::kSignedData)
                 return EPkcs7Error::NotSignedData;
             break;
         }
@@ -313,19 +312,19 @@ EPkcs7Error CPkcs7Reader::EndCapture(ERole role)
                 return EPkcs7Error::BadEncoding;
             // Nothing is signed here but data: other content is refused before a
             // byte of it reaches the output.
-            if (m_strContentType != OID_DATA)
+            if (m_strContentType != Asn1Oids::kData)
                 return EPkcs7Error::NotData;
             break;
         case R_DIGEST_ALGS: {
             std::vector<CBerElement> algs;
-            if (el.Children(algs) != EPkcs7Error::Ok)
+            if (el.Children(algs) != EAsn1Error::Ok)
                 return EPkcs7Error::BadEncoding;
             if (algs.size() > MAX_DIGEST_ALGS)
                 return EPkcs7Error::LimitExceeded;
             for (const CBerElement& alg : algs) {
                 std::vector<CBerElement> parts;
-                if (alg.Tag() != 0x30 || alg.Children(parts) != EPkcs7Error::Ok || parts.empty() ||
-                    parts[0].Tag() != 0x06)
+                if (alg.Tag() != Asn1Tag::kSequence || alg.Children(parts) != EAsn1Error::Ok ||
+                    parts.empty() || parts[0].Tag() != Asn1Tag::kOid)
                     return EPkcs7Error::BadEncoding;
                 std::string oid = CAsn1Oid::Decode(parts[0].Content(), parts[0].ContentSize());
                 if (oid.empty())
@@ -414,19 +413,19 @@ EPkcs7Error CPkcs7Reader::FindSignerCertificate(size_t nSigner, size_t& nCert) c
 EPkcs7Error CPkcs7Reader::CheckSignatureAlgorithm(const std::string& strSignatureOid,
                                                   const std::string& strDigestOid)
 {
-    if (strSignatureOid == OID_RSA_ENCRYPTION)
+    if (strSignatureOid == Asn1Oids::kRsaEncryption)
         return EPkcs7Error::Ok;
     // The hash-with-RSA identifiers, each with the digest it names.
     static const struct {
         const char* pszSignature;
         const char* pszDigest;
-    } kRsa[] = {{"1.2.840.113549.1.1.2", "1.2.840.113549.2.2"},
-                {"1.2.840.113549.1.1.4", "1.2.840.113549.2.5"},
-                {"1.2.840.113549.1.1.5", "1.3.14.3.2.26"},
-                {"1.2.840.113549.1.1.11", "2.16.840.1.101.3.4.2.1"},
-                {"1.2.840.113549.1.1.12", "2.16.840.1.101.3.4.2.2"},
-                {"1.2.840.113549.1.1.13", "2.16.840.1.101.3.4.2.3"},
-                {"1.2.840.113549.1.1.14", "2.16.840.1.101.3.4.2.4"}};
+    } kRsa[] = {{Asn1Oids::kMd2WithRsa, Asn1Oids::kMd2},
+                {Asn1Oids::kMd5WithRsa, Asn1Oids::kMd5},
+                {Asn1Oids::kSha1WithRsa, Asn1Oids::kSha1},
+                {Asn1Oids::kSha256WithRsa, Asn1Oids::kSha256},
+                {Asn1Oids::kSha384WithRsa, Asn1Oids::kSha384},
+                {Asn1Oids::kSha512WithRsa, Asn1Oids::kSha512},
+                {Asn1Oids::kSha224WithRsa, Asn1Oids::kSha224}};
     for (const auto& k : kRsa) {
         if (strSignatureOid == k.pszSignature)
             return strDigestOid == k.pszDigest ? EPkcs7Error::Ok : EPkcs7Error::AlgorithmMismatch;
@@ -439,17 +438,17 @@ EPkcs7Error CPkcs7Reader::CheckAttributes(const CPkcs7SignerInfo& si,
 {
     const CPkcs7SignerInfo::CS_ATTRIBUTE* md = nullptr;
     for (const CPkcs7SignerInfo::CS_ATTRIBUTE& a : si.AuthAttributes()) {
-        if (a.strOid == OID_MESSAGE_DIGEST) {
+        if (a.strOid == Asn1Oids::kMessageDigest) {
             // One value only: with two, which one was meant is anyone's guess.
             if (md || a.values.size() != 1)
                 return EPkcs7Error::AmbiguousDigest;
             md = &a;
-        } else if (a.strOid == OID_CONTENT_TYPE) {
+        } else if (a.strOid == Asn1Oids::kContentType) {
             // Outside the signature but named by an attribute: every value must agree.
             CBerElement value;
             if (a.values.size() != 1 ||
-                value.ParseAll(a.values[0].data(), a.values[0].size()) != EPkcs7Error::Ok ||
-                value.Tag() != 0x06 ||
+                value.ParseAll(a.values[0].data(), a.values[0].size()) != EAsn1Error::Ok ||
+                value.Tag() != Asn1Tag::kOid ||
                 CAsn1Oid::Decode(value.Content(), value.ContentSize()) != m_strContentType)
                 return EPkcs7Error::ContentTypeMismatch;
         }
@@ -457,8 +456,8 @@ EPkcs7Error CPkcs7Reader::CheckAttributes(const CPkcs7SignerInfo& si,
     if (!md)
         return EPkcs7Error::MissingDigest;
     CBerElement value;
-    if (value.ParseAll(md->values[0].data(), md->values[0].size()) != EPkcs7Error::Ok ||
-        value.Tag() != 0x04 || value.ContentSize() != contentDigest.size() ||
+    if (value.ParseAll(md->values[0].data(), md->values[0].size()) != EAsn1Error::Ok ||
+        value.Tag() != Asn1Tag::kOctetString || value.ContentSize() != contentDigest.size() ||
         !std::equal(contentDigest.begin(), contentDigest.end(), value.Content()))
         return EPkcs7Error::HashMismatch;
     return EPkcs7Error::Ok;
@@ -494,7 +493,7 @@ EPkcs7Error CPkcs7Reader::Verify(size_t nSigner, const uint8_t* pCert, size_t nC
             return e;
         // The signature covers the attributes encoded as a SET.
         std::vector<uint8_t> toBeSigned(si.AuthAttributesRaw());
-        toBeSigned[0] = 0x31;
+        toBeSigned[0] = Asn1Tag::kSet;
         std::unique_ptr<CPkcs7Digest> digest = m_crypto.CreateDigest(si.DigestOid());
         if (!digest)
             return EPkcs7Error::Unsupported;

@@ -1,18 +1,18 @@
 #include "cert/pkcs7/CPkcs7SignerInfo.h"
 
-#include "cert/pkcs7/CAsn1Oid.h"
-#include "cert/pkcs7/CBerElement.h"
+#include "asn1/Asn1Oids.h"
+#include "asn1/Asn1Tags.h"
+#include "asn1/CAsn1Oid.h"
+#include "asn1/CBerElement.h"
 
 namespace {
-
-const char OID_SIGNING_TIME[] = "1.2.840.113549.1.9.5";
 
 // AlgorithmIdentifier: OID and optional parameters.
 EPkcs7Error ParseAlgorithm(const CBerElement& alg, std::string& oid, std::vector<uint8_t>* params)
 {
     std::vector<CBerElement> parts;
-    if (alg.Tag() != 0x30 || alg.Children(parts) != EPkcs7Error::Ok || parts.empty() ||
-        parts.size() > 2 || parts[0].Tag() != 0x06)
+    if (alg.Tag() != Asn1Tag::kSequence || alg.Children(parts) != EAsn1Error::Ok || parts.empty() ||
+        parts.size() > 2 || parts[0].Tag() != Asn1Tag::kOid)
         return EPkcs7Error::BadEncoding;
     oid = CAsn1Oid::Decode(parts[0].Content(), parts[0].ContentSize());
     if (oid.empty())
@@ -30,25 +30,25 @@ EPkcs7Error ParseAlgorithm(const CBerElement& alg, std::string& oid, std::vector
 EPkcs7Error CPkcs7SignerInfo::Parse(const uint8_t* pData, size_t nSize)
 {
     CBerElement si;
-    EPkcs7Error e = si.ParseAll(pData, nSize);
+    EPkcs7Error e = Pkcs7ErrorOf(si.ParseAll(pData, nSize));
     if (e != EPkcs7Error::Ok)
         return e == EPkcs7Error::Truncated ? EPkcs7Error::BadEncoding : e;
     std::vector<CBerElement> parts;
-    if (si.Tag() != 0x30 || si.Children(parts) != EPkcs7Error::Ok || parts.size() < 5)
+    if (si.Tag() != Asn1Tag::kSequence || si.Children(parts) != EAsn1Error::Ok || parts.size() < 5)
         return EPkcs7Error::BadEncoding;
 
     size_t i = 0;
     const CBerElement& version = parts[i++];
-    if (version.Tag() != 0x02 || version.ContentSize() != 1)
+    if (version.Tag() != Asn1Tag::kInteger || version.ContentSize() != 1)
         return EPkcs7Error::BadEncoding;
     m_nVersion = version.Content()[0];
 
     const CBerElement& sid = parts[i++];
-    if (sid.Tag() != 0x30)
+    if (sid.Tag() != Asn1Tag::kSequence)
         return EPkcs7Error::Unsupported;  // subjectKeyIdentifier form
     std::vector<CBerElement> ias;
-    if (sid.Children(ias) != EPkcs7Error::Ok || ias.size() != 2 || ias[0].Tag() != 0x30 ||
-        ias[1].Tag() != 0x02)
+    if (sid.Children(ias) != EAsn1Error::Ok || ias.size() != 2 ||
+        ias[0].Tag() != Asn1Tag::kSequence || ias[1].Tag() != Asn1Tag::kInteger)
         return EPkcs7Error::BadEncoding;
     m_issuer = ias[0].Bytes();
     m_serial.assign(ias[1].Content(), ias[1].Content() + ias[1].ContentSize());
@@ -59,21 +59,21 @@ EPkcs7Error CPkcs7SignerInfo::Parse(const uint8_t* pData, size_t nSize)
     m_bHasAuthAttributes = false;
     m_auth.clear();
     m_authRaw.clear();
-    if (parts[i].Tag() == 0xA0) {
+    if (parts[i].Tag() == Asn1Tag::ContextConstructed(0)) {
         const CBerElement& attrs = parts[i++];
         if (attrs.Size() > MAX_ATTRIBUTES_SIZE)
             return EPkcs7Error::LimitExceeded;
         m_bHasAuthAttributes = true;
         m_authRaw = attrs.Bytes();
         std::vector<CBerElement> list;
-        if (attrs.Children(list) != EPkcs7Error::Ok)
+        if (attrs.Children(list) != EAsn1Error::Ok)
             return EPkcs7Error::BadEncoding;
         for (const CBerElement& attr : list) {
             std::vector<CBerElement> av;
             std::vector<CBerElement> values;
-            if (attr.Tag() != 0x30 || attr.Children(av) != EPkcs7Error::Ok || av.size() != 2 ||
-                av[0].Tag() != 0x06 || av[1].Tag() != 0x31 ||
-                av[1].Children(values) != EPkcs7Error::Ok)
+            if (attr.Tag() != Asn1Tag::kSequence || attr.Children(av) != EAsn1Error::Ok ||
+                av.size() != 2 || av[0].Tag() != Asn1Tag::kOid || av[1].Tag() != Asn1Tag::kSet ||
+                av[1].Children(values) != EAsn1Error::Ok)
                 return EPkcs7Error::BadEncoding;
             CS_ATTRIBUTE a;
             a.strOid = CAsn1Oid::Decode(av[0].Content(), av[0].ContentSize());
@@ -89,9 +89,9 @@ EPkcs7Error CPkcs7SignerInfo::Parse(const uint8_t* pData, size_t nSize)
     if (ParseAlgorithm(parts[i++], m_strSignatureOid, nullptr) != EPkcs7Error::Ok)
         return EPkcs7Error::BadEncoding;
     m_signature.clear();
-    if (parts[i++].OctetString(m_signature) != EPkcs7Error::Ok)
+    if (parts[i++].OctetString(m_signature) != EAsn1Error::Ok)
         return EPkcs7Error::BadEncoding;
-    if (i < parts.size() && parts[i].Tag() == 0xA1)
+    if (i < parts.size() && parts[i].Tag() == Asn1Tag::ContextConstructed(1))
         ++i;  // unauthenticated attributes are not used
     if (i != parts.size())
         return EPkcs7Error::BadEncoding;
@@ -111,7 +111,7 @@ std::vector<uint8_t> CPkcs7SignerInfo::SigningTime() const
 {
     std::vector<uint8_t> value;
     for (const CS_ATTRIBUTE& a : m_auth)
-        if (a.strOid == OID_SIGNING_TIME && !a.values.empty())
+        if (a.strOid == Asn1Oids::kSigningTime && !a.values.empty())
             value = a.values[0];
     return value;
 }

@@ -26,7 +26,7 @@ public:
     const std::string& DigestOid() const { return m_strDigestOid; }
     const std::vector<uint8_t>& DigestParams() const { return m_digestParams; }  // element or empty
     bool HasAuthAttributes() const { return m_bHasAuthAttributes; }
-    // The [0] element as received; the signature covers it with its tag set to 0x31.
+    // The [0] element as received; the signature covers it with its tag set to SET.
     const std::vector<uint8_t>& AuthAttributesRaw() const { return m_authRaw; }
     const std::vector<CS_ATTRIBUTE>& AuthAttributes() const { return m_auth; }
     const std::string& SignatureOid() const { return m_strSignatureOid; }

@@ -2,34 +2,23 @@
 
 #include <algorithm>
 
-#include "cert/pkcs7/CAsn1Oid.h"
-#include "cert/pkcs7/CBerElement.h"
-#include "cert/pkcs7/CDerWriter.h"
+#include "asn1/Asn1Oids.h"
+#include "asn1/Asn1Tags.h"
+#include "asn1/CAsn1Oid.h"
+#include "asn1/CAsn1Util.h"
+#include "asn1/CBerElement.h"
+#include "asn1/CDerWriter.h"
 #include "cert/pkcs7/CPkcs7CertId.h"
 
 namespace {
 
-const char OID_SIGNED_DATA[] = "1.2.840.113549.1.7.2";
-const char OID_DATA[] = "1.2.840.113549.1.7.1";
-const char OID_CONTENT_TYPE[] = "1.2.840.113549.1.9.3";
-const char OID_MESSAGE_DIGEST[] = "1.2.840.113549.1.9.4";
-const char OID_SIGNING_TIME[] = "1.2.840.113549.1.9.5";
-const char OID_RSA_ENCRYPTION[] = "1.2.840.113549.1.1.1";
-
-std::vector<uint8_t> OidContent(const char* dotted)
-{
-    std::vector<uint8_t> content;
-    CAsn1Oid::Encode(dotted, content);
-    return content;
-}
-
 std::vector<uint8_t> Attribute(const char* oid, const std::vector<uint8_t>& value)
 {
     std::vector<uint8_t> body;
-    CDerWriter::Append(body, 0x06, OidContent(oid));
-    CDerWriter::Append(body, 0x31, value);
+    CAsn1Util::AppendOid(body, oid);
+    CDerWriter::Append(body, Asn1Tag::kSet, value);
     std::vector<uint8_t> attr;
-    CDerWriter::Append(attr, 0x30, body);
+    CDerWriter::Append(attr, Asn1Tag::kSequence, body);
     return attr;
 }
 
@@ -63,7 +52,8 @@ EPkcs7Error CPkcs7Writer::Begin(const uint8_t* pCert, size_t nCert, const std::s
 {
     if (m_state != STATE_IDLE)
         return EPkcs7Error::BadState;
-    if (!CAsn1Oid::Encode(strDigestOid, m_digestOid))
+    Bytes digestOid;
+    if (!CAsn1Oid::Encode(strDigestOid, digestOid))
         return EPkcs7Error::Unsupported;
     m_pDigest = m_crypto.CreateDigest(strDigestOid);
     if (!m_pDigest)
@@ -73,7 +63,7 @@ EPkcs7Error CPkcs7Writer::Begin(const uint8_t* pCert, size_t nCert, const std::s
     if (e != EPkcs7Error::Ok)
         return e;
     CBerElement time;
-    if (pSigningTime == nullptr || time.ParseAll(pSigningTime, nSigningTime) != EPkcs7Error::Ok ||
+    if (pSigningTime == nullptr || time.ParseAll(pSigningTime, nSigningTime) != EAsn1Error::Ok ||
         time.IsConstructed())
         return EPkcs7Error::BadEncoding;
 
@@ -85,18 +75,18 @@ EPkcs7Error CPkcs7Writer::Begin(const uint8_t* pCert, size_t nCert, const std::s
     m_state = STATE_OPEN;
 
     std::vector<uint8_t> out;
-    CDerWriter::AppendIndefinite(out, 0x30);  // ContentInfo
-    CDerWriter::Append(out, 0x06, OidContent(OID_SIGNED_DATA));
-    CDerWriter::AppendIndefinite(out, 0xA0);
-    CDerWriter::AppendIndefinite(out, 0x30);  // SignedData
-    out.insert(out.end(), {0x02, 0x01, 0x01});
+    CDerWriter::AppendIndefinite(out, Asn1Tag::kSequence);  // ContentInfo
+    CAsn1Util::AppendOid(out, Asn1Oids::kSignedData);
+    CDerWriter::AppendIndefinite(out, Asn1Tag::ContextConstructed(0));
+    CDerWriter::AppendIndefinite(out, Asn1Tag::kSequence);  // SignedData
+    out.insert(out.end(), {Asn1Tag::kInteger, 0x01, 0x01});
     std::vector<uint8_t> alg;
-    CDerWriter::AppendAlgorithm(alg, m_digestOid);
-    CDerWriter::Append(out, 0x31, alg);       // digestAlgorithms
-    CDerWriter::AppendIndefinite(out, 0x30);  // contentInfo
-    CDerWriter::Append(out, 0x06, OidContent(OID_DATA));
-    CDerWriter::AppendIndefinite(out, 0xA0);
-    CDerWriter::AppendIndefinite(out, 0x24);  // content in segments
+    CAsn1Util::AppendAlgorithm(alg, m_strDigestOid.c_str());
+    CDerWriter::Append(out, Asn1Tag::kSet, alg);            // digestAlgorithms
+    CDerWriter::AppendIndefinite(out, Asn1Tag::kSequence);  // contentInfo
+    CAsn1Util::AppendOid(out, Asn1Oids::kData);
+    CDerWriter::AppendIndefinite(out, Asn1Tag::ContextConstructed(0));
+    CDerWriter::AppendIndefinite(out, Asn1Tag::kOctetStringConstructed);  // content in segments
     e = Write(out);
     return e == EPkcs7Error::Ok ? e : Fail(e);
 }
@@ -110,7 +100,7 @@ EPkcs7Error CPkcs7Writer::Update(const uint8_t* pData, size_t nSize)
     if (!m_pDigest->Update(pData, nSize))
         return Fail(EPkcs7Error::Crypto);
     std::vector<uint8_t> header;
-    CDerWriter::AppendHeader(header, 0x04, nSize);
+    CDerWriter::AppendHeader(header, Asn1Tag::kOctetString, nSize);
     EPkcs7Error e = Write(header);
     if (e != EPkcs7Error::Ok)
         return Fail(e);
@@ -130,20 +120,20 @@ EPkcs7Error CPkcs7Writer::Finish(const FSign& sign)
         return Fail(EPkcs7Error::Crypto);
 
     std::vector<uint8_t> contentType;
-    CDerWriter::Append(contentType, 0x06, OidContent(OID_DATA));
+    CAsn1Util::AppendOid(contentType, Asn1Oids::kData);
     std::vector<uint8_t> messageDigest;
-    CDerWriter::Append(messageDigest, 0x04, digest);
+    CDerWriter::Append(messageDigest, Asn1Tag::kOctetString, digest);
     std::vector<std::vector<uint8_t>> attrs;
-    attrs.push_back(Attribute(OID_CONTENT_TYPE, contentType));
-    attrs.push_back(Attribute(OID_SIGNING_TIME, m_signingTime));
-    attrs.push_back(Attribute(OID_MESSAGE_DIGEST, messageDigest));
+    attrs.push_back(Attribute(Asn1Oids::kContentType, contentType));
+    attrs.push_back(Attribute(Asn1Oids::kSigningTime, m_signingTime));
+    attrs.push_back(Attribute(Asn1Oids::kMessageDigest, messageDigest));
     std::sort(attrs.begin(), attrs.end(), CDerWriter::SetOfLess);
     std::vector<uint8_t> attrBody;
     for (const std::vector<uint8_t>& a : attrs)
         CDerWriter::AppendRaw(attrBody, a);
 
     std::vector<uint8_t> toBeSigned;
-    CDerWriter::Append(toBeSigned, 0x31, attrBody);
+    CDerWriter::Append(toBeSigned, Asn1Tag::kSet, attrBody);
     std::vector<uint8_t> signature;
     m_state = STATE_FAILED;
     if (!sign || !sign(m_strDigestOid, toBeSigned.data(), toBeSigned.size(), signature) ||
@@ -152,23 +142,23 @@ EPkcs7Error CPkcs7Writer::Finish(const FSign& sign)
     m_state = STATE_OPEN;
 
     std::vector<uint8_t> si;
-    si.insert(si.end(), {0x02, 0x01, 0x01});
+    si.insert(si.end(), {Asn1Tag::kInteger, 0x01, 0x01});
     std::vector<uint8_t> ias(m_issuer);
     CDerWriter::AppendRaw(ias, m_serial);
-    CDerWriter::Append(si, 0x30, ias);
-    CDerWriter::AppendAlgorithm(si, m_digestOid);
-    CDerWriter::Append(si, 0xA0, attrBody);
-    CDerWriter::AppendAlgorithm(si, OidContent(OID_RSA_ENCRYPTION));
-    CDerWriter::Append(si, 0x04, signature);
+    CDerWriter::Append(si, Asn1Tag::kSequence, ias);
+    CAsn1Util::AppendAlgorithm(si, m_strDigestOid.c_str());
+    CDerWriter::Append(si, Asn1Tag::ContextConstructed(0), attrBody);
+    CAsn1Util::AppendAlgorithm(si, Asn1Oids::kRsaEncryption);
+    CDerWriter::Append(si, Asn1Tag::kOctetString, signature);
     std::vector<uint8_t> signerInfo;
-    CDerWriter::Append(signerInfo, 0x30, si);
+    CDerWriter::Append(signerInfo, Asn1Tag::kSequence, si);
 
     std::vector<uint8_t> out;
     CDerWriter::AppendEnd(out);                 // OCTET STRING segments
     CDerWriter::AppendEnd(out);                 // [0] content
     CDerWriter::AppendEnd(out);                 // contentInfo
-    CDerWriter::Append(out, 0xA0, m_cert);      // certificates
-    CDerWriter::Append(out, 0x31, signerInfo);  // signerInfos
+    CDerWriter::Append(out, Asn1Tag::ContextConstructed(0), m_cert);  // certificates
+    CDerWriter::Append(out, Asn1Tag::kSet, signerInfo);               // signerInfos
     CDerWriter::AppendEnd(out);                 // SignedData
     CDerWriter::AppendEnd(out);                 // [0]
     CDerWriter::AppendEnd(out);                 // ContentInfo

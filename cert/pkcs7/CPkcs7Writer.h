@@ -49,7 +49,6 @@ private:
     EState m_state;
     std::unique_ptr<CPkcs7Digest> m_pDigest;
     std::string m_strDigestOid;
-    std::vector<uint8_t> m_digestOid;  // OID content bytes
     std::vector<uint8_t> m_cert;
     std::vector<uint8_t> m_issuer;       // Name element
     std::vector<uint8_t> m_serial;       // INTEGER element

@@ -1,4 +1,4 @@
-#include "Pkcs7Error.h"
+#include "cert/pkcs7/Pkcs7Error.h"
 
 const char* Pkcs7ErrorText(EPkcs7Error e)
 {
@@ -102,4 +102,21 @@ uint32_t Pkcs7ErrorToWinError(EPkcs7Error e)
             return 0x80091001u;  // CRYPT_E_MSG_ERROR: a message that is not signed as it must be
     }
     return 0x80091001u;
+}
+
+EPkcs7Error Pkcs7ErrorOf(EAsn1Error e)
+{
+    switch (e) {
+        case EAsn1Error::Ok:
+            return EPkcs7Error::Ok;
+        case EAsn1Error::Truncated:
+            return EPkcs7Error::Truncated;
+        case EAsn1Error::BadEncoding:
+            return EPkcs7Error::BadEncoding;
+        case EAsn1Error::LimitExceeded:
+            return EPkcs7Error::LimitExceeded;
+        case EAsn1Error::Unsupported:
+            return EPkcs7Error::Unsupported;
+    }
+    return EPkcs7Error::BadEncoding;
 }

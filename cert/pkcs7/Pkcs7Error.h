@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "asn1/Asn1Error.h"
+
 enum class EPkcs7Error : int {
     Ok = 0,
     NotPkcs7,             // the data does not start like a PKCS#7 ContentInfo
@@ -30,6 +32,9 @@ enum class EPkcs7Error : int {
     AlgorithmMismatch,    // the signature algorithm names another hash than the digest
     UnsupportedSignature  // a signature algorithm other than RSA
 };
+
+// The codec's error for a failure of the BER element view.
+EPkcs7Error Pkcs7ErrorOf(EAsn1Error e);
 
 // Short English text for logs.
 const char* Pkcs7ErrorText(EPkcs7Error e);

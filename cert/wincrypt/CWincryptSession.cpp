@@ -6,7 +6,7 @@
 #include "api/LogEscape.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
-#include "cert/CByteStream.h"
+#include "util/CByteStream.h"
 #include "cert/pkcs7/CPkcs7Writer.h"
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/CWincryptCertificate.h"

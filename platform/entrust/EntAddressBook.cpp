@@ -2,10 +2,11 @@
 
 #include <windows.h>
 
-#include "cert/pkcs7/CDerWriter.h"
+#include "asn1/Asn1Tags.h"
+#include "asn1/CAsn1Util.h"
+#include "asn1/CDerWriter.h"
 #include "platform/entrust/EntFileIo.h"
 #include "platform/entrust/EntrustToolkit.h"
-#include "platform/pkcs12/CAsn1Util.h"
 
 namespace {
 // An address book of a few thousand people stays far below this.
@@ -31,12 +32,13 @@ std::string Convert(const std::string& str, UINT nFrom, UINT nTo)
 void AppendText(std::vector<uint8_t>& out, const std::string& strAnsi)
 {
     std::string strUtf8 = Convert(strAnsi, 1252, CP_UTF8);
-    CDerWriter::Append(out, 0x0C, reinterpret_cast<const uint8_t*>(strUtf8.data()), strUtf8.size());
+    CDerWriter::Append(out, Asn1Tag::kUtf8String, reinterpret_cast<const uint8_t*>(strUtf8.data()),
+                       strUtf8.size());
 }
 
 bool ReadText(const CBerElement& element, std::string& strAnsi)
 {
-    if (element.Tag() != 0x0C)
+    if (element.Tag() != Asn1Tag::kUtf8String)
         return false;
     std::string strUtf8(reinterpret_cast<const char*>(element.Content()), element.ContentSize());
     strAnsi = Convert(strUtf8, CP_UTF8, 1252);
@@ -65,15 +67,16 @@ std::vector<EntrustName::CAttribute> SubjectAttributes(const EntX509& cert)
     std::vector<EntrustName::CAttribute> attributes;
     CBerElement name;
     std::vector<CBerElement> rdns;
-    if (!CAsn1Util::ParseWhole(cert.SubjectName().data(), cert.SubjectName().size(), 0x30, name) ||
-        !CAsn1Util::Children(name, 0x30, rdns))
+    if (!CAsn1Util::ParseWhole(cert.SubjectName().data(), cert.SubjectName().size(),
+                               Asn1Tag::kSequence, name) ||
+        !CAsn1Util::Children(name, Asn1Tag::kSequence, rdns))
         return attributes;
     for (const CBerElement& rdn : rdns) {
         // One RDN at a time through the name formatter: "LABEL=value".
         std::vector<uint8_t> single;
-        CDerWriter::Append(single, 0x30, rdn.Data(), rdn.Size());
+        CDerWriter::Append(single, Asn1Tag::kSequence, rdn.Data(), rdn.Size());
         CBerElement one;
-        CAsn1Util::ParseWhole(single.data(), single.size(), 0x30, one);
+        CAsn1Util::ParseWhole(single.data(), single.size(), Asn1Tag::kSequence, one);
         std::string strText = EntX509::NameText(one);
         size_t nEq = strText.find('=');
         if (nEq == std::string::npos || strText.find(" + ") != std::string::npos)
@@ -124,23 +127,25 @@ short EntAddressBook::Load(std::vector<EntrustName>& entries) const
     CBerElement book;
     std::vector<CBerElement> fields, list;
     long nVersion = 0;
-    if (!CAsn1Util::ParseWhole(data.data(), data.size(), 0x30, book) ||
-        !CAsn1Util::Children(book, 0x30, fields) || fields.size() != 2 ||
+    if (!CAsn1Util::ParseWhole(data.data(), data.size(), Asn1Tag::kSequence, book) ||
+        !CAsn1Util::Children(book, Asn1Tag::kSequence, fields) || fields.size() != 2 ||
         !CAsn1Util::SmallInt(fields[0], nVersion) || nVersion != 1 ||
-        !CAsn1Util::Children(fields[1], 0x30, list))
+        !CAsn1Util::Children(fields[1], Asn1Tag::kSequence, list))
         return ENT_ERR_PAB_DAMAGED;
     for (const CBerElement& item : list) {
         std::vector<CBerElement> parts, attributes;
         std::string strName;
-        if (!CAsn1Util::Children(item, 0x30, parts) || parts.size() < 2 ||
-            !ReadText(parts[0], strName) || !CAsn1Util::Children(parts[1], 0x30, attributes))
+        if (!CAsn1Util::Children(item, Asn1Tag::kSequence, parts) || parts.size() < 2 ||
+            !ReadText(parts[0], strName) ||
+            !CAsn1Util::Children(parts[1], Asn1Tag::kSequence, attributes))
             return ENT_ERR_PAB_DAMAGED;
         std::vector<EntrustName::CAttribute> values;
         for (const CBerElement& attribute : attributes) {
             std::vector<CBerElement> pair, texts;
             EntrustName::CAttribute a;
-            if (!CAsn1Util::Children(attribute, 0x30, pair) || pair.size() != 2 ||
-                !ReadText(pair[0], a.strName) || !CAsn1Util::Children(pair[1], 0x30, texts))
+            if (!CAsn1Util::Children(attribute, Asn1Tag::kSequence, pair) || pair.size() != 2 ||
+                !ReadText(pair[0], a.strName) ||
+                !CAsn1Util::Children(pair[1], Asn1Tag::kSequence, texts))
                 return ENT_ERR_PAB_DAMAGED;
             for (const CBerElement& t : texts) {
                 std::string strValue;
@@ -154,11 +159,13 @@ short EntAddressBook::Load(std::vector<EntrustName>& entries) const
         for (size_t i = 2; i < parts.size(); ++i) {
             std::vector<CBerElement> wrapped;
             uint8_t nTag = parts[i].Tag();
-            if ((nTag != 0xA0 && nTag != 0xA1) || !CAsn1Util::Children(parts[i], nTag, wrapped) ||
-                wrapped.size() != 1)
+            if ((nTag != Asn1Tag::ContextConstructed(0) &&
+                 nTag != Asn1Tag::ContextConstructed(1)) ||
+                !CAsn1Util::Children(parts[i], nTag, wrapped) || wrapped.size() != 1)
                 return ENT_ERR_PAB_DAMAGED;
-            certs[nTag - 0xA0] = EntX509::Parse(wrapped[0].Data(), wrapped[0].Size());
-            if (!certs[nTag - 0xA0])
+            certs[nTag - Asn1Tag::ContextConstructed(0)] =
+                EntX509::Parse(wrapped[0].Data(), wrapped[0].Size());
+            if (!certs[nTag - Asn1Tag::ContextConstructed(0)])
                 return ENT_ERR_PAB_DAMAGED;
         }
         EntrustName entry;
@@ -179,20 +186,20 @@ short EntAddressBook::Save(const std::vector<EntrustName>& entries) const
             AppendText(pair, a.strName);
             for (const std::string& v : a.values)
                 AppendText(texts, v);
-            CDerWriter::Append(pair, 0x30, texts);
-            CDerWriter::Append(attributes, 0x30, pair);
+            CDerWriter::Append(pair, Asn1Tag::kSequence, texts);
+            CDerWriter::Append(attributes, Asn1Tag::kSequence, pair);
         }
-        CDerWriter::Append(item, 0x30, attributes);
+        CDerWriter::Append(item, Asn1Tag::kSequence, attributes);
         if (entry.Encryption())
-            CDerWriter::Append(item, 0xA0, entry.Encryption()->Der());
+            CDerWriter::Append(item, Asn1Tag::ContextConstructed(0), entry.Encryption()->Der());
         if (entry.Verification())
-            CDerWriter::Append(item, 0xA1, entry.Verification()->Der());
-        CDerWriter::Append(list, 0x30, item);
+            CDerWriter::Append(item, Asn1Tag::ContextConstructed(1), entry.Verification()->Der());
+        CDerWriter::Append(list, Asn1Tag::kSequence, item);
     }
     std::vector<uint8_t> book;
     CAsn1Util::AppendSmallInt(book, 1);
-    CDerWriter::Append(book, 0x30, list);
-    std::vector<uint8_t> data = CAsn1Util::Wrap(0x30, book);
+    CDerWriter::Append(book, Asn1Tag::kSequence, list);
+    std::vector<uint8_t> data = CAsn1Util::Wrap(Asn1Tag::kSequence, book);
 
     std::string strTemp = m_strPath + ".tmp";
     if (!EntFileIo::WriteWhole(strTemp, data))

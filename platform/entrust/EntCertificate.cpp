@@ -102,7 +102,7 @@ short EntCertificate::GetSerialNumber(unsigned long& nSerial) const
     nSerial = 0;
     if (!m_pCert)
         return ENT_ERR_NO_CERTIFICATE;
-    const EntX509::Bytes& serial = m_pCert->Serial();
+    const Bytes& serial = m_pCert->Serial();
     if (serial.size() > 4)
         return ENT_ERR_SERIAL_TOO_LONG;
     for (uint8_t b : serial)

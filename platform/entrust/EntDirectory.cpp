@@ -6,9 +6,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "cert/pkcs7/CDerWriter.h"
+#include "asn1/Asn1Tags.h"
+#include "asn1/CAsn1Util.h"
+#include "asn1/CDerWriter.h"
 #include "platform/entrust/EntNameLookup.h"
-#include "platform/pkcs12/CAsn1Util.h"
 #include "platform/pkcs12/CCryptoPrimitives.h"
 
 namespace {
@@ -117,7 +118,7 @@ public:
     bool ReceiveMessage(std::vector<uint8_t>& message)
     {
         uint8_t header[6];
-        if (!Receive(header, 2) || header[0] != 0x30)
+        if (!Receive(header, 2) || header[0] != Asn1Tag::kSequence)
             return false;
         size_t nLength = header[1], nHeader = 2;
         if (header[1] & 0x80) {
@@ -166,12 +167,22 @@ private:
     DWORD m_dwLimitMs;
 };
 
+// LDAP protocol operations and the choices used, by their tags.
+constexpr uint8_t kBindRequest = Asn1Tag::ApplicationConstructed(0);
+constexpr uint8_t kBindResponse = Asn1Tag::ApplicationConstructed(1);
+constexpr uint8_t kUnbindRequest = Asn1Tag::Application(2);
+constexpr uint8_t kSearchRequest = Asn1Tag::ApplicationConstructed(3);
+constexpr uint8_t kSearchResultEntry = Asn1Tag::ApplicationConstructed(4);
+constexpr uint8_t kSearchResultDone = Asn1Tag::ApplicationConstructed(5);
+constexpr uint8_t kSimpleAuthentication = Asn1Tag::Context(0);
+constexpr uint8_t kPresentFilter = Asn1Tag::Context(7);
+
 std::vector<uint8_t> Message(long nId, const std::vector<uint8_t>& operation)
 {
     std::vector<uint8_t> body;
     CAsn1Util::AppendSmallInt(body, nId);
     body.insert(body.end(), operation.begin(), operation.end());
-    return CAsn1Util::Wrap(0x30, body);
+    return CAsn1Util::Wrap(Asn1Tag::kSequence, body);
 }
 
 void AppendText(std::vector<uint8_t>& out, uint8_t nTag, const char* pszText)
@@ -181,7 +192,7 @@ void AppendText(std::vector<uint8_t>& out, uint8_t nTag, const char* pszText)
 
 void AppendEnumerated(std::vector<uint8_t>& out, uint8_t nValue)
 {
-    out.push_back(0x0A);
+    out.push_back(Asn1Tag::kEnumerated);
     out.push_back(0x01);
     out.push_back(nValue);
 }
@@ -191,18 +202,18 @@ bool Operation(const std::vector<uint8_t>& message, uint8_t& nTag, std::vector<C
 {
     CBerElement outer;
     std::vector<CBerElement> parts;
-    if (!CAsn1Util::ParseWhole(message.data(), message.size(), 0x30, outer) ||
-        !CAsn1Util::Children(outer, 0x30, parts) || parts.size() < 2)
+    if (!CAsn1Util::ParseWhole(message.data(), message.size(), Asn1Tag::kSequence, outer) ||
+        !CAsn1Util::Children(outer, Asn1Tag::kSequence, parts) || parts.size() < 2)
         return false;
     nTag = parts[1].Tag();
     fields.clear();
-    return !parts[1].IsConstructed() || parts[1].Children(fields) == EPkcs7Error::Ok;
+    return !parts[1].IsConstructed() || parts[1].Children(fields) == EAsn1Error::Ok;
 }
 
 // LDAPResult's resultCode.
 bool ResultCode(const std::vector<CBerElement>& fields, int& nCode)
 {
-    if (fields.empty() || fields[0].Tag() != 0x0A || fields[0].ContentSize() != 1)
+    if (fields.empty() || fields[0].Tag() != Asn1Tag::kEnumerated || fields[0].ContentSize() != 1)
         return false;
     nCode = fields[0].Content()[0];
     return true;
@@ -214,13 +225,14 @@ bool RevokedSerials(const std::vector<uint8_t>& crl, const EntX509& issuer,
 {
     CBerElement list;
     std::vector<CBerElement> parts, tbs, algorithm;
-    if (!CAsn1Util::ParseWhole(crl.data(), crl.size(), 0x30, list) ||
-        !CAsn1Util::Children(list, 0x30, parts) || parts.size() != 3 ||
-        !CAsn1Util::Children(parts[0], 0x30, tbs) ||
-        !CAsn1Util::Children(parts[1], 0x30, algorithm) || algorithm.empty() ||
-        parts[2].Tag() != 0x03 || parts[2].ContentSize() < 2 || parts[2].Content()[0] != 0)
+    if (!CAsn1Util::ParseWhole(crl.data(), crl.size(), Asn1Tag::kSequence, list) ||
+        !CAsn1Util::Children(list, Asn1Tag::kSequence, parts) || parts.size() != 3 ||
+        !CAsn1Util::Children(parts[0], Asn1Tag::kSequence, tbs) ||
+        !CAsn1Util::Children(parts[1], Asn1Tag::kSequence, algorithm) || algorithm.empty() ||
+        parts[2].Tag() != Asn1Tag::kBitString || parts[2].ContentSize() < 2 ||
+        parts[2].Content()[0] != 0)
         return false;
-    size_t i = !tbs.empty() && tbs[0].Tag() == 0x02 ? 1 : 0;  // version
+    size_t i = !tbs.empty() && tbs[0].Tag() == Asn1Tag::kInteger ? 1 : 0;  // version
     if (tbs.size() < i + 3 || tbs[i + 1].Bytes() != issuer.SubjectName())
         return false;
     CCryptoPrimitives::EHash eHash;
@@ -234,14 +246,14 @@ bool RevokedSerials(const std::vector<uint8_t>& crl, const EntX509& issuer,
         return false;
     serials.clear();
     for (size_t j = i + 3; j < tbs.size(); ++j) {
-        if (tbs[j].Tag() != 0x30)
+        if (tbs[j].Tag() != Asn1Tag::kSequence)
             continue;  // nextUpdate or the extensions
         std::vector<CBerElement> entries;
         tbs[j].Children(entries);
         for (const CBerElement& entry : entries) {
             std::vector<CBerElement> fields;
             std::vector<uint8_t> serial;
-            if (CAsn1Util::Children(entry, 0x30, fields) && !fields.empty() &&
+            if (CAsn1Util::Children(entry, Asn1Tag::kSequence, fields) && !fields.empty() &&
                 CAsn1Util::Unsigned(fields[0], serial))
                 serials.push_back(serial);
         }
@@ -253,7 +265,8 @@ bool RevokedSerials(const std::vector<uint8_t>& crl, const EntX509& issuer,
 std::string EntDirectory::LdapName(const EntX509& cert)
 {
     CBerElement name;
-    if (!CAsn1Util::ParseWhole(cert.SubjectName().data(), cert.SubjectName().size(), 0x30, name))
+    if (!CAsn1Util::ParseWhole(cert.SubjectName().data(), cert.SubjectName().size(),
+                               Asn1Tag::kSequence, name))
         return std::string();
     return EntX509::NameText(name, nullptr, ",");
 }
@@ -268,47 +281,48 @@ EntDirectory::EResult EntDirectory::FetchList(const EntX509& issuer, std::vector
     // Anonymous simple bind, version 3.
     std::vector<uint8_t> bind;
     CAsn1Util::AppendSmallInt(bind, 3);
-    AppendText(bind, 0x04, "");
-    AppendText(bind, 0x80, "");
+    AppendText(bind, Asn1Tag::kOctetString, "");
+    AppendText(bind, kSimpleAuthentication, "");
     std::vector<uint8_t> message;
     uint8_t nTag = 0;
     std::vector<CBerElement> fields;
     int nCode = -1;
-    if (!socket.Send(Message(1, CAsn1Util::Wrap(0x60, bind))) || !socket.ReceiveMessage(message) ||
-        !Operation(message, nTag, fields) || nTag != 0x61 || !ResultCode(fields, nCode) || nCode != 0)
+    if (!socket.Send(Message(1, CAsn1Util::Wrap(kBindRequest, bind))) ||
+        !socket.ReceiveMessage(message) || !Operation(message, nTag, fields) ||
+        nTag != kBindResponse || !ResultCode(fields, nCode) || nCode != 0)
         return DIRECTORY_UNAVAILABLE;
 
     // The issuer's entry only (scope base), one attribute.
     std::vector<uint8_t> search, attributes;
-    AppendText(search, 0x04, LdapName(issuer).c_str());
+    AppendText(search, Asn1Tag::kOctetString, LdapName(issuer).c_str());
     AppendEnumerated(search, 0);  // baseObject
     AppendEnumerated(search, 0);  // neverDerefAliases
     CAsn1Util::AppendSmallInt(search, 1);
     CAsn1Util::AppendSmallInt(search, static_cast<long>(DEADLINE_MS / 1000));
-    search.push_back(0x01);
+    search.push_back(Asn1Tag::kBoolean);  // typesOnly FALSE
     search.push_back(0x01);
     search.push_back(0x00);
-    AppendText(search, 0x87, "objectClass");
-    AppendText(attributes, 0x04, kCrlAttribute);
-    CDerWriter::Append(search, 0x30, attributes);
-    if (!socket.Send(Message(2, CAsn1Util::Wrap(0x63, search))))
+    AppendText(search, kPresentFilter, "objectClass");
+    AppendText(attributes, Asn1Tag::kOctetString, kCrlAttribute);
+    CDerWriter::Append(search, Asn1Tag::kSequence, attributes);
+    if (!socket.Send(Message(2, CAsn1Util::Wrap(kSearchRequest, search))))
         return DIRECTORY_UNAVAILABLE;
     crl.clear();
     for (;;) {
         if (!socket.ReceiveMessage(message) || !Operation(message, nTag, fields))
             return DIRECTORY_UNAVAILABLE;
-        if (nTag == 0x65)
+        if (nTag == kSearchResultDone)
             break;  // SearchResultDone
-        if (nTag != 0x64 || fields.size() != 2)
+        if (nTag != kSearchResultEntry || fields.size() != 2)
             continue;
         std::vector<CBerElement> list;
-        if (!CAsn1Util::Children(fields[1], 0x30, list))
+        if (!CAsn1Util::Children(fields[1], Asn1Tag::kSequence, list))
             continue;
         for (const CBerElement& attribute : list) {
             std::vector<CBerElement> pair, values;
-            if (!CAsn1Util::Children(attribute, 0x30, pair) || pair.size() != 2 ||
-                pair[0].Tag() != 0x04 || !CAsn1Util::Children(pair[1], 0x31, values) ||
-                values.empty())
+            if (!CAsn1Util::Children(attribute, Asn1Tag::kSequence, pair) || pair.size() != 2 ||
+                pair[0].Tag() != Asn1Tag::kOctetString ||
+                !CAsn1Util::Children(pair[1], Asn1Tag::kSet, values) || values.empty())
                 continue;
             std::string strType(reinterpret_cast<const char*>(pair[0].Content()),
                                 pair[0].ContentSize());
@@ -316,7 +330,8 @@ EntDirectory::EResult EntDirectory::FetchList(const EntX509& issuer, std::vector
                 CAsn1Util::OctetString(values[0], crl);
         }
     }
-    std::vector<uint8_t> unbind = {0x30, 0x05, 0x02, 0x01, 0x03, 0x42, 0x00};
+    std::vector<uint8_t> unbind = {Asn1Tag::kSequence, 0x05, Asn1Tag::kInteger, 0x01, 0x03,
+                                   kUnbindRequest,     0x00};
     socket.Send(unbind);
     return crl.empty() ? DIRECTORY_NO_LIST : DIRECTORY_OK;
 }

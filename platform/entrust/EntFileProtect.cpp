@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <time.h>
 
+#include "asn1/Asn1Oids.h"
+#include "asn1/Asn1Tags.h"
 #include "cert/pkcs7/CPkcs7Crypto.h"
 #include "cert/pkcs7/CPkcs7Writer.h"
 #include "platform/entrust/EntProfile.h"
@@ -59,13 +61,18 @@ private:
 std::string DigestOid(long nDigest)
 {
     switch (nDigest) {
-    case 0: return "1.3.14.3.2.26";
-    case 1: return "1.2.840.113549.2.5";
-    case 2: return "1.2.840.113549.2.2";
-    case 5:
-    case 6:
-    case 15: return "2.16.840.1.101.3.4.2.1";
-    default: return std::string();
+        case 0:
+            return Asn1Oids::kSha1;
+        case 1:
+            return Asn1Oids::kMd5;
+        case 2:
+            return Asn1Oids::kMd2;
+        case 5:
+        case 6:
+        case 15:
+            return Asn1Oids::kSha256;
+        default:
+            return std::string();
     }
 }
 
@@ -83,7 +90,7 @@ std::vector<uint8_t> SigningTime()
                                 utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
                                 utc.tm_min, utc.tm_sec);
     std::vector<uint8_t> element;
-    element.push_back(bUtcTime ? 0x17 : 0x18);
+    element.push_back(bUtcTime ? Asn1Tag::kUtcTime : Asn1Tag::kGeneralizedTime);
     element.push_back(static_cast<uint8_t>(n));
     element.insert(element.end(), szText, szText + n);
     return element;

@@ -4,16 +4,13 @@
 
 #include <string.h>
 
-#include "platform/pkcs12/CAsn1Util.h"
+#include "asn1/Asn1Oids.h"
+#include "asn1/Asn1Tags.h"
+#include "asn1/CAsn1Util.h"
 #include "platform/pkcs12/CCryptoPrimitives.h"
 #include "util/CBase64Decoder.h"
 
 namespace {
-const char kRsaEncryption[] = "1.2.840.113549.1.1.1";
-const char kKeyUsage[] = "2.5.29.15";
-const char kKeyPeriod[] = "2.5.29.16";
-const char kExtendedKeyUsage[] = "2.5.29.37";
-const char kCommonName[] = "2.5.4.3";
 // A certificate larger than this is no certificate of ours.
 const size_t kMaxCertificate = 64 * 1024;
 
@@ -21,24 +18,28 @@ struct CNameLabel {
     const char* pszOid;
     const char* pszLabel;
 };
-const CNameLabel kLabels[] = {
-    {"2.5.4.3", "CN"},  {"2.5.4.4", "SN"},  {"2.5.4.5", "SERIALNUMBER"},
-    {"2.5.4.6", "C"},   {"2.5.4.7", "L"},   {"2.5.4.8", "S"},
-    {"2.5.4.9", "STREET"}, {"2.5.4.10", "O"}, {"2.5.4.11", "OU"},
-    {"2.5.4.12", "T"},  {"2.5.4.42", "G"},  {"1.2.840.113549.1.9.1", "E"},
-    {"0.9.2342.19200300.100.1.25", "DC"}};
+const CNameLabel kLabels[] = {{Asn1Oids::kCommonName, "CN"},
+                              {Asn1Oids::kSurname, "SN"},
+                              {Asn1Oids::kSerialNumber, "SERIALNUMBER"},
+                              {Asn1Oids::kCountryName, "C"},
+                              {Asn1Oids::kLocalityName, "L"},
+                              {Asn1Oids::kStateOrProvinceName, "S"},
+                              {Asn1Oids::kStreetAddress, "STREET"},
+                              {Asn1Oids::kOrganizationName, "O"},
+                              {Asn1Oids::kOrganizationalUnitName, "OU"},
+                              {Asn1Oids::kTitle, "T"},
+                              {Asn1Oids::kGivenName, "G"},
+                              {Asn1Oids::kEmailAddress, "E"},
+                              {Asn1Oids::kDomainComponent, "DC"}};
 
 struct CSignatureDigest {
     const char* pszSignatureOid;
     const char* pszDigestOid;
 };
 const CSignatureDigest kSignatureDigests[] = {
-    {"1.2.840.113549.1.1.2", "1.2.840.113549.2.2"},
-    {"1.2.840.113549.1.1.4", "1.2.840.113549.2.5"},
-    {"1.2.840.113549.1.1.5", "1.3.14.3.2.26"},
-    {"1.2.840.113549.1.1.11", "2.16.840.1.101.3.4.2.1"},
-    {"1.2.840.113549.1.1.12", "2.16.840.1.101.3.4.2.2"},
-    {"1.2.840.113549.1.1.13", "2.16.840.1.101.3.4.2.3"}};
+    {Asn1Oids::kMd2WithRsa, Asn1Oids::kMd2},       {Asn1Oids::kMd5WithRsa, Asn1Oids::kMd5},
+    {Asn1Oids::kSha1WithRsa, Asn1Oids::kSha1},     {Asn1Oids::kSha256WithRsa, Asn1Oids::kSha256},
+    {Asn1Oids::kSha384WithRsa, Asn1Oids::kSha384}, {Asn1Oids::kSha512WithRsa, Asn1Oids::kSha512}};
 
 std::string WideToAnsi(const std::wstring& str)
 {
@@ -59,28 +60,29 @@ std::string StringValue(const CBerElement& value)
     const char* p = reinterpret_cast<const char*>(value.Content());
     size_t n = value.ContentSize();
     switch (value.Tag()) {
-    case 0x0C: {  // UTF8String
-        if (n == 0)
+        case Asn1Tag::kUtf8String: {  // UTF8String
+            if (n == 0)
+                return std::string();
+            int nWide = MultiByteToWideChar(CP_UTF8, 0, p, static_cast<int>(n), nullptr, 0);
+            std::wstring wide(nWide > 0 ? nWide : 0, L'\0');
+            if (nWide > 0)
+                MultiByteToWideChar(CP_UTF8, 0, p, static_cast<int>(n), &wide[0], nWide);
+            return WideToAnsi(wide);
+        }
+        case Asn1Tag::kBmpString: {  // BMPString
+            std::wstring wide;
+            for (size_t i = 0; i + 1 < n; i += 2)
+                wide += static_cast<wchar_t>((static_cast<uint8_t>(p[i]) << 8) |
+                                             static_cast<uint8_t>(p[i + 1]));
+            return WideToAnsi(wide);
+        }
+        case Asn1Tag::kPrintableString:  // PrintableString
+        case Asn1Tag::kIa5String:        // IA5String
+        case Asn1Tag::kTeletexString:    // TeletexString, read as Latin-1
+        case Asn1Tag::kVisibleString:    // VisibleString
+            return std::string(p, n);
+        default:
             return std::string();
-        int nWide = MultiByteToWideChar(CP_UTF8, 0, p, static_cast<int>(n), nullptr, 0);
-        std::wstring wide(nWide > 0 ? nWide : 0, L'\0');
-        if (nWide > 0)
-            MultiByteToWideChar(CP_UTF8, 0, p, static_cast<int>(n), &wide[0], nWide);
-        return WideToAnsi(wide);
-    }
-    case 0x1E: {  // BMPString
-        std::wstring wide;
-        for (size_t i = 0; i + 1 < n; i += 2)
-            wide += static_cast<wchar_t>((static_cast<uint8_t>(p[i]) << 8) | static_cast<uint8_t>(p[i + 1]));
-        return WideToAnsi(wide);
-    }
-    case 0x13:  // PrintableString
-    case 0x16:  // IA5String
-    case 0x14:  // TeletexString, read as Latin-1
-    case 0x1A:  // VisibleString
-        return std::string(p, n);
-    default:
-        return std::string();
     }
 }
 
@@ -151,10 +153,10 @@ bool EntX509::ParseTimeText(const std::string& strText, bool bGeneralized, EntTi
 
 bool EntX509::ParseTime(const CBerElement& element, EntTime& t)
 {
-    if (element.Tag() != 0x17 && element.Tag() != 0x18)
+    if (element.Tag() != Asn1Tag::kUtcTime && element.Tag() != Asn1Tag::kGeneralizedTime)
         return false;
     std::string strText(reinterpret_cast<const char*>(element.Content()), element.ContentSize());
-    return ParseTimeText(strText, element.Tag() == 0x18, t);
+    return ParseTimeText(strText, element.Tag() == Asn1Tag::kGeneralizedTime, t);
 }
 
 std::string EntX509::SignatureDigest(const std::string& strSignatureOid)
@@ -170,18 +172,18 @@ std::string EntX509::NameText(const CBerElement& name, std::string* pCommonName,
                               const char* pszSeparator)
 {
     std::vector<CBerElement> rdns;
-    if (!CAsn1Util::Children(name, 0x30, rdns))
+    if (!CAsn1Util::Children(name, Asn1Tag::kSequence, rdns))
         return std::string();
     std::string strText;
     // Most specific first, as the platform writes names for people.
     for (size_t i = rdns.size(); i-- > 0;) {
         std::vector<CBerElement> attributes;
-        if (!CAsn1Util::Children(rdns[i], 0x31, attributes))
+        if (!CAsn1Util::Children(rdns[i], Asn1Tag::kSet, attributes))
             continue;
         std::string strRdn;
         for (const CBerElement& attribute : attributes) {
             std::vector<CBerElement> parts;
-            if (!CAsn1Util::Children(attribute, 0x30, parts) || parts.size() != 2)
+            if (!CAsn1Util::Children(attribute, Asn1Tag::kSequence, parts) || parts.size() != 2)
                 continue;
             std::string strOid = CAsn1Util::Oid(parts[0]);
             std::string strLabel = strOid;
@@ -190,7 +192,7 @@ std::string EntX509::NameText(const CBerElement& name, std::string* pCommonName,
                     strLabel = l.pszLabel;
             }
             std::string strValue = StringValue(parts[1]);
-            if (pCommonName != nullptr && strOid == kCommonName && pCommonName->empty())
+            if (pCommonName != nullptr && strOid == Asn1Oids::kCommonName && pCommonName->empty())
                 *pCommonName = strValue;
             if (!strRdn.empty())
                 strRdn += " + ";
@@ -205,8 +207,7 @@ std::string EntX509::NameText(const CBerElement& name, std::string* pCommonName,
     return strText;
 }
 
-std::vector<EntX509::Bytes> EntX509::PemBlocks(const uint8_t* pData, size_t nSize,
-                                               const char* pszLabel)
+std::vector<Bytes> EntX509::PemBlocks(const uint8_t* pData, size_t nSize, const char* pszLabel)
 {
     std::vector<Bytes> blocks;
     std::string strText(reinterpret_cast<const char*>(pData), nSize);
@@ -246,7 +247,7 @@ std::vector<std::shared_ptr<const EntX509>> EntX509::ParseAll(const uint8_t* pDa
     if (pData == nullptr || nSize == 0)
         return certificates;
     std::vector<Bytes> ders;
-    if (pData[0] == 0x30)
+    if (pData[0] == Asn1Tag::kSequence)
         ders.push_back(Bytes(pData, pData + nSize));
     else
         ders = PemBlocks(pData, nSize, "CERTIFICATE");
@@ -263,11 +264,12 @@ bool EntX509::Load(const uint8_t* pDer, size_t nDer)
 {
     CBerElement cert;
     std::vector<CBerElement> parts, tbs, algorithm, validity, spki, spkiAlgorithm;
-    if (nDer > kMaxCertificate || !CAsn1Util::ParseWhole(pDer, nDer, 0x30, cert) ||
-        !CAsn1Util::Children(cert, 0x30, parts) || parts.size() != 3 ||
-        !CAsn1Util::Children(parts[0], 0x30, tbs) ||
-        !CAsn1Util::Children(parts[1], 0x30, algorithm) || algorithm.empty() ||
-        parts[2].Tag() != 0x03 || parts[2].ContentSize() < 1 || parts[2].Content()[0] != 0)
+    if (nDer > kMaxCertificate || !CAsn1Util::ParseWhole(pDer, nDer, Asn1Tag::kSequence, cert) ||
+        !CAsn1Util::Children(cert, Asn1Tag::kSequence, parts) || parts.size() != 3 ||
+        !CAsn1Util::Children(parts[0], Asn1Tag::kSequence, tbs) ||
+        !CAsn1Util::Children(parts[1], Asn1Tag::kSequence, algorithm) || algorithm.empty() ||
+        parts[2].Tag() != Asn1Tag::kBitString || parts[2].ContentSize() < 1 ||
+        parts[2].Content()[0] != 0)
         return false;
     m_der.assign(pDer, pDer + nDer);
     m_tbs = parts[0].Bytes();
@@ -275,21 +277,21 @@ bool EntX509::Load(const uint8_t* pDer, size_t nDer)
     m_strSignatureDigest = SignatureDigest(CAsn1Util::Oid(algorithm[0]));
 
     size_t i = 0;
-    if (!tbs.empty() && tbs[0].Tag() == 0xA0) {
+    if (!tbs.empty() && tbs[0].Tag() == Asn1Tag::ContextConstructed(0)) {
         std::vector<CBerElement> version;
         long nVersion = 0;
-        if (!CAsn1Util::Children(tbs[0], 0xA0, version) || version.size() != 1 ||
-            !CAsn1Util::SmallInt(version[0], nVersion) || nVersion > 2)
+        if (!CAsn1Util::Children(tbs[0], Asn1Tag::ContextConstructed(0), version) ||
+            version.size() != 1 || !CAsn1Util::SmallInt(version[0], nVersion) || nVersion > 2)
             return false;
         m_nVersion = static_cast<int>(nVersion);
         ++i;
     }
     // serial, signature, issuer, validity, subject, subjectPublicKeyInfo
-    if (tbs.size() < i + 6 || tbs[i].Tag() != 0x02 || tbs[i].ContentSize() == 0 ||
-        tbs[i].ContentSize() > 64 || tbs[i + 2].Tag() != 0x30 ||
-        !CAsn1Util::Children(tbs[i + 3], 0x30, validity) || validity.size() != 2 ||
-        tbs[i + 4].Tag() != 0x30 || !CAsn1Util::Children(tbs[i + 5], 0x30, spki) ||
-        spki.size() != 2)
+    if (tbs.size() < i + 6 || tbs[i].Tag() != Asn1Tag::kInteger || tbs[i].ContentSize() == 0 ||
+        tbs[i].ContentSize() > 64 || tbs[i + 2].Tag() != Asn1Tag::kSequence ||
+        !CAsn1Util::Children(tbs[i + 3], Asn1Tag::kSequence, validity) || validity.size() != 2 ||
+        tbs[i + 4].Tag() != Asn1Tag::kSequence ||
+        !CAsn1Util::Children(tbs[i + 5], Asn1Tag::kSequence, spki) || spki.size() != 2)
         return false;
     // Serial numbers are positive; a leading zero only keeps the sign.
     const uint8_t* pSerial = tbs[i].Content();
@@ -306,22 +308,23 @@ bool EntX509::Load(const uint8_t* pDer, size_t nDer)
     if (!ParseTime(validity[0], m_tNotBefore) || !ParseTime(validity[1], m_tNotAfter))
         return false;
 
-    if (CAsn1Util::Children(spki[0], 0x30, spkiAlgorithm) && !spkiAlgorithm.empty() &&
-        CAsn1Util::IsOid(spkiAlgorithm[0], kRsaEncryption) && spki[1].Tag() == 0x03 &&
-        spki[1].ContentSize() > 1) {
+    if (CAsn1Util::Children(spki[0], Asn1Tag::kSequence, spkiAlgorithm) && !spkiAlgorithm.empty() &&
+        CAsn1Util::IsOid(spkiAlgorithm[0], Asn1Oids::kRsaEncryption) &&
+        spki[1].Tag() == Asn1Tag::kBitString && spki[1].ContentSize() > 1) {
         CBerElement rsa;
         std::vector<CBerElement> rsaParts;
-        if (CAsn1Util::ParseWhole(spki[1].Content() + 1, spki[1].ContentSize() - 1, 0x30, rsa) &&
-            CAsn1Util::Children(rsa, 0x30, rsaParts) && rsaParts.size() == 2) {
+        if (CAsn1Util::ParseWhole(spki[1].Content() + 1, spki[1].ContentSize() - 1,
+                                  Asn1Tag::kSequence, rsa) &&
+            CAsn1Util::Children(rsa, Asn1Tag::kSequence, rsaParts) && rsaParts.size() == 2) {
             CAsn1Util::Unsigned(rsaParts[0], m_modulus);
             CAsn1Util::Unsigned(rsaParts[1], m_exponent);
         }
     }
     for (size_t j = i + 6; j < tbs.size(); ++j) {
-        if (tbs[j].Tag() == 0xA3) {
+        if (tbs[j].Tag() == Asn1Tag::ContextConstructed(3)) {
             std::vector<CBerElement> wrapped;
-            if (!CAsn1Util::Children(tbs[j], 0xA3, wrapped) || wrapped.size() != 1 ||
-                !LoadExtensions(wrapped[0]))
+            if (!CAsn1Util::Children(tbs[j], Asn1Tag::ContextConstructed(3), wrapped) ||
+                wrapped.size() != 1 || !LoadExtensions(wrapped[0]))
                 return false;
         }
     }
@@ -331,18 +334,19 @@ bool EntX509::Load(const uint8_t* pDer, size_t nDer)
 bool EntX509::LoadExtensions(const CBerElement& extensions)
 {
     std::vector<CBerElement> list;
-    if (!CAsn1Util::Children(extensions, 0x30, list))
+    if (!CAsn1Util::Children(extensions, Asn1Tag::kSequence, list))
         return false;
     for (const CBerElement& extension : list) {
         std::vector<CBerElement> parts;
-        if (!CAsn1Util::Children(extension, 0x30, parts) || parts.size() < 2)
+        if (!CAsn1Util::Children(extension, Asn1Tag::kSequence, parts) || parts.size() < 2)
             return false;
         const CBerElement& value = parts.back();
-        if (value.Tag() != 0x04)
+        if (value.Tag() != Asn1Tag::kOctetString)
             return false;
         CBerElement inner;
-        if (CAsn1Util::IsOid(parts[0], kKeyUsage)) {
-            if (!CAsn1Util::ParseWhole(value.Content(), value.ContentSize(), 0x03, inner) ||
+        if (CAsn1Util::IsOid(parts[0], Asn1Oids::kKeyUsage)) {
+            if (!CAsn1Util::ParseWhole(value.Content(), value.ContentSize(), Asn1Tag::kBitString,
+                                       inner) ||
                 inner.ContentSize() < 1)
                 return false;
             m_bKeyUsage = true;
@@ -352,22 +356,24 @@ bool EntX509::LoadExtensions(const CBerElement& extensions)
                 for (int b = 0; b < 8; ++b)
                     if (inner.Content()[k] & (0x80 >> b))
                         m_nKeyUsage |= 1u << ((k - 1) * 8 + b);
-        } else if (CAsn1Util::IsOid(parts[0], kExtendedKeyUsage)) {
+        } else if (CAsn1Util::IsOid(parts[0], Asn1Oids::kExtendedKeyUsage)) {
             std::vector<CBerElement> usages;
-            if (!CAsn1Util::ParseWhole(value.Content(), value.ContentSize(), 0x30, inner) ||
-                !CAsn1Util::Children(inner, 0x30, usages))
+            if (!CAsn1Util::ParseWhole(value.Content(), value.ContentSize(), Asn1Tag::kSequence,
+                                       inner) ||
+                !CAsn1Util::Children(inner, Asn1Tag::kSequence, usages))
                 return false;
             for (const CBerElement& u : usages)
                 m_extendedKeyUsages.push_back(CAsn1Util::Oid(u));
-        } else if (CAsn1Util::IsOid(parts[0], kKeyPeriod)) {
+        } else if (CAsn1Util::IsOid(parts[0], Asn1Oids::kPrivateKeyUsagePeriod)) {
             std::vector<CBerElement> period;
-            if (!CAsn1Util::ParseWhole(value.Content(), value.ContentSize(), 0x30, inner) ||
-                !CAsn1Util::Children(inner, 0x30, period))
+            if (!CAsn1Util::ParseWhole(value.Content(), value.ContentSize(), Asn1Tag::kSequence,
+                                       inner) ||
+                !CAsn1Util::Children(inner, Asn1Tag::kSequence, period))
                 return false;
             m_bKeyPeriod = true;
             for (const CBerElement& p : period) {
                 // [1] IMPLICIT GeneralizedTime: the end of the key's use.
-                if (p.Tag() == 0x81) {
+                if (p.Tag() == Asn1Tag::Context(1)) {
                     std::string strText(reinterpret_cast<const char*>(p.Content()), p.ContentSize());
                     if (!ParseTimeText(strText, true, m_tKeyPeriodEnd))
                         return false;

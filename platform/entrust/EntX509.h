@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "cert/pkcs7/CBerElement.h"
+#include "asn1/Bytes.h"
+#include "asn1/CBerElement.h"
 
 // Seconds since 1970, UTC, as time() counts them, wide enough for 2038 and later.
 typedef int64_t EntTime;
@@ -14,8 +15,6 @@ typedef int64_t EntTime;
 // "CN=..., OU=..., O=..., C=..." form (most specific first), cp1252.
 class EntX509 {
 public:
-    typedef std::vector<uint8_t> Bytes;
-
     // Key usage bits in X.509 order (bit 0 digitalSignature ... bit 6 cRLSign).
     enum { KU_BITS = 7 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string.h>
 
+#include "asn1/Asn1Oids.h"
 #include "platform/pkcs12/CRsaPrivateKey.h"
 
 // The SHA-2 identifiers are not declared for the Windows versions we target.
@@ -165,9 +166,9 @@ bool CCryptoPrimitives::HashOfOid(const std::string& strOid, EHash& eHash)
     static const struct {
         const char* pszOid;
         EHash eHash;
-    } kDigests[] = {{"1.2.840.113549.2.2", HASH_MD2},        {"1.2.840.113549.2.5", HASH_MD5},
-                    {"1.3.14.3.2.26", HASH_SHA1},            {"2.16.840.1.101.3.4.2.1", HASH_SHA256},
-                    {"2.16.840.1.101.3.4.2.2", HASH_SHA384}, {"2.16.840.1.101.3.4.2.3", HASH_SHA512}};
+    } kDigests[] = {{Asn1Oids::kMd2, HASH_MD2},       {Asn1Oids::kMd5, HASH_MD5},
+                    {Asn1Oids::kSha1, HASH_SHA1},     {Asn1Oids::kSha256, HASH_SHA256},
+                    {Asn1Oids::kSha384, HASH_SHA384}, {Asn1Oids::kSha512, HASH_SHA512}};
     for (const auto& d : kDigests) {
         if (strOid == d.pszOid) {
             eHash = d.eHash;

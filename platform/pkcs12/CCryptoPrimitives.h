@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-class CRsaPrivateKey;
+#include "asn1/Bytes.h"
 
-typedef std::vector<uint8_t> Bytes;
+class CRsaPrivateKey;
 
 // Overwrites a buffer that held a secret, then empties it.
 void WipeBytes(Bytes& bytes);

@@ -2,35 +2,30 @@
 
 #include <windows.h>
 
-#include "cert/pkcs7/CDerWriter.h"
-#include "platform/pkcs12/CAsn1Util.h"
+#include "asn1/Asn1Oids.h"
+#include "asn1/Asn1Tags.h"
+#include "asn1/CAsn1Util.h"
+#include "asn1/CDerWriter.h"
 
 namespace {
-const char kPbes2[] = "1.2.840.113549.1.5.13";
-const char kPbkdf2[] = "1.2.840.113549.1.5.12";
-const char kPbeSha1Des3[] = "1.2.840.113549.1.12.1.3";
-const char kPbeSha1Rc2_128[] = "1.2.840.113549.1.12.1.5";
-const char kPbeSha1Rc2_40[] = "1.2.840.113549.1.12.1.6";
-const char kHmacSha256[] = "1.2.840.113549.2.9";
 
 struct CPrf {
     const char* pszOid;
     CCryptoPrimitives::EHash eHash;
 };
-const CPrf kPrfs[] = {{"1.2.840.113549.2.7", CCryptoPrimitives::HASH_SHA1},
-                      {kHmacSha256, CCryptoPrimitives::HASH_SHA256},
-                      {"1.2.840.113549.2.10", CCryptoPrimitives::HASH_SHA384},
-                      {"1.2.840.113549.2.11", CCryptoPrimitives::HASH_SHA512}};
+const CPrf kPrfs[] = {{Asn1Oids::kHmacSha1, CCryptoPrimitives::HASH_SHA1},
+                      {Asn1Oids::kHmacSha256, CCryptoPrimitives::HASH_SHA256},
+                      {Asn1Oids::kHmacSha384, CCryptoPrimitives::HASH_SHA384},
+                      {Asn1Oids::kHmacSha512, CCryptoPrimitives::HASH_SHA512}};
 
 struct CScheme {
     const char* pszOid;
     CCryptoPrimitives::ECipher eCipher;
 };
-const char kAes256Cbc[] = "2.16.840.1.101.3.4.1.42";
-const CScheme kSchemes[] = {{"2.16.840.1.101.3.4.1.2", CCryptoPrimitives::CIPHER_AES128},
-                            {"2.16.840.1.101.3.4.1.22", CCryptoPrimitives::CIPHER_AES192},
-                            {kAes256Cbc, CCryptoPrimitives::CIPHER_AES256},
-                            {"1.2.840.113549.3.7", CCryptoPrimitives::CIPHER_DES3}};
+const CScheme kSchemes[] = {{Asn1Oids::kAes128Cbc, CCryptoPrimitives::CIPHER_AES128},
+                            {Asn1Oids::kAes192Cbc, CCryptoPrimitives::CIPHER_AES192},
+                            {Asn1Oids::kAes256Cbc, CCryptoPrimitives::CIPHER_AES256},
+                            {Asn1Oids::kDesEde3Cbc, CCryptoPrimitives::CIPHER_DES3}};
 
 EPkcs12Error CryptoError(CCryptoPrimitives& crypto)
 {
@@ -86,10 +81,10 @@ EPkcs12Error CPkcs12Pbe::Decrypt(const CBerElement& algorithm, const std::wstrin
                                  const Bytes& encrypted, Bytes& plain)
 {
     std::vector<CBerElement> parts;
-    if (!CAsn1Util::Children(algorithm, 0x30, parts) || parts.size() != 2)
+    if (!CAsn1Util::Children(algorithm, Asn1Tag::kSequence, parts) || parts.size() != 2)
         return EPkcs12Error::NotPkcs12;
     std::string strOid = CAsn1Util::Oid(parts[0]);
-    if (strOid == kPbes2)
+    if (strOid == Asn1Oids::kPbes2)
         return DecryptPbes2(parts[1], strPassword, encrypted, plain);
     return DecryptPkcs12(strOid, parts[1], strPassword, encrypted, plain);
 }
@@ -99,17 +94,17 @@ EPkcs12Error CPkcs12Pbe::DecryptPbes2(const CBerElement& parameters,
                                       Bytes& plain)
 {
     std::vector<CBerElement> params, kdf, kdfParams, scheme;
-    if (!CAsn1Util::Children(parameters, 0x30, params) || params.size() != 2 ||
-        !CAsn1Util::Children(params[0], 0x30, kdf) || kdf.size() != 2 ||
-        !CAsn1Util::Children(params[1], 0x30, scheme) || scheme.size() != 2)
+    if (!CAsn1Util::Children(parameters, Asn1Tag::kSequence, params) || params.size() != 2 ||
+        !CAsn1Util::Children(params[0], Asn1Tag::kSequence, kdf) || kdf.size() != 2 ||
+        !CAsn1Util::Children(params[1], Asn1Tag::kSequence, scheme) || scheme.size() != 2)
         return EPkcs12Error::NotPkcs12;
-    if (!CAsn1Util::IsOid(kdf[0], kPbkdf2))
+    if (!CAsn1Util::IsOid(kdf[0], Asn1Oids::kPbkdf2))
         return EPkcs12Error::Unsupported;
-    if (!CAsn1Util::Children(kdf[1], 0x30, kdfParams) || kdfParams.size() < 2)
+    if (!CAsn1Util::Children(kdf[1], Asn1Tag::kSequence, kdfParams) || kdfParams.size() < 2)
         return EPkcs12Error::NotPkcs12;
     Bytes salt;
     long nIterations = 0, nKeySize = 0;
-    if (kdfParams[0].Tag() != 0x04)
+    if (kdfParams[0].Tag() != Asn1Tag::kOctetString)
         return EPkcs12Error::Unsupported;  // a salt from another source
     if (!CAsn1Util::OctetString(kdfParams[0], salt) ||
         !CAsn1Util::SmallInt(kdfParams[1], nIterations) || nIterations < 1)
@@ -118,12 +113,12 @@ EPkcs12Error CPkcs12Pbe::DecryptPbes2(const CBerElement& parameters,
         return EPkcs12Error::LimitExceeded;
     CCryptoPrimitives::EHash eHash = CCryptoPrimitives::HASH_SHA1;
     for (size_t i = 2; i < kdfParams.size(); ++i) {
-        if (kdfParams[i].Tag() == 0x02) {
+        if (kdfParams[i].Tag() == Asn1Tag::kInteger) {
             if (!CAsn1Util::SmallInt(kdfParams[i], nKeySize))
                 return EPkcs12Error::NotPkcs12;
-        } else if (kdfParams[i].Tag() == 0x30) {
+        } else if (kdfParams[i].Tag() == Asn1Tag::kSequence) {
             std::vector<CBerElement> prf;
-            if (!CAsn1Util::Children(kdfParams[i], 0x30, prf) || prf.empty())
+            if (!CAsn1Util::Children(kdfParams[i], Asn1Tag::kSequence, prf) || prf.empty())
                 return EPkcs12Error::NotPkcs12;
             bool bKnown = false;
             for (const CPrf& p : kPrfs) {
@@ -144,7 +139,7 @@ EPkcs12Error CPkcs12Pbe::DecryptPbes2(const CBerElement& parameters,
     if (pScheme == nullptr)
         return EPkcs12Error::Unsupported;
     Bytes iv;
-    if (scheme[1].Tag() != 0x04 || !CAsn1Util::OctetString(scheme[1], iv))
+    if (scheme[1].Tag() != Asn1Tag::kOctetString || !CAsn1Util::OctetString(scheme[1], iv))
         return EPkcs12Error::NotPkcs12;
     size_t nCipherKey = CCryptoPrimitives::CipherKeySize(pScheme->eCipher);
     if (nKeySize != 0 && static_cast<size_t>(nKeySize) != nCipherKey)
@@ -170,14 +165,14 @@ EPkcs12Error CPkcs12Pbe::DecryptPkcs12(const std::string& strOid, const CBerElem
     CCryptoPrimitives::ECipher eCipher;
     size_t nKey;
     unsigned nEffectiveBits = 0;
-    if (strOid == kPbeSha1Des3) {
+    if (strOid == Asn1Oids::kPbeSha1Des3) {
         eCipher = CCryptoPrimitives::CIPHER_DES3;
         nKey = 24;
-    } else if (strOid == kPbeSha1Rc2_128) {
+    } else if (strOid == Asn1Oids::kPbeSha1Rc2_128) {
         eCipher = CCryptoPrimitives::CIPHER_RC2;
         nKey = 16;
         nEffectiveBits = 128;
-    } else if (strOid == kPbeSha1Rc2_40) {
+    } else if (strOid == Asn1Oids::kPbeSha1Rc2_40) {
         eCipher = CCryptoPrimitives::CIPHER_RC2;
         nKey = 5;
         nEffectiveBits = 40;
@@ -187,7 +182,7 @@ EPkcs12Error CPkcs12Pbe::DecryptPkcs12(const std::string& strOid, const CBerElem
     std::vector<CBerElement> params;
     Bytes salt;
     long nIterations = 0;
-    if (!CAsn1Util::Children(parameters, 0x30, params) || params.size() != 2 ||
+    if (!CAsn1Util::Children(parameters, Asn1Tag::kSequence, params) || params.size() != 2 ||
         !CAsn1Util::OctetString(params[0], salt) || !CAsn1Util::SmallInt(params[1], nIterations) ||
         nIterations < 1)
         return EPkcs12Error::NotPkcs12;
@@ -236,7 +231,8 @@ EPkcs12Error CPkcs12Pbe::EncryptPkcs12(const std::wstring& strPassword, unsigned
     CAsn1Util::AppendOctetString(parameters, salt);
     CAsn1Util::AppendSmallInt(parameters, static_cast<long>(nIterations));
     algorithm.clear();
-    CAsn1Util::AppendAlgorithm(algorithm, kPbeSha1Des3, CAsn1Util::Wrap(0x30, parameters));
+    CAsn1Util::AppendAlgorithm(algorithm, Asn1Oids::kPbeSha1Des3,
+                               CAsn1Util::Wrap(Asn1Tag::kSequence, parameters));
     return EPkcs12Error::Ok;
 }
 
@@ -259,14 +255,16 @@ EPkcs12Error CPkcs12Pbe::EncryptPbes2(const std::wstring& strPassword, unsigned 
     Bytes kdfParams;
     CAsn1Util::AppendOctetString(kdfParams, salt);
     CAsn1Util::AppendSmallInt(kdfParams, static_cast<long>(nIterations));
-    CAsn1Util::AppendAlgorithm(kdfParams, kHmacSha256);
+    CAsn1Util::AppendAlgorithm(kdfParams, Asn1Oids::kHmacSha256);
     // PBES2-params: the key derivation, then the encryption scheme.
     Bytes pbes2;
-    CAsn1Util::AppendAlgorithm(pbes2, kPbkdf2, CAsn1Util::Wrap(0x30, kdfParams));
+    CAsn1Util::AppendAlgorithm(pbes2, Asn1Oids::kPbkdf2,
+                               CAsn1Util::Wrap(Asn1Tag::kSequence, kdfParams));
     Bytes ivElement;
     CAsn1Util::AppendOctetString(ivElement, iv);
-    CAsn1Util::AppendAlgorithm(pbes2, kAes256Cbc, ivElement);
+    CAsn1Util::AppendAlgorithm(pbes2, Asn1Oids::kAes256Cbc, ivElement);
     algorithm.clear();
-    CAsn1Util::AppendAlgorithm(algorithm, kPbes2, CAsn1Util::Wrap(0x30, pbes2));
+    CAsn1Util::AppendAlgorithm(algorithm, Asn1Oids::kPbes2,
+                               CAsn1Util::Wrap(Asn1Tag::kSequence, pbes2));
     return EPkcs12Error::Ok;
 }

@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "cert/pkcs7/CBerElement.h"
+#include "asn1/CBerElement.h"
 #include "platform/pkcs12/CCryptoPrimitives.h"
 #include "platform/pkcs12/CPkcs12Bag.h"
 

@@ -1,28 +1,21 @@
 #include "platform/pkcs12/CPkcs12Reader.h"
 
-#include "platform/pkcs12/CAsn1Util.h"
+#include "asn1/Asn1Oids.h"
+#include "asn1/Asn1Tags.h"
+#include "asn1/CAsn1Util.h"
 #include "platform/pkcs12/CPkcs12Pbe.h"
 
 namespace {
-const char kData[] = "1.2.840.113549.1.7.1";
-const char kEncryptedData[] = "1.2.840.113549.1.7.6";
-const char kKeyBag[] = "1.2.840.113549.1.12.10.1.1";
-const char kShroudedKeyBag[] = "1.2.840.113549.1.12.10.1.2";
-const char kCertBag[] = "1.2.840.113549.1.12.10.1.3";
-const char kSafeContentsBag[] = "1.2.840.113549.1.12.10.1.6";
-const char kX509Certificate[] = "1.2.840.113549.1.9.22.1";
-const char kFriendlyName[] = "1.2.840.113549.1.9.20";
-const char kLocalKeyId[] = "1.2.840.113549.1.9.21";
 const unsigned kMaxDepth = 4;
 
 struct CMacHash {
     const char* pszOid;
     CCryptoPrimitives::EHash eHash;
 };
-const CMacHash kMacHashes[] = {{"1.3.14.3.2.26", CCryptoPrimitives::HASH_SHA1},
-                               {"2.16.840.1.101.3.4.2.1", CCryptoPrimitives::HASH_SHA256},
-                               {"2.16.840.1.101.3.4.2.2", CCryptoPrimitives::HASH_SHA384},
-                               {"2.16.840.1.101.3.4.2.3", CCryptoPrimitives::HASH_SHA512}};
+const CMacHash kMacHashes[] = {{Asn1Oids::kSha1, CCryptoPrimitives::HASH_SHA1},
+                               {Asn1Oids::kSha256, CCryptoPrimitives::HASH_SHA256},
+                               {Asn1Oids::kSha384, CCryptoPrimitives::HASH_SHA384},
+                               {Asn1Oids::kSha512, CCryptoPrimitives::HASH_SHA512}};
 
 bool ConstantTimeEqual(const Bytes& a, const Bytes& b)
 {
@@ -38,8 +31,9 @@ bool ConstantTimeEqual(const Bytes& a, const Bytes& b)
 bool SplitContentInfo(const CBerElement& info, std::string& strOid, CBerElement& content)
 {
     std::vector<CBerElement> parts, wrapped;
-    if (!CAsn1Util::Children(info, 0x30, parts) || parts.size() != 2 ||
-        !CAsn1Util::Children(parts[1], 0xA0, wrapped) || wrapped.size() != 1)
+    if (!CAsn1Util::Children(info, Asn1Tag::kSequence, parts) || parts.size() != 2 ||
+        !CAsn1Util::Children(parts[1], Asn1Tag::ContextConstructed(0), wrapped) ||
+        wrapped.size() != 1)
         return false;
     strOid = CAsn1Util::Oid(parts[0]);
     content = wrapped[0];
@@ -49,7 +43,7 @@ bool SplitContentInfo(const CBerElement& info, std::string& strOid, CBerElement&
 std::wstring BmpText(const CBerElement& element)
 {
     std::wstring str;
-    if (element.Tag() != 0x1E)
+    if (element.Tag() != Asn1Tag::kBmpString)
         return str;
     for (size_t i = 0; i + 1 < element.ContentSize(); i += 2)
         str += static_cast<wchar_t>((element.Content()[i] << 8) | element.Content()[i + 1]);
@@ -64,14 +58,14 @@ EPkcs12Error CPkcs12Reader::Read(const uint8_t* pData, size_t nSize,
     CBerElement pfx;
     std::vector<CBerElement> fields;
     long nVersion = 0;
-    if (pData == nullptr || pfx.ParseAll(pData, nSize) != EPkcs7Error::Ok ||
-        !CAsn1Util::Children(pfx, 0x30, fields) || fields.size() < 2 || fields.size() > 3 ||
-        !CAsn1Util::SmallInt(fields[0], nVersion) || nVersion != 3)
+    if (pData == nullptr || pfx.ParseAll(pData, nSize) != EAsn1Error::Ok ||
+        !CAsn1Util::Children(pfx, Asn1Tag::kSequence, fields) || fields.size() < 2 ||
+        fields.size() > 3 || !CAsn1Util::SmallInt(fields[0], nVersion) || nVersion != 3)
         return EPkcs12Error::NotPkcs12;
     std::string strOid;
     CBerElement content;
     Bytes authSafe;
-    if (!SplitContentInfo(fields[1], strOid, content) || strOid != kData ||
+    if (!SplitContentInfo(fields[1], strOid, content) || strOid != Asn1Oids::kData ||
         !CAsn1Util::OctetString(content, authSafe))
         return EPkcs12Error::NotPkcs12;
     // Without the MAC nothing ties the file to the password.
@@ -83,8 +77,8 @@ EPkcs12Error CPkcs12Reader::Read(const uint8_t* pData, size_t nSize,
 
     CBerElement safe;
     std::vector<CBerElement> infos;
-    if (!CAsn1Util::ParseWhole(authSafe.data(), authSafe.size(), 0x30, safe) ||
-        !CAsn1Util::Children(safe, 0x30, infos))
+    if (!CAsn1Util::ParseWhole(authSafe.data(), authSafe.size(), Asn1Tag::kSequence, safe) ||
+        !CAsn1Util::Children(safe, Asn1Tag::kSequence, infos))
         return EPkcs12Error::NotPkcs12;
     if (infos.size() > MAX_BAGS)
         return EPkcs12Error::LimitExceeded;
@@ -96,20 +90,23 @@ EPkcs12Error CPkcs12Reader::Read(const uint8_t* pData, size_t nSize,
             break;
         }
         Bytes safeContents;
-        if (strOid == kData) {
+        if (strOid == Asn1Oids::kData) {
             if (!CAsn1Util::OctetString(content, safeContents))
                 e = EPkcs12Error::NotPkcs12;
-        } else if (strOid == kEncryptedData) {
+        } else if (strOid == Asn1Oids::kEncryptedData) {
             // EncryptedData { version, EncryptedContentInfo { type, algorithm, [0] IMPLICIT data } }
             std::vector<CBerElement> encryptedData, info;
             Bytes encrypted;
-            if (!CAsn1Util::Children(content, 0x30, encryptedData) || encryptedData.size() < 2 ||
-                !CAsn1Util::Children(encryptedData[1], 0x30, info) || info.size() != 3 ||
-                (info[2].Tag() != 0x80 && info[2].Tag() != 0xA0)) {
+            if (!CAsn1Util::Children(content, Asn1Tag::kSequence, encryptedData) ||
+                encryptedData.size() < 2 ||
+                !CAsn1Util::Children(encryptedData[1], Asn1Tag::kSequence, info) ||
+                info.size() != 3 ||
+                (info[2].Tag() != Asn1Tag::Context(0) &&
+                 info[2].Tag() != Asn1Tag::ContextConstructed(0))) {
                 e = EPkcs12Error::NotPkcs12;
                 break;
             }
-            if (info[2].Tag() == 0x80) {
+            if (info[2].Tag() == Asn1Tag::Context(0)) {
                 encrypted.assign(info[2].Content(), info[2].Content() + info[2].ContentSize());
             } else {
                 // Constructed: the segments are OCTET STRINGs.
@@ -147,9 +144,9 @@ EPkcs12Error CPkcs12Reader::CheckMac(const CBerElement& macData, const Bytes& au
     std::vector<CBerElement> fields, digestInfo, algorithm;
     Bytes expected, salt;
     long nIterations = 1;
-    if (!CAsn1Util::Children(macData, 0x30, fields) || fields.size() < 2 ||
-        !CAsn1Util::Children(fields[0], 0x30, digestInfo) || digestInfo.size() != 2 ||
-        !CAsn1Util::Children(digestInfo[0], 0x30, algorithm) || algorithm.empty() ||
+    if (!CAsn1Util::Children(macData, Asn1Tag::kSequence, fields) || fields.size() < 2 ||
+        !CAsn1Util::Children(fields[0], Asn1Tag::kSequence, digestInfo) || digestInfo.size() != 2 ||
+        !CAsn1Util::Children(digestInfo[0], Asn1Tag::kSequence, algorithm) || algorithm.empty() ||
         !CAsn1Util::OctetString(digestInfo[1], expected) ||
         !CAsn1Util::OctetString(fields[1], salt) ||
         (fields.size() > 2 && !CAsn1Util::SmallInt(fields[2], nIterations)) || nIterations < 1)
@@ -181,8 +178,8 @@ EPkcs12Error CPkcs12Reader::ReadSafeContents(const Bytes& der, const std::wstrin
         return EPkcs12Error::LimitExceeded;
     CBerElement contents;
     std::vector<CBerElement> list;
-    if (!CAsn1Util::ParseWhole(der.data(), der.size(), 0x30, contents) ||
-        !CAsn1Util::Children(contents, 0x30, list))
+    if (!CAsn1Util::ParseWhole(der.data(), der.size(), Asn1Tag::kSequence, contents) ||
+        !CAsn1Util::Children(contents, Asn1Tag::kSequence, list))
         return EPkcs12Error::NotPkcs12;
     for (const CBerElement& bag : list) {
         EPkcs12Error e = ReadBag(bag, strPassword, bags, nDepth);
@@ -197,8 +194,10 @@ EPkcs12Error CPkcs12Reader::ReadBag(const CBerElement& bag, const std::wstring& 
 {
     // SafeBag { bagId, [0] EXPLICIT bagValue, bagAttributes SET OF Attribute OPTIONAL }
     std::vector<CBerElement> fields, wrapped;
-    if (!CAsn1Util::Children(bag, 0x30, fields) || fields.size() < 2 || fields.size() > 3 ||
-        !CAsn1Util::Children(fields[1], 0xA0, wrapped) || wrapped.size() != 1)
+    if (!CAsn1Util::Children(bag, Asn1Tag::kSequence, fields) || fields.size() < 2 ||
+        fields.size() > 3 ||
+        !CAsn1Util::Children(fields[1], Asn1Tag::ContextConstructed(0), wrapped) ||
+        wrapped.size() != 1)
         return EPkcs12Error::NotPkcs12;
     if (bags.size() >= MAX_BAGS)
         return EPkcs12Error::LimitExceeded;
@@ -206,23 +205,24 @@ EPkcs12Error CPkcs12Reader::ReadBag(const CBerElement& bag, const std::wstring& 
     const CBerElement& value = wrapped[0];
 
     CPkcs12Bag entry;
-    if (strBagId == kCertBag) {
+    if (strBagId == Asn1Oids::kCertBag) {
         std::vector<CBerElement> cert, certValue;
-        if (!CAsn1Util::Children(value, 0x30, cert) || cert.size() != 2 ||
-            !CAsn1Util::Children(cert[1], 0xA0, certValue) || certValue.size() != 1)
+        if (!CAsn1Util::Children(value, Asn1Tag::kSequence, cert) || cert.size() != 2 ||
+            !CAsn1Util::Children(cert[1], Asn1Tag::ContextConstructed(0), certValue) ||
+            certValue.size() != 1)
             return EPkcs12Error::NotPkcs12;
-        if (!CAsn1Util::IsOid(cert[0], kX509Certificate))
+        if (!CAsn1Util::IsOid(cert[0], Asn1Oids::kX509Certificate))
             return EPkcs12Error::Ok;  // SDSI certificates are not ours
         entry.eType = CPkcs12Bag::BAG_CERTIFICATE;
         if (!CAsn1Util::OctetString(certValue[0], entry.data))
             return EPkcs12Error::NotPkcs12;
-    } else if (strBagId == kKeyBag) {
+    } else if (strBagId == Asn1Oids::kKeyBag) {
         return EPkcs12Error::Unprotected;  // a key in the clear
-    } else if (strBagId == kShroudedKeyBag) {
+    } else if (strBagId == Asn1Oids::kShroudedKeyBag) {
         // EncryptedPrivateKeyInfo { algorithm, encryptedData }
         std::vector<CBerElement> info;
         Bytes encrypted;
-        if (!CAsn1Util::Children(value, 0x30, info) || info.size() != 2 ||
+        if (!CAsn1Util::Children(value, Asn1Tag::kSequence, info) || info.size() != 2 ||
             !CAsn1Util::OctetString(info[1], encrypted))
             return EPkcs12Error::NotPkcs12;
         entry.eType = CPkcs12Bag::BAG_KEY;
@@ -230,7 +230,7 @@ EPkcs12Error CPkcs12Reader::ReadBag(const CBerElement& bag, const std::wstring& 
         EPkcs12Error e = pbe.Decrypt(info[0], strPassword, encrypted, entry.data);
         if (e != EPkcs12Error::Ok)
             return e;
-    } else if (strBagId == kSafeContentsBag) {
+    } else if (strBagId == Asn1Oids::kSafeContentsBag) {
         return ReadSafeContents(value.Bytes(), strPassword, bags, nDepth + 1);
     } else {
         return EPkcs12Error::Ok;  // CRLs and secrets
@@ -238,18 +238,18 @@ EPkcs12Error CPkcs12Reader::ReadBag(const CBerElement& bag, const std::wstring& 
 
     if (fields.size() == 3) {
         std::vector<CBerElement> attributes;
-        if (!CAsn1Util::Children(fields[2], 0x31, attributes)) {
+        if (!CAsn1Util::Children(fields[2], Asn1Tag::kSet, attributes)) {
             WipeBytes(entry.data);
             return EPkcs12Error::NotPkcs12;
         }
         for (const CBerElement& attribute : attributes) {
             std::vector<CBerElement> parts, values;
-            if (!CAsn1Util::Children(attribute, 0x30, parts) || parts.size() != 2 ||
-                !CAsn1Util::Children(parts[1], 0x31, values) || values.empty())
+            if (!CAsn1Util::Children(attribute, Asn1Tag::kSequence, parts) || parts.size() != 2 ||
+                !CAsn1Util::Children(parts[1], Asn1Tag::kSet, values) || values.empty())
                 continue;
-            if (CAsn1Util::IsOid(parts[0], kLocalKeyId))
+            if (CAsn1Util::IsOid(parts[0], Asn1Oids::kLocalKeyId))
                 CAsn1Util::OctetString(values[0], entry.localKeyId);
-            else if (CAsn1Util::IsOid(parts[0], kFriendlyName))
+            else if (CAsn1Util::IsOid(parts[0], Asn1Oids::kFriendlyName))
                 entry.strFriendlyName = BmpText(values[0]);
         }
     }

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "cert/pkcs7/CBerElement.h"
+#include "asn1/CBerElement.h"
 #include "platform/pkcs12/CCryptoPrimitives.h"
 #include "platform/pkcs12/CPkcs12Bag.h"
 

@@ -2,36 +2,29 @@
 
 #include <algorithm>
 
-#include "cert/pkcs7/CDerWriter.h"
-#include "platform/pkcs12/CAsn1Util.h"
+#include "asn1/Asn1Oids.h"
+#include "asn1/Asn1Tags.h"
+#include "asn1/CAsn1Util.h"
+#include "asn1/CDerWriter.h"
 #include "platform/pkcs12/CPkcs12Pbe.h"
 
 namespace {
-const char kData[] = "1.2.840.113549.1.7.1";
-const char kEncryptedData[] = "1.2.840.113549.1.7.6";
-const char kShroudedKeyBag[] = "1.2.840.113549.1.12.10.1.2";
-const char kCertBag[] = "1.2.840.113549.1.12.10.1.3";
-const char kX509Certificate[] = "1.2.840.113549.1.9.22.1";
-const char kFriendlyName[] = "1.2.840.113549.1.9.20";
-const char kLocalKeyId[] = "1.2.840.113549.1.9.21";
-const char kSha1[] = "1.3.14.3.2.26";
-const char kSha256[] = "2.16.840.1.101.3.4.2.1";
 
 // ContentInfo { OID, [0] EXPLICIT content }
 Bytes ContentInfo(const char* pszOid, const Bytes& content)
 {
     Bytes body;
     CAsn1Util::AppendOid(body, pszOid);
-    CDerWriter::Append(body, 0xA0, content);
-    return CAsn1Util::Wrap(0x30, body);
+    CDerWriter::Append(body, Asn1Tag::ContextConstructed(0), content);
+    return CAsn1Util::Wrap(Asn1Tag::kSequence, body);
 }
 
 Bytes Attribute(const char* pszOid, const Bytes& value)
 {
     Bytes body;
     CAsn1Util::AppendOid(body, pszOid);
-    CDerWriter::Append(body, 0x31, value);
-    return CAsn1Util::Wrap(0x30, body);
+    CDerWriter::Append(body, Asn1Tag::kSet, value);
+    return CAsn1Util::Wrap(Asn1Tag::kSequence, body);
 }
 }  // namespace
 
@@ -41,17 +34,19 @@ void CPkcs12Writer::AppendAttributes(Bytes& bag, const CPkcs12Bag& entry)
     if (!entry.strFriendlyName.empty()) {
         Bytes bmp = CPkcs12Pbe::BmpPassword(entry.strFriendlyName);
         bmp.resize(bmp.size() - 2);  // a BMPString carries no terminating zero
-        attributes.push_back(Attribute(kFriendlyName, CAsn1Util::Wrap(0x1E, bmp)));
+        attributes.push_back(
+            Attribute(Asn1Oids::kFriendlyName, CAsn1Util::Wrap(Asn1Tag::kBmpString, bmp)));
     }
     if (!entry.localKeyId.empty())
-        attributes.push_back(Attribute(kLocalKeyId, CAsn1Util::Wrap(0x04, entry.localKeyId)));
+        attributes.push_back(Attribute(Asn1Oids::kLocalKeyId,
+                                       CAsn1Util::Wrap(Asn1Tag::kOctetString, entry.localKeyId)));
     if (attributes.empty())
         return;
     std::sort(attributes.begin(), attributes.end(), CDerWriter::SetOfLess);
     Bytes set;
     for (const Bytes& a : attributes)
         set.insert(set.end(), a.begin(), a.end());
-    CDerWriter::Append(bag, 0x31, set);
+    CDerWriter::Append(bag, Asn1Tag::kSet, set);
 }
 
 EPkcs12Error CPkcs12Writer::Write(const std::vector<CPkcs12Bag>& bags,
@@ -70,10 +65,12 @@ EPkcs12Error CPkcs12Writer::Write(const std::vector<CPkcs12Bag>& bags,
         Bytes bag;
         if (entry.eType == CPkcs12Bag::BAG_CERTIFICATE) {
             Bytes certBag;
-            CAsn1Util::AppendOid(certBag, kX509Certificate);
-            CDerWriter::Append(certBag, 0xA0, CAsn1Util::Wrap(0x04, entry.data));
-            CAsn1Util::AppendOid(bag, kCertBag);
-            CDerWriter::Append(bag, 0xA0, CAsn1Util::Wrap(0x30, certBag));
+            CAsn1Util::AppendOid(certBag, Asn1Oids::kX509Certificate);
+            CDerWriter::Append(certBag, Asn1Tag::ContextConstructed(0),
+                               CAsn1Util::Wrap(Asn1Tag::kOctetString, entry.data));
+            CAsn1Util::AppendOid(bag, Asn1Oids::kCertBag);
+            CDerWriter::Append(bag, Asn1Tag::ContextConstructed(0),
+                               CAsn1Util::Wrap(Asn1Tag::kSequence, certBag));
         } else {
             Bytes algorithm, encrypted;
             EPkcs12Error e = encrypt(entry.data, algorithm, encrypted);
@@ -81,37 +78,41 @@ EPkcs12Error CPkcs12Writer::Write(const std::vector<CPkcs12Bag>& bags,
                 return e;
             Bytes info = algorithm;
             CAsn1Util::AppendOctetString(info, encrypted);
-            CAsn1Util::AppendOid(bag, kShroudedKeyBag);
-            CDerWriter::Append(bag, 0xA0, CAsn1Util::Wrap(0x30, info));
+            CAsn1Util::AppendOid(bag, Asn1Oids::kShroudedKeyBag);
+            CDerWriter::Append(bag, Asn1Tag::ContextConstructed(0),
+                               CAsn1Util::Wrap(Asn1Tag::kSequence, info));
         }
         AppendAttributes(bag, entry);
-        CDerWriter::Append(entry.eType == CPkcs12Bag::BAG_CERTIFICATE ? certBags : keyBags, 0x30,
-                           bag);
+        CDerWriter::Append(entry.eType == CPkcs12Bag::BAG_CERTIFICATE ? certBags : keyBags,
+                           Asn1Tag::kSequence, bag);
     }
 
     Bytes authSafe;
     if (!certBags.empty()) {
         // EncryptedData { 0, EncryptedContentInfo { data, algorithm, [0] IMPLICIT bytes } }
         Bytes algorithm, encrypted;
-        EPkcs12Error e = encrypt(CAsn1Util::Wrap(0x30, certBags), algorithm, encrypted);
+        EPkcs12Error e =
+            encrypt(CAsn1Util::Wrap(Asn1Tag::kSequence, certBags), algorithm, encrypted);
         if (e != EPkcs12Error::Ok)
             return e;
         Bytes contentInfo;
-        CAsn1Util::AppendOid(contentInfo, kData);
+        CAsn1Util::AppendOid(contentInfo, Asn1Oids::kData);
         contentInfo.insert(contentInfo.end(), algorithm.begin(), algorithm.end());
-        CDerWriter::Append(contentInfo, 0x80, encrypted);
+        CDerWriter::Append(contentInfo, Asn1Tag::Context(0), encrypted);
         Bytes encryptedData;
         CAsn1Util::AppendSmallInt(encryptedData, 0);
-        CDerWriter::Append(encryptedData, 0x30, contentInfo);
-        Bytes part = ContentInfo(kEncryptedData, CAsn1Util::Wrap(0x30, encryptedData));
+        CDerWriter::Append(encryptedData, Asn1Tag::kSequence, contentInfo);
+        Bytes part = ContentInfo(Asn1Oids::kEncryptedData,
+                                 CAsn1Util::Wrap(Asn1Tag::kSequence, encryptedData));
         authSafe.insert(authSafe.end(), part.begin(), part.end());
     }
     if (!keyBags.empty()) {
-        Bytes part =
-            ContentInfo(kData, CAsn1Util::Wrap(0x04, CAsn1Util::Wrap(0x30, keyBags)));
+        Bytes part = ContentInfo(
+            Asn1Oids::kData,
+            CAsn1Util::Wrap(Asn1Tag::kOctetString, CAsn1Util::Wrap(Asn1Tag::kSequence, keyBags)));
         authSafe.insert(authSafe.end(), part.begin(), part.end());
     }
-    Bytes authSafeDer = CAsn1Util::Wrap(0x30, authSafe);
+    Bytes authSafeDer = CAsn1Util::Wrap(Asn1Tag::kSequence, authSafe);
 
     // MacData { DigestInfo { digest, mac }, salt, iterations }
     const CCryptoPrimitives::EHash eMacHash = bAes ? CCryptoPrimitives::HASH_SHA256
@@ -126,17 +127,18 @@ EPkcs12Error CPkcs12Writer::Write(const std::vector<CPkcs12Bag>& bags,
     if (!bOk)
         return EPkcs12Error::Crypto;
     Bytes digestInfo;
-    CAsn1Util::AppendAlgorithm(digestInfo, bAes ? kSha256 : kSha1);
+    CAsn1Util::AppendAlgorithm(digestInfo, bAes ? Asn1Oids::kSha256 : Asn1Oids::kSha1);
     CAsn1Util::AppendOctetString(digestInfo, mac);
-    Bytes macData = CAsn1Util::Wrap(0x30, digestInfo);
+    Bytes macData = CAsn1Util::Wrap(Asn1Tag::kSequence, digestInfo);
     CAsn1Util::AppendOctetString(macData, salt);
     CAsn1Util::AppendSmallInt(macData, static_cast<long>(nIterations));
 
     Bytes pfx;
     CAsn1Util::AppendSmallInt(pfx, 3);
-    Bytes authSafeInfo = ContentInfo(kData, CAsn1Util::Wrap(0x04, authSafeDer));
+    Bytes authSafeInfo =
+        ContentInfo(Asn1Oids::kData, CAsn1Util::Wrap(Asn1Tag::kOctetString, authSafeDer));
     pfx.insert(pfx.end(), authSafeInfo.begin(), authSafeInfo.end());
-    CDerWriter::Append(pfx, 0x30, macData);
-    out = CAsn1Util::Wrap(0x30, pfx);
+    CDerWriter::Append(pfx, Asn1Tag::kSequence, macData);
+    out = CAsn1Util::Wrap(Asn1Tag::kSequence, pfx);
     return EPkcs12Error::Ok;
 }

@@ -1,11 +1,12 @@
 #include "platform/pkcs12/CRsaPrivateKey.h"
 
-#include "cert/pkcs7/CDerWriter.h"
-#include "platform/pkcs12/CAsn1Util.h"
+#include "asn1/Asn1Oids.h"
+#include "asn1/Asn1Tags.h"
+#include "asn1/CAsn1Util.h"
+#include "asn1/CDerWriter.h"
 #include "platform/pkcs12/CCryptoPrimitives.h"
 
 namespace {
-const char kRsaEncryption[] = "1.2.840.113549.1.1.1";
 
 // Little-endian, zero-padded to nSize bytes; false when the value does not fit.
 bool AppendLittleEndian(Bytes& out, const Bytes& magnitude, size_t nSize)
@@ -53,7 +54,7 @@ void AppendInteger(Bytes& out, const Bytes& magnitude)
     size_t nSkip;
     bool bZero;
     IntegerParts(magnitude, nSkip, bZero);
-    CDerWriter::AppendHeader(out, 0x02, magnitude.size() - nSkip + (bZero ? 1 : 0));
+    CDerWriter::AppendHeader(out, Asn1Tag::kInteger, magnitude.size() - nSkip + (bZero ? 1 : 0));
     if (bZero)
         out.push_back(0);
     out.insert(out.end(), magnitude.begin() + nSkip, magnitude.end());
@@ -82,13 +83,15 @@ bool CRsaPrivateKey::Parse(const uint8_t* pDer, size_t nDer)
     Clear();
     CBerElement outer;
     std::vector<CBerElement> fields;
-    if (!CAsn1Util::ParseWhole(pDer, nDer, 0x30, outer) || !CAsn1Util::Children(outer, 0x30, fields))
+    if (!CAsn1Util::ParseWhole(pDer, nDer, Asn1Tag::kSequence, outer) ||
+        !CAsn1Util::Children(outer, Asn1Tag::kSequence, fields))
         return false;
     // PrivateKeyInfo: version, AlgorithmIdentifier, OCTET STRING holding RSAPrivateKey.
-    if (fields.size() >= 3 && fields[1].Tag() == 0x30 && fields[2].Tag() == 0x04) {
+    if (fields.size() >= 3 && fields[1].Tag() == Asn1Tag::kSequence &&
+        fields[2].Tag() == Asn1Tag::kOctetString) {
         std::vector<CBerElement> algorithm;
-        if (!CAsn1Util::Children(fields[1], 0x30, algorithm) || algorithm.empty() ||
-            !CAsn1Util::IsOid(algorithm[0], kRsaEncryption))
+        if (!CAsn1Util::Children(fields[1], Asn1Tag::kSequence, algorithm) || algorithm.empty() ||
+            !CAsn1Util::IsOid(algorithm[0], Asn1Oids::kRsaEncryption))
             return false;
         return ParsePkcs1(fields[2].Content(), fields[2].ContentSize());
     }
@@ -100,8 +103,8 @@ bool CRsaPrivateKey::ParsePkcs1(const uint8_t* pDer, size_t nDer)
     CBerElement outer;
     std::vector<CBerElement> fields;
     long nVersion = -1;
-    if (!CAsn1Util::ParseWhole(pDer, nDer, 0x30, outer) ||
-        !CAsn1Util::Children(outer, 0x30, fields) || fields.size() < 9 ||
+    if (!CAsn1Util::ParseWhole(pDer, nDer, Asn1Tag::kSequence, outer) ||
+        !CAsn1Util::Children(outer, Asn1Tag::kSequence, fields) || fields.size() < 9 ||
         !CAsn1Util::SmallInt(fields[0], nVersion) || nVersion != 0)
         return false;
     Bytes* targets[] = {&m_modulus, &m_publicExponent, &m_privateExponent, &m_prime1,
@@ -119,7 +122,7 @@ bool CRsaPrivateKey::ParsePkcs1(const uint8_t* pDer, size_t nDer)
     return true;
 }
 
-CRsaPrivateKey::Bytes CRsaPrivateKey::ToPkcs8() const
+Bytes CRsaPrivateKey::ToPkcs8() const
 {
     // The whole encoding is measured first and written into one buffer of that
     // size, so that the key's numbers are never copied into buffers that are
@@ -129,7 +132,7 @@ CRsaPrivateKey::Bytes CRsaPrivateKey::ToPkcs8() const
     Bytes version;
     CAsn1Util::AppendSmallInt(version, 0);
     Bytes algorithm;
-    CAsn1Util::AppendAlgorithm(algorithm, kRsaEncryption);
+    CAsn1Util::AppendAlgorithm(algorithm, Asn1Oids::kRsaEncryption);
     size_t nRsa = version.size();
     for (const Bytes* p : fields)
         nRsa += IntegerSize(*p);
@@ -138,11 +141,11 @@ CRsaPrivateKey::Bytes CRsaPrivateKey::ToPkcs8() const
     Bytes out;
     out.reserve(HeaderSize(nInfo) + nInfo);
     // PrivateKeyInfo { 0, rsaEncryption, OCTET STRING { RSAPrivateKey } }
-    CDerWriter::AppendHeader(out, 0x30, nInfo);
+    CDerWriter::AppendHeader(out, Asn1Tag::kSequence, nInfo);
     out.insert(out.end(), version.begin(), version.end());
     out.insert(out.end(), algorithm.begin(), algorithm.end());
-    CDerWriter::AppendHeader(out, 0x04, nRsaKey);
-    CDerWriter::AppendHeader(out, 0x30, nRsa);
+    CDerWriter::AppendHeader(out, Asn1Tag::kOctetString, nRsaKey);
+    CDerWriter::AppendHeader(out, Asn1Tag::kSequence, nRsa);
     out.insert(out.end(), version.begin(), version.end());
     for (const Bytes* p : fields)
         AppendInteger(out, *p);

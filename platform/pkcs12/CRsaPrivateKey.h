@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "asn1/Bytes.h"
+
 // An RSA private key read from PKCS#8 (PrivateKeyInfo) or PKCS#1 (RSAPrivateKey)
 // DER, kept as big-endian magnitudes and wiped when the object goes.
 class CRsaPrivateKey {
 public:
-    typedef std::vector<uint8_t> Bytes;
-
     CRsaPrivateKey() {}
     ~CRsaPrivateKey() { Clear(); }
     CRsaPrivateKey(const CRsaPrivateKey& other) = default;

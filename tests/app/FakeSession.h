@@ -9,7 +9,7 @@
 #include "api/CLog.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
-#include "cert/CByteStream.h"
+#include "util/CByteStream.h"
 #include "cert/CSession.h"
 #include "cert/entrust/EntrustRecords.h"
 #include "cert/wincrypt/WincryptRecords.h"

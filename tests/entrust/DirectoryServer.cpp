@@ -4,11 +4,10 @@
 
 #include <string.h>
 
-#include "cert/pkcs7/CBerElement.h"
-#include "cert/pkcs7/CDerWriter.h"
+#include "asn1/CBerElement.h"
+#include "asn1/CDerWriter.h"
 
 namespace {
-typedef std::vector<uint8_t> Bytes;
 
 Bytes Element(uint8_t nTag, const Bytes& content)
 {
@@ -190,8 +189,8 @@ void CDirectoryServer::Serve(uintptr_t nSocket)
             return;
         CBerElement outer;
         std::vector<CBerElement> parts, fields;
-        if (outer.ParseAll(message.data(), message.size()) != EPkcs7Error::Ok ||
-            outer.Children(parts) != EPkcs7Error::Ok || parts.size() < 2)
+        if (outer.ParseAll(message.data(), message.size()) != EAsn1Error::Ok ||
+            outer.Children(parts) != EAsn1Error::Ok || parts.size() < 2)
             return;
         Bytes id = parts[0].Bytes();
         if (m_bTrickle) {
@@ -209,7 +208,7 @@ void CDirectoryServer::Serve(uintptr_t nSocket)
                 return;
             break;
         case 0x63: {  // search
-            if (parts[1].Children(fields) != EPkcs7Error::Ok || fields.empty() ||
+            if (parts[1].Children(fields) != EAsn1Error::Ok || fields.empty() ||
                 fields[0].Tag() != 0x04)
                 return;
             std::string strBase(reinterpret_cast<const char*>(fields[0].Content()),

@@ -1,13 +1,11 @@
-// Building blocks of the codec: OIDs, DER SET OF order, in-memory BER, the
-// push parser's events, MD2 of the tests, error mapping.
+// Building blocks of the codec: the push parser's events, MD2 of the tests,
+// error mapping.
 #include <gtest/gtest.h>
 
 #include "CMd2Digest.h"
 #include "TestMessages.h"
-#include "cert/pkcs7/CAsn1Oid.h"
-#include "cert/pkcs7/CBerElement.h"
 #include "cert/pkcs7/CBerReader.h"
-#include "cert/pkcs7/CDerWriter.h"
+#include "cert/pkcs7/CPkcs7CertId.h"
 #include "cert/pkcs7/Pkcs7Error.h"
 
 namespace {
@@ -21,115 +19,6 @@ std::string Hex(const Bytes& b)
         s += d[c & 15];
     }
     return s;
-}
-
-TEST(Asn1Oid, EncodesAndDecodesKnownIdentifiers)
-{
-    struct {
-        const char* dotted;
-        const char* hex;
-    } cases[] = {
-        {"1.2.840.113549.1.7.2", "2a864886f70d010702"},
-        {"1.2.840.113549.2.5", "2a864886f70d0205"},
-        {"1.3.14.3.2.26", "2b0e03021a"},
-        {"2.16.840.1.101.3.4.2.1", "608648016503040201"},
-        {"2.999.3", "883703"},
-    };
-    for (const auto& c : cases) {
-        Bytes content;
-        ASSERT_TRUE(CAsn1Oid::Encode(c.dotted, content)) << c.dotted;
-        EXPECT_EQ(Hex(content), c.hex) << c.dotted;
-        EXPECT_EQ(CAsn1Oid::Decode(content.data(), content.size()), c.dotted);
-    }
-}
-
-TEST(Asn1Oid, RejectsMalformedText)
-{
-    for (const char* bad : {"", "1", "1.", ".1.2", "1..2", "1.2a", "3.1", "1.40", "01.2",
-                            "MD5WITHRSA", "1.2.99999999999999999999999"}) {
-        Bytes content;
-        EXPECT_FALSE(CAsn1Oid::Encode(bad, content)) << bad;
-    }
-}
-
-TEST(Asn1Oid, RejectsMalformedContent)
-{
-    Bytes cases[] = {{},
-                     {0x2a, 0x86},
-                     {0x2a, 0x80, 0x01},
-                     {0x2a, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x7f}};
-    for (const Bytes& c : cases)
-        EXPECT_EQ(CAsn1Oid::Decode(c.data(), c.size()), "") << Hex(c);
-}
-
-TEST(DerWriter, SetOfOrderComparesPaddedOctets)
-{
-    EXPECT_TRUE(CDerWriter::SetOfLess({0x30, 0x18}, {0x30, 0x1c}));
-    EXPECT_FALSE(CDerWriter::SetOfLess({0x30, 0x1c}, {0x30, 0x18}));
-    EXPECT_TRUE(CDerWriter::SetOfLess({0x01}, {0x01, 0x01}));
-    EXPECT_FALSE(CDerWriter::SetOfLess({0x01}, {0x01, 0x00}));  // equal after padding
-    EXPECT_FALSE(CDerWriter::SetOfLess({0x01, 0x00}, {0x01}));
-    EXPECT_FALSE(CDerWriter::SetOfLess({0x02}, {0x01, 0xff}));
-}
-
-TEST(DerWriter, LengthForms)
-{
-    struct {
-        size_t len;
-        const char* hex;
-    } cases[] = {
-        {0, "0400"},       {127, "047f"},         {128, "048180"},           {255, "0481ff"},
-        {256, "04820100"}, {65536, "0483010000"}, {16777216, "048401000000"}};
-    for (const auto& c : cases) {
-        Bytes out;
-        CDerWriter::AppendHeader(out, 0x04, c.len);
-        EXPECT_EQ(Hex(out), c.hex);
-    }
-}
-
-TEST(BerElement, ParsesDefiniteAndIndefinite)
-{
-    Bytes ber = Indef(
-        0x30, Cat({Tlv(0x02, {0x01}), Indef(0x24, Cat({Tlv(0x04, {1, 2}), Tlv(0x04, {3})}))}));
-    CBerElement el;
-    ASSERT_EQ(el.ParseAll(ber.data(), ber.size()), EPkcs7Error::Ok);
-    EXPECT_TRUE(el.IsIndefinite());
-    std::vector<CBerElement> kids;
-    ASSERT_EQ(el.Children(kids), EPkcs7Error::Ok);
-    ASSERT_EQ(kids.size(), 2u);
-    Bytes value;
-    ASSERT_EQ(kids[1].OctetString(value), EPkcs7Error::Ok);
-    EXPECT_EQ(value, (Bytes{1, 2, 3}));
-}
-
-TEST(BerElement, RejectsBrokenInput)
-{
-    struct {
-        Bytes ber;
-        EPkcs7Error e;
-    } cases[] = {
-        {{}, EPkcs7Error::Truncated},
-        {{0x30}, EPkcs7Error::Truncated},
-        {{0x30, 0x05, 0x02}, EPkcs7Error::Truncated},
-        {{0x30, 0x80, 0x02, 0x01, 0x01}, EPkcs7Error::Truncated},
-        {{0x04, 0x80, 0x00, 0x00}, EPkcs7Error::BadEncoding},
-        {{0x30, 0x85, 0, 0, 0, 0, 1}, EPkcs7Error::LimitExceeded},
-        {{0x30, 0x84, 0xff, 0xff, 0xff, 0xff}, EPkcs7Error::Truncated},
-        {{0x1f, 0x81, 0x01, 0x00}, EPkcs7Error::Unsupported},
-        {{0x00, 0x00}, EPkcs7Error::BadEncoding},
-        {{0x30, 0x80, 0x00, 0x01}, EPkcs7Error::BadEncoding},
-        {{0x30, 0x80, 0x00, 0x81, 0x00}, EPkcs7Error::BadEncoding},
-    };
-    for (const auto& c : cases) {
-        CBerElement el;
-        EXPECT_EQ(el.Parse(c.ber.data(), c.ber.size()), c.e) << Hex(c.ber);
-    }
-    Bytes deep;
-    for (int i = 0; i < 40; ++i)
-        deep.insert(deep.end(), {0x30, 0x80});
-    deep.insert(deep.end(), 80, 0x00);
-    CBerElement el;
-    EXPECT_EQ(el.Parse(deep.data(), deep.size()), EPkcs7Error::LimitExceeded);
 }
 
 // Records the parser's events as text.
@@ -259,6 +148,24 @@ TEST(Pkcs7Error, EveryErrorHasItsText)
     };
     for (EPkcs7Error e : errors)
         EXPECT_STRNE(Pkcs7ErrorText(e), "unknown error") << static_cast<int>(e);
+}
+
+// The element view's errors reach the codec's callers unchanged in meaning.
+TEST(Pkcs7Error, ElementErrorsKeepTheirKind)
+{
+    struct {
+        Bytes cert;
+        EPkcs7Error e;
+    } cases[] = {
+        {{0x30, 0x05, 0x02}, EPkcs7Error::Truncated},
+        {{0x04, 0x80, 0x00, 0x00}, EPkcs7Error::BadEncoding},
+        {{0x30, 0x85, 0, 0, 0, 0, 1}, EPkcs7Error::LimitExceeded},
+        {{0x1f, 0x81, 0x01, 0x00}, EPkcs7Error::Unsupported},
+    };
+    for (const auto& c : cases) {
+        CPkcs7CertId id;
+        EXPECT_EQ(id.FromCertificate(c.cert.data(), c.cert.size()), c.e) << Hex(c.cert);
+    }
 }
 
 }  // namespace

@@ -9,8 +9,9 @@
 #include <openssl/x509.h>
 
 #include "CMd2Digest.h"
-#include "cert/pkcs7/CAsn1Oid.h"
-#include "cert/pkcs7/CDerWriter.h"
+#include "asn1/CAsn1Oid.h"
+#include "asn1/CAsn1Util.h"
+#include "asn1/CDerWriter.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ bool DigestInfo(const std::string& oid, const uint8_t* digest, size_t n, std::ve
     if (!CAsn1Oid::Encode(oid, oidContent))
         return false;
     std::vector<uint8_t> body;
-    CDerWriter::AppendAlgorithm(body, oidContent);
+    CAsn1Util::AppendAlgorithm(body, oid.c_str());
     CDerWriter::Append(body, 0x04, digest, n);
     out.clear();
     CDerWriter::Append(out, 0x30, body);

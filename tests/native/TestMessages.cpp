@@ -1,8 +1,8 @@
 #include "TestMessages.h"
 
 #include "CTestPki.h"
-#include "cert/pkcs7/CAsn1Oid.h"
-#include "cert/pkcs7/CDerWriter.h"
+#include "asn1/CAsn1Oid.h"
+#include "asn1/CDerWriter.h"
 #include "cert/pkcs7/CPkcs7Writer.h"
 
 namespace tm_oid {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "COpenSslTestCrypto.h"
+#include "asn1/Bytes.h"
 #include "cert/pkcs7/CPkcs7Reader.h"
 
 namespace tm_oid {
@@ -15,8 +16,6 @@ extern const char MD5[];
 extern const char SHA1[];
 extern const char SHA256[];
 }  // namespace tm_oid
-
-typedef std::vector<uint8_t> Bytes;
 
 // "260314101520Z" as a UTCTime element.
 Bytes SigningTimeDer();

@@ -80,9 +80,9 @@ Bytes CutAfterIssuer(const Bytes& cert)
 {
     CBerElement el;
     std::vector<CBerElement> outer, tbs;
-    if (el.ParseAll(cert.data(), cert.size()) != EPkcs7Error::Ok ||
-        el.Children(outer) != EPkcs7Error::Ok || outer.size() != 3 ||
-        outer[0].Children(tbs) != EPkcs7Error::Ok || tbs.size() < 7)
+    if (el.ParseAll(cert.data(), cert.size()) != EAsn1Error::Ok ||
+        el.Children(outer) != EAsn1Error::Ok || outer.size() != 3 ||
+        outer[0].Children(tbs) != EAsn1Error::Ok || tbs.size() < 7)
         return Bytes();
     // [0] version, serial, signature, issuer
     Bytes body;

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "cert/pkcs7/CAsn1Oid.h"
-#include "cert/pkcs7/CBerElement.h"
-#include "cert/pkcs7/CDerWriter.h"
+#include "asn1/CAsn1Oid.h"
+#include "asn1/CBerElement.h"
+#include "asn1/CDerWriter.h"
 #include "cert/pkcs7/CPkcs7CertId.h"
 
 namespace pkcs7forge {
@@ -165,9 +165,9 @@ inline Bytes WithKeyOf(const Bytes& cert, const Bytes& other)
     auto tbsParts = [](const Bytes& der, std::vector<CBerElement>& outer,
                        std::vector<CBerElement>& tbs) {
         CBerElement el;
-        return el.ParseAll(der.data(), der.size()) == EPkcs7Error::Ok &&
-               el.Children(outer) == EPkcs7Error::Ok && outer.size() == 3 &&
-               outer[0].Children(tbs) == EPkcs7Error::Ok && tbs.size() >= 7;
+        return el.ParseAll(der.data(), der.size()) == EAsn1Error::Ok &&
+               el.Children(outer) == EAsn1Error::Ok && outer.size() == 3 &&
+               outer[0].Children(tbs) == EAsn1Error::Ok && tbs.size() >= 7;
     };
     std::vector<CBerElement> outer, tbs, otherOuter, otherTbs;
     if (!tbsParts(cert, outer, tbs) || !tbsParts(other, otherOuter, otherTbs))

@@ -1,7 +1,7 @@
 // gzip and Base64 files are byte for byte the pinned ones (tests/fixtures/pinned),
 // and the pinned ones decode to what they were made from.
 #include "tests/support/PinnedFiles.h"
-#include "cert/CByteStream.h"
+#include "util/CByteStream.h"
 #include "tests/util/UtilTestSupport.h"
 #include "util/CUtil.h"
 

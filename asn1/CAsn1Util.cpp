@@ -1,17 +1,17 @@
-#include "platform/pkcs12/CAsn1Util.h"
+#include "asn1/CAsn1Util.h"
 
-#include "cert/pkcs7/CAsn1Oid.h"
-#include "cert/pkcs7/CDerWriter.h"
+#include "asn1/CAsn1Oid.h"
+#include "asn1/CDerWriter.h"
 
 bool CAsn1Util::Children(const CBerElement& element, uint8_t nTag,
                          std::vector<CBerElement>& children)
 {
-    return element.Tag() == nTag && element.Children(children) == EPkcs7Error::Ok;
+    return element.Tag() == nTag && element.Children(children) == EAsn1Error::Ok;
 }
 
 bool CAsn1Util::ParseWhole(const uint8_t* pData, size_t nSize, uint8_t nTag, CBerElement& element)
 {
-    return pData != nullptr && element.ParseAll(pData, nSize) == EPkcs7Error::Ok &&
+    return pData != nullptr && element.ParseAll(pData, nSize) == EAsn1Error::Ok &&
            element.Tag() == nTag;
 }
 
@@ -22,14 +22,14 @@ bool CAsn1Util::IsOid(const CBerElement& element, const char* pszDotted)
 
 std::string CAsn1Util::Oid(const CBerElement& element)
 {
-    if (element.Tag() != 0x06)
+    if (element.Tag() != Asn1Tag::kOid)
         return std::string();
     return CAsn1Oid::Decode(element.Content(), element.ContentSize());
 }
 
 bool CAsn1Util::Unsigned(const CBerElement& element, Bytes& value)
 {
-    if (element.Tag() != 0x02 || element.ContentSize() == 0)
+    if (element.Tag() != Asn1Tag::kInteger || element.ContentSize() == 0)
         return false;
     const uint8_t* p = element.Content();
     size_t n = element.ContentSize();
@@ -58,14 +58,14 @@ bool CAsn1Util::SmallInt(const CBerElement& element, long& nValue)
 bool CAsn1Util::OctetString(const CBerElement& element, Bytes& value)
 {
     value.clear();
-    return element.OctetString(value) == EPkcs7Error::Ok;
+    return element.OctetString(value) == EAsn1Error::Ok;
 }
 
 void CAsn1Util::AppendOid(Bytes& out, const char* pszDotted)
 {
     Bytes content;
     CAsn1Oid::Encode(pszDotted, content);
-    CDerWriter::Append(out, 0x06, content);
+    CDerWriter::Append(out, Asn1Tag::kOid, content);
 }
 
 void CAsn1Util::AppendUnsigned(Bytes& out, const Bytes& magnitude)
@@ -77,7 +77,7 @@ void CAsn1Util::AppendUnsigned(Bytes& out, const Bytes& magnitude)
     if (magnitude.empty() || (magnitude[nSkip] & 0x80))
         content.push_back(0);
     content.insert(content.end(), magnitude.begin() + nSkip, magnitude.end());
-    CDerWriter::Append(out, 0x02, content);
+    CDerWriter::Append(out, Asn1Tag::kInteger, content);
 }
 
 void CAsn1Util::AppendSmallInt(Bytes& out, long nValue)
@@ -90,13 +90,7 @@ void CAsn1Util::AppendSmallInt(Bytes& out, long nValue)
 
 void CAsn1Util::AppendOctetString(Bytes& out, const Bytes& value)
 {
-    CDerWriter::Append(out, 0x04, value);
-}
-
-void CAsn1Util::AppendAlgorithm(Bytes& out, const char* pszDotted)
-{
-    Bytes null = {0x05, 0x00};
-    AppendAlgorithm(out, pszDotted, null);
+    CDerWriter::Append(out, Asn1Tag::kOctetString, value);
 }
 
 void CAsn1Util::AppendAlgorithm(Bytes& out, const char* pszDotted, const Bytes& parameters)
@@ -104,10 +98,10 @@ void CAsn1Util::AppendAlgorithm(Bytes& out, const char* pszDotted, const Bytes& 
     Bytes body;
     AppendOid(body, pszDotted);
     body.insert(body.end(), parameters.begin(), parameters.end());
-    CDerWriter::Append(out, 0x30, body);
+    CDerWriter::Append(out, Asn1Tag::kSequence, body);
 }
 
-CAsn1Util::Bytes CAsn1Util::Wrap(uint8_t nTag, const Bytes& content)
+Bytes CAsn1Util::Wrap(uint8_t nTag, const Bytes& content)
 {
     Bytes out;
     CDerWriter::Append(out, nTag, content);

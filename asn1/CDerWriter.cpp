@@ -1,6 +1,8 @@
-#include "cert/pkcs7/CDerWriter.h"
+#include "asn1/CDerWriter.h"
 
-void CDerWriter::AppendHeader(std::vector<uint8_t>& out, uint8_t nTag, size_t nLength)
+#include "asn1/Asn1Tags.h"
+
+void CDerWriter::AppendHeader(Bytes& out, uint8_t nTag, size_t nLength)
 {
     out.push_back(nTag);
     if (nLength < 0x80) {
@@ -16,46 +18,35 @@ void CDerWriter::AppendHeader(std::vector<uint8_t>& out, uint8_t nTag, size_t nL
         out.push_back(bytes[--count]);
 }
 
-void CDerWriter::AppendIndefinite(std::vector<uint8_t>& out, uint8_t nTag)
+void CDerWriter::AppendIndefinite(Bytes& out, uint8_t nTag)
 {
     out.push_back(nTag);
     out.push_back(0x80);
 }
 
-void CDerWriter::AppendEnd(std::vector<uint8_t>& out)
+void CDerWriter::AppendEnd(Bytes& out)
 {
-    out.push_back(0x00);
+    out.push_back(Asn1Tag::kEndOfContents);
     out.push_back(0x00);
 }
 
-void CDerWriter::Append(std::vector<uint8_t>& out, uint8_t nTag, const uint8_t* pContent,
-                        size_t nLength)
+void CDerWriter::Append(Bytes& out, uint8_t nTag, const uint8_t* pContent, size_t nLength)
 {
     AppendHeader(out, nTag, nLength);
     out.insert(out.end(), pContent, pContent + nLength);
 }
 
-void CDerWriter::Append(std::vector<uint8_t>& out, uint8_t nTag,
-                        const std::vector<uint8_t>& content)
+void CDerWriter::Append(Bytes& out, uint8_t nTag, const Bytes& content)
 {
     Append(out, nTag, content.data(), content.size());
 }
 
-void CDerWriter::AppendRaw(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes)
+void CDerWriter::AppendRaw(Bytes& out, const Bytes& bytes)
 {
     out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
-void CDerWriter::AppendAlgorithm(std::vector<uint8_t>& out, const std::vector<uint8_t>& oidContent)
-{
-    std::vector<uint8_t> body;
-    Append(body, 0x06, oidContent);
-    body.push_back(0x05);
-    body.push_back(0x00);
-    Append(out, 0x30, body);
-}
-
-bool CDerWriter::SetOfLess(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
+bool CDerWriter::SetOfLess(const Bytes& a, const Bytes& b)
 {
     // X.690 11.6: compared as octet strings, the shorter padded with zero octets.
     size_t common = a.size() < b.size() ? a.size() : b.size();

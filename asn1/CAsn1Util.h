@@ -1,17 +1,21 @@
+// The DER reading and writing steps that PKCS#12 files, keys, X.509
+// certificates and directory messages share, over CBerElement and CDerWriter:
+// typed children, OIDs as dotted text, INTEGERs as magnitudes, and the one
+// AlgorithmIdentifier writer. Reading steps answer false for anything out of
+// place; they never throw. Includes only asn1/.
 #pragma once
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "cert/pkcs7/CBerElement.h"
+#include "asn1/Asn1Tags.h"
+#include "asn1/Bytes.h"
+#include "asn1/CBerElement.h"
 
-// The few DER reading and writing steps that PKCS#12 files, keys and X.509
-// certificates share, over the signed-message codec's element view and writer.
 class CAsn1Util {
 public:
-    typedef std::vector<uint8_t> Bytes;
-
     // Children of a constructed element with the expected tag; false otherwise.
     static bool Children(const CBerElement& element, uint8_t nTag,
                          std::vector<CBerElement>& children);
@@ -25,13 +29,15 @@ public:
     static bool SmallInt(const CBerElement& element, long& nValue);
     static bool OctetString(const CBerElement& element, Bytes& value);
 
+    // A malformed dotted text is written as an empty OBJECT IDENTIFIER.
     static void AppendOid(Bytes& out, const char* pszDotted);
     static void AppendUnsigned(Bytes& out, const Bytes& magnitude);
     static void AppendSmallInt(Bytes& out, long nValue);
     static void AppendOctetString(Bytes& out, const Bytes& value);
-    // AlgorithmIdentifier with NULL parameters, or with the given encoded ones.
-    static void AppendAlgorithm(Bytes& out, const char* pszDotted);
-    static void AppendAlgorithm(Bytes& out, const char* pszDotted, const Bytes& parameters);
+    // AlgorithmIdentifier { OID, parameters } with the parameters already
+    // encoded; NULL parameters unless others are given.
+    static void AppendAlgorithm(Bytes& out, const char* pszDotted,
+                                const Bytes& parameters = Bytes{Asn1Tag::kNull, 0x00});
     // Wraps the bytes in an element with the tag.
     static Bytes Wrap(uint8_t nTag, const Bytes& content);
 };

@@ -1,4 +1,4 @@
-#include "cert/pkcs7/CAsn1Oid.h"
+#include "asn1/CAsn1Oid.h"
 
 namespace {
 

@@ -1,4 +1,6 @@
 // Conversion between dotted object identifiers and their DER content bytes.
+// Encode refuses what DER could not carry; Decode refuses non-minimal arcs.
+// Includes nothing of ours.
 #pragma once
 
 #include <cstddef>
