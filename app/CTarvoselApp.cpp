@@ -23,6 +23,7 @@
 #include "platform/framework/CFileHandle.h"
 #include "platform/framework/CFileWriteBuffer.h"
 #include "platform/framework/CLibraryThread.h"
+#include "platform/framework/SystemErrorText.h"
 #include "platform/framework/CThreadBoundWindows.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
@@ -37,15 +38,11 @@ namespace {
 const char kIniSection[] = "Configuracion tarvosel";
 const DWORD kStopWaitMs = 500;
 
-// The system's text for an error, without its line end.
-std::string SystemErrorText(DWORD dwError)
+// The system's text for an error, or its number when the system has none.
+std::string ErrorText(DWORD dwError)
 {
-    char szText[512] = {0};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             dwError, 0, szText, sizeof(szText), nullptr);
-    while (n > 0 && (szText[n - 1] == '\r' || szText[n - 1] == '\n'))
-        szText[--n] = '\0';
-    return n > 0 ? std::string(szText) : std::to_string(dwError);
+    std::string strText = SystemErrorText(dwError);
+    return strText.empty() ? std::to_string(dwError) : strText;
 }
 }  // namespace
 
@@ -495,7 +492,7 @@ int CTarvoselApp::OpenSession(CS_SESSIONINFO* pInfo)
         // The user never saw the sheet: no cancel, a failure.
         DWORD dwError = GetLastError();
         LogInfo("No se ha podido crear la ventana de selecci\xF3n de certificado: (0x%08X) %s",
-                static_cast<unsigned>(dwError), SystemErrorText(dwError).c_str());
+                static_cast<unsigned>(dwError), ErrorText(dwError).c_str());
         if (dwError == 0)
             throw new CTarvoselException(EXC_OWN, ERR_WINDOWS_UNKNOWN, "CTarvoselApp::OpenSession");
         throw new CTarvoselException(EXC_WINDOWS, static_cast<long>(dwError),
@@ -1058,7 +1055,7 @@ std::string PlatformReason(DWORD dwError)
 {
     char szCode[16];
     snprintf(szCode, sizeof(szCode), "0x%08X", static_cast<unsigned>(dwError));
-    std::string strText = SystemErrorText(dwError);
+    std::string strText = ErrorText(dwError);
     return strText == std::to_string(dwError) ? std::string(szCode)
                                               : std::string(szCode) + " (" + strText + ")";
 }
@@ -1110,7 +1107,7 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
         if (e == EPkcs7Error::Output && dwIoError != 0) {
             // The message may be sound: the content could not be written.
             LogInfo("Error al escribir en fichero '%s': %s", strOut.c_str(),
-                    SystemErrorText(dwIoError).c_str());
+                    ErrorText(dwIoError).c_str());
             throw new CTarvoselException(EXC_WINDOWS, dwIoError, pszContext);
         }
         LogInfo("Mensaje firmado no v\xE1lido: %s", MessageErrorText(e));
@@ -1126,7 +1123,7 @@ void CTarvoselApp::CheckSignedFile_(std::string strIn, std::string strOut,
     if (!bRead) {
         outputBuffer.Flush(dwIoError);
         // The signed file itself could not be read: nothing is known of the message.
-        LogInfo("Error al leer fichero '%s': %s", strIn.c_str(), SystemErrorText(dwReadError).c_str());
+        LogInfo("Error al leer fichero '%s': %s", strIn.c_str(), ErrorText(dwReadError).c_str());
         throw new CTarvoselException(EXC_OWN, ERR_FILE_READ, pszContext);
     }
     if (e != EPkcs7Error::Ok)

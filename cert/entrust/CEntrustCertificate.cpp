@@ -11,6 +11,7 @@
 #include "cert/wincrypt/CertificateText.h"
 #include "platform/entrust/EntCertificate.h"
 #include "platform/entrust/EntFile.h"
+#include "platform/framework/SystemErrorText.h"
 
 namespace {
 const char kNotAvailable[] = "No disponible";
@@ -184,10 +185,9 @@ void CEntrustCertificate::ExportCertificate(std::string strPath)
         CloseHandle(hFile);
     }
     if (!bWritten) {
-        char szMessage[1024] = "";
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwError,
-                       0, szMessage, sizeof(szMessage), nullptr);
-        LogInfo("%s", szMessage);
+        // This entry always carried the system's line end too.
+        std::string strMessage = SystemErrorText(dwError);
+        LogInfo("%s", strMessage.empty() ? "" : (strMessage + "\r\n").c_str());
         // A short file must not pass for the certificate.
         if (hFile != INVALID_HANDLE_VALUE)
             DeleteFileA(strPath.c_str());

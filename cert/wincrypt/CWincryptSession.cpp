@@ -15,6 +15,7 @@
 #include "https/CHTTPSDlg.h"
 #include "platform/framework/CFileHandle.h"
 #include "platform/framework/CFileWriteBuffer.h"
+#include "platform/framework/SystemErrorText.h"
 #include "util/CFlushBehind.h"
 #include "util/CUtil.h"
 
@@ -28,12 +29,8 @@ const char kMd2Oid[] = "1.2.840.113549.2.2";
 
 std::string FileErrorText(const std::string& strPath, DWORD dwError)
 {
-    char szText[512] = {0};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             dwError, 0, szText, sizeof(szText), nullptr);
-    while (n > 0 && (szText[n - 1] == '\r' || szText[n - 1] == '\n'))
-        szText[--n] = '\0';
-    return "'" + strPath + "': " + (n > 0 ? std::string(szText) : std::to_string(dwError));
+    std::string strText = SystemErrorText(dwError);
+    return "'" + strPath + "': " + (strText.empty() ? std::to_string(dwError) : strText);
 }
 
 [[noreturn]] void ThrowWindows(DWORD dwError, const char* pszContext)
