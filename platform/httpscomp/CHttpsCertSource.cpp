@@ -1,5 +1,6 @@
 #include "platform/httpscomp/CHttpsCertSource.h"
 #include "platform/httpscomp/CKeyContainerSweeper.h"
+#include "platform/framework/CFileHandle.h"
 #include "platform/framework/SystemErrorText.h"
 #include <wchar.h>
 
@@ -29,22 +30,6 @@ std::wstring SystemText(DWORD dwError)
     }
     return str;
 }
-
-class CFileHandle {
-public:
-    explicit CFileHandle(HANDLE h) : m_h(h) {}
-    ~CFileHandle()
-    {
-        if (m_h != INVALID_HANDLE_VALUE)
-            CloseHandle(m_h);
-    }
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
 
 }  // namespace
 
