@@ -17,7 +17,7 @@
 #include "cert/wincrypt/CAuthorityStore.h"
 #include "cert/wincrypt/CWincryptCertificate.h"
 #include "cert/wincrypt/CWincryptPkcs7Crypto.h"
-#include "cert/wincrypt/CertificateText.h"
+#include "cert/CertificateText.h"
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/WincryptRecords.h"
 #include "platform/framework/CFileHandle.h"

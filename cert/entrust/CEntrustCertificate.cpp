@@ -8,7 +8,7 @@
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
 #include "cert/entrust/EntrustCode.h"
-#include "cert/wincrypt/CertificateText.h"
+#include "cert/CertificateText.h"
 #include "platform/entrust/EntCertificate.h"
 #include "platform/entrust/EntFile.h"
 #include "platform/framework/SystemErrorText.h"

@@ -16,7 +16,7 @@
 #include "cert/entrust/CEntrustCertificate.h"
 #include "cert/entrust/CPAB.h"
 #include "cert/entrust/EntrustCode.h"
-#include "cert/wincrypt/CAuthorityStore.h"
+#include "cert/AuthorityLabel.h"
 #include "https/CHTTPSDlg.h"
 #include "platform/entrust/EntFile.h"
 
