@@ -17,7 +17,7 @@ std::string RawText(DWORD dwError)
 TEST(SystemErrorText, KnownCodesLoseTheLineEndOnly)
 {
     const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED,
-                           ERROR_NOT_ENOUGH_MEMORY, static_cast<DWORD>(NTE_BAD_KEYSET)};
+                           ERROR_NOT_ENOUGH_MEMORY, static_cast<DWORD>(E_OUTOFMEMORY)};
     for (DWORD dwError : codes) {
         SCOPED_TRACE(dwError);
         std::string strRaw = RawText(dwError);
