@@ -122,11 +122,11 @@ void CopySessionTexts(CS_LOGINDATA* pData, const CS_SESSIONINFO& info)
     CopyOut(pData->pszName, info.strName);
     CopyOut(pData->pszIssuer, info.strIssuer);
     if (info.nType == SESSION_KIND_CAPI) {
-        const CS_CARDINFO* pCard = static_cast<const CS_CARDINFO*>(info.pDetails);
+        const CS_CARDINFO* pCard = info.Details<CS_CARDINFO>();
         if (pCard != nullptr)
             CopyOut(pData->pszDetail, pCard->strAuthSubject);
     } else if (info.nType == SESSION_KIND_ENTRUST) {
-        const CS_EPFPROFILE* pProfile = static_cast<const CS_EPFPROFILE*>(info.pDetails);
+        const CS_EPFPROFILE* pProfile = info.Details<CS_EPFPROFILE>();
         if (pProfile != nullptr) {
             CopyOut(pData->pszIniFile, pProfile->strIniFile);
             CopyOut(pData->pszDetail, pProfile->strProfilePath);

@@ -6,27 +6,30 @@
 #include <string>
 #include <vector>
 
+#include "app/CInterfaceThread.h"
+#include "app/CSignRetryPolicy.h"
 #include "app/SignInfo.h"
+#include "cert/CSessionRef.h"
 #include "cert/CertTypes.h"
+#include "host/CHostSettings.h"
 #include "platform/framework/CCriticalSection.h"
 #include "platform/framework/CMutex.h"
 #include "platform/framework/CWinApp.h"
+#include "ui/ISessionLender.h"
 
 class CLoginSheet;
-class CPkcs7Reader;
 class CSession;
 class CWincryptSession;
 
-// A session lent by the application object: whoever holds the reference may
-// use the session, even if it is closed or replaced meanwhile; it is deleted
-// with the last reference.
-typedef std::shared_ptr<CSession> CSessionRef;
-
-// The library's single application object: configuration, temporary directory,
-// interface thread and the current session.
-class CTarvoselApp : public CWinApp {
+// The library's application object: its configuration, the interface thread
+// and the current session, with the host's operations on it (signing,
+// checking, export, SSL). GetTarvoselApp() is the loaded library's; a test may
+// make another over settings of its own.
+class CTarvoselApp : public CWinApp, public ISessionLender {
 public:
-    CTarvoselApp();
+    // The settings are filled here (temporary folder, configuration file) and
+    // outlive the object.
+    explicit CTarvoselApp(CHostSettings& settings = CHostSettings::Process());
     ~CTarvoselApp() override;
 
     BOOL InitInstance() override;
@@ -65,32 +68,13 @@ public:
     // invalidate through it; the other operations belong to the host's
     // operations, which run one at a time under the operation lock
     // (COperation), or to a COperationAttempt that got it.
-    CSessionRef LendSession();
-
+    CSessionRef LendSession() override;
     // The operation lock for what the person at the keyboard asks of the
-    // session through the library's own windows (export, import and delete in
-    // the session information dialog): taken only when no host operation holds
-    // it, never waited for, so that the interface thread keeps answering
-    // during a long signing. Held() tells whether it was taken.
-    class COperationAttempt {
-    public:
-        explicit COperationAttempt(CTarvoselApp& app)
-            : m_lock(app.m_operationLock), m_bHeld(app.m_operationLock.TryLock())
-        {
-        }
-        ~COperationAttempt()
-        {
-            if (m_bHeld)
-                m_lock.Unlock();
-        }
-        bool Held() const { return m_bHeld; }
-
-    private:
-        COperationAttempt(const COperationAttempt&) = delete;
-        COperationAttempt& operator=(const COperationAttempt&) = delete;
-        CMutex& m_lock;
-        bool m_bHeld;
-    };
+    // session through the library's own windows (COperationAttempt): taken
+    // only when no host operation holds it, never waited for, so that the
+    // interface thread keeps answering during a long signing.
+    bool TryLockOperation() override { return m_operationLock.TryLock(); }
+    void UnlockOperation() override { m_operationLock.Unlock(); }
 
     // Pipelines.
     void SignFile(std::string strSource, std::string strDestination, std::string strAlgorithm,
@@ -101,26 +85,24 @@ public:
                            std::string& strPassword);
     INT_PTR GetSSLHandle(std::string strPolicyPath);
 
-    // Decodes the signed message of strIn into strOut, streaming, and checks its
-    // signers into lstSigners (one record per signer that passed).
+    // The decoding and signer report of CheckSignedFile (CSignedFileChecker).
     void CheckSignedFile_(std::string strIn, std::string strOut, CSignInfoList& lstSigners);
-    // The per-signer report over a completely decoded message.
-    void VerifySign(const CPkcs7Reader& message, CSignInfoList& lstSigners);
 
     // How the signing pipeline waits between retries (Sleep unless replaced).
     void SetRetryWait(std::function<void(DWORD)> fnWait);
 
     int IsInitialized() const { return m_bInitialized; }
     int GetEnvironment() const { return m_nEnvironment; }
-    const std::string& GetIniFile() const { return m_strIniFile; }
+    std::string GetIniFile() const { return m_settings.GetIniFile(); }
     const std::string& GetVersion() const { return m_strVersion; }
-    DWORD GetInterfaceThreadId() const;
-    HWND GetTrayWindow() const { return m_hWndTray; }
-    void SetCardDialog(HWND hWnd) { m_hWndCardDialog = hWnd; }
-    HWND GetCardDialog() const { return m_hWndCardDialog; }
+    DWORD GetInterfaceThreadId() const { return m_interface.GetThreadId(); }
+    HWND GetTrayWindow() const { return m_interface.GetTrayWindow(); }
+    void SetCardDialog(HWND hWnd) { m_interface.SetCardDialog(hWnd); }
+    HWND GetCardDialog() const { return m_interface.GetCardDialog(); }
+    // What the insert-card dialog is given to register itself here.
+    std::function<void(HWND)> CardDialogRegistration();
 
-    // A copy: the host's thread may set the folder while the interface thread
-    // reads it.
+    // The loaded library's host services (CHostSettings::Process() and host/).
     static std::string GetTempDir();
     static std::string MakeTempFileName(std::string strExtension);
     static bool FileExists(const std::string& strPath);
@@ -129,7 +111,6 @@ public:
     static std::string GetHostIniPath();
 
 private:
-    struct InterfaceThread;
     // Held by the host's operations on the session (open, close, reopen,
     // signing, checking, export, SSL) and by Finalize for their whole length,
     // so that two host threads never use or close the session, or unload what
@@ -145,25 +126,30 @@ private:
         COperation& operator=(const COperation&) = delete;
         CMutex& m_lock;
     };
+    // The opening steps of a host operation on the session: the operation
+    // lock, an open session, its kind in the log (then fnLog's lines), an
+    // invalid session reopened; then the session to go on with.
+    class CSessionOperation {
+    public:
+        CSessionOperation(CTarvoselApp& app, const char* pszContext,
+                          const std::function<void()>& fnLog = nullptr);
+        CS_SESSIONINFO info;
+        CSessionRef pSession;
+
+    private:
+        COperation m_operation;
+    };
 
     // The signing of SignFile with a Base64 layer (and a compression layer
     // when bCompress) running beside it; the names of the temporary files it
     // made come back for the caller to delete. fnSigned runs once the session
     // has signed.
-    void SignLayersTogether(CSession& session, int nVariant, const std::string& strSource,
-                            const std::string& strDestination, const std::string& strAlgorithm,
-                            int bCompress, std::string& strInputTemp, std::string& strOutputTemp,
+    void SignLayersTogether(CSession& session, CSession::ESignVariant eVariant,
+                            const std::string& strSource, const std::string& strDestination,
+                            const std::string& strAlgorithm, int bCompress,
+                            std::string& strInputTemp, std::string& strOutputTemp,
                             const std::function<void()>& fnSigned);
-    static DWORD InterfaceThreadProc(void* pParam);
-    void RunInterfaceThread(InterfaceThread* pThread, int nFlags);
-    // The stop and the card events; false for any other message.
-    bool HandleThreadMessage(InterfaceThread* pThread, const MSG& msg);
-    static LRESULT CALLBACK ModalFilterProc(int nCode, WPARAM wParam, LPARAM lParam);
-    // The interface thread whose dialogs' loops the filter watches.
-    static InterfaceThread* s_pModalFilterThread;
-    void OnCardEvent(WPARAM wParam, LPARAM lParam);
     void StartSmartCards();
-    void StopInterfaceThread();
     // Destroys the library's windows that this thread made and other threads
     // left behind.
     void DestroyThreadWindows();
@@ -171,12 +157,12 @@ private:
     // Puts pNew in place of the current session and returns the one it
     // replaced, which goes with the caller's last reference to it.
     CSessionRef ReplaceSession(CSessionRef pNew);
+    // Tells the notification-area window that the session changed.
+    void RefreshTray();
 
+    CHostSettings& m_settings;
     int m_nEnvironment = 0;
-    std::string m_strIniFile;
     std::string m_strVersion;
-    volatile HWND m_hWndTray = nullptr;
-    volatile HWND m_hWndCardDialog = nullptr;
     // The current session; m_csSession guards the pointer only (LendSession).
     CSessionRef m_pSession;
     CCriticalSection m_csSession;
@@ -185,7 +171,7 @@ private:
     CMutex m_operationLock;
     // Initialize and Finalize run one at a time, whatever threads call them.
     CCriticalSection m_csLifetime;
-    std::unique_ptr<InterfaceThread> m_pUIThread;
+    CInterfaceThread m_interface;
     volatile int m_bInitialized = 0;
     bool m_bComInitialized = false;
     // A reference on the library that is never given back (DestroyThreadWindows).
@@ -193,10 +179,6 @@ private:
     std::function<void(DWORD)> m_fnRetryWait;
     std::function<CWincryptSession*()> m_fnNewSession;
     std::function<void(CLoginSheet&)> m_fnLoginSheetHook;
-
-    static void SetTempDirText(const std::string& strDir);
-    static CCriticalSection s_csTempDir;
-    static std::string m_strTempDir;  // under s_csTempDir
 };
 
 // The application object of the loaded library.

@@ -11,6 +11,7 @@
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
 #include "cert/CSession.h"
+#include "host/CHostSettings.h"
 #include "platform/framework/CLibraryThread.h"
 #include "util/CBase64Encoder.h"
 #include "util/CBlockPipe.h"
@@ -108,7 +109,7 @@ struct CStagesGuard {
 
 }  // namespace
 
-void CTarvoselApp::SignLayersTogether(CSession& session, int nVariant,
+void CTarvoselApp::SignLayersTogether(CSession& session, CSession::ESignVariant eVariant,
                                       const std::string& strSource,
                                       const std::string& strDestination,
                                       const std::string& strAlgorithm, int bCompress,
@@ -123,7 +124,7 @@ void CTarvoselApp::SignLayersTogether(CSession& session, int nVariant,
     if (bCompress) {
         pCompress.reset(new CCompressStage);
         pCompress->strSource = strSource;
-        pCompress->strTemp = strInputTemp = MakeTempFileName("tmp");
+        pCompress->strTemp = strInputTemp = m_settings.MakeTempFileName("tmp");
         pCompress->hCreated = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (pCompress->hCreated == nullptr)
             throw new CTarvoselException(EXC_WINDOWS, GetLastError(), pszContext);
@@ -150,7 +151,7 @@ void CTarvoselApp::SignLayersTogether(CSession& session, int nVariant,
         // The signing's lines come after the compression's, as they would.
         CLog::HoldThread(GetCurrentThreadId());
     }
-    pBase64->strTemp = strOutputTemp = MakeTempFileName("tmp");
+    pBase64->strTemp = strOutputTemp = m_settings.MakeTempFileName("tmp");
     DWORD dwError = pBase64->thread.Start(CBase64Stage::Run, pBase64.get(), CWinApp::PinModule());
     if (dwError != 0)
         throw new CTarvoselException(EXC_WINDOWS, dwError, pszContext);
@@ -158,7 +159,7 @@ void CTarvoselApp::SignLayersTogether(CSession& session, int nVariant,
 
     CTarvoselException* pSignError = nullptr;
     try {
-        session.SignStream(nVariant, pCompress ? &pCompress->pipe : nullptr, &pBase64->pipe, strIn,
+        session.SignStream(eVariant, pCompress ? &pCompress->pipe : nullptr, &pBase64->pipe, strIn,
                            strOutputTemp, strAlgorithm);
     } catch (CTarvoselException* e) {
         pSignError = e;

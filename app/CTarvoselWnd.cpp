@@ -4,19 +4,19 @@
 #include <stddef.h>
 #include <string.h>
 
-#include "app/CTarvoselApp.h"
 #include "cert/CSession.h"
 #include "cert/entrust/CEntrustSession.h"
 #include "cert/entrust/EntrustRecords.h"
 #include "cert/wincrypt/CAuthorityStore.h"
+#include "host/CHostSettings.h"
 #include "platform/framework/CCriticalSection.h"
 #include "platform/framework/CWinApp.h"
 #include "res/resource.h"
 #include "ui/CSessionInfoDlg.h"
+#include "ui/ISessionLender.h"
 
 namespace {
 const char kClassName[] = "TarvoselTrayWnd";
-const char kIniSection[] = "Configuracion tarvosel";
 // The entry's record as the oldest shells that show a tip and an info balloon
 // know it (504 bytes for a 32-bit process).
 const DWORD kNotifyDataSize = offsetof(NOTIFYICONDATAA, guidItem) + sizeof(GUID);
@@ -40,7 +40,10 @@ HICON LoadTrayIcon(int nId)
 }
 }  // namespace
 
-CTarvoselWnd::CTarvoselWnd() {}
+CTarvoselWnd::CTarvoselWnd(ISessionLender& lender, const CHostSettings& settings)
+    : m_lender(lender), m_settings(settings)
+{
+}
 
 CTarvoselWnd::~CTarvoselWnd()
 {
@@ -158,7 +161,7 @@ std::string CTarvoselWnd::SessionTip(const CS_SESSIONINFO& info, int nIssuerInde
         std::string strLabel = AuthorityLabel(nIssuerIndex);
         if (strLabel.find("prod") == std::string::npos)
             strTip += " (" + strLabel + ")";
-        const CS_EPFPROFILE* pProfile = static_cast<const CS_EPFPROFILE*>(info.pDetails);
+        const CS_EPFPROFILE* pProfile = info.Details<CS_EPFPROFILE>();
         if (pProfile != nullptr && pProfile->bOnline)
             strTip += " (online)";
     }
@@ -211,23 +214,20 @@ LRESULT CTarvoselWnd::OnRButtonUp(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL&
     return 0;
 }
 
-namespace {
-// The current session when it is open; none otherwise. Lent: the host's thread
-// may be signing with it meanwhile, and only its state and data are read here.
-CSessionRef OpenSession()
+// Lent: the host's thread may be signing with it meanwhile, and only its state
+// and data are read here.
+CSessionRef CTarvoselWnd::OpenSession()
 {
-    CSessionRef pSession = GetTarvoselApp().LendSession();
+    CSessionRef pSession = m_lender.LendSession();
     if (pSession && (pSession->GetState() & SESSION_OPEN))
         return pSession;
     return CSessionRef();
 }
-}  // namespace
 
 LRESULT CTarvoselWnd::OnLButtonUp(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
 {
     DeleteRetiredDialogs();
-    int nMode = ::GetPrivateProfileIntA(kIniSection, "ModoInterfaz", 0,
-                                        GetTarvoselApp().GetIniFile().c_str());
+    int nMode = m_settings.GetIniInt("ModoInterfaz", 0);
     ::SetForegroundWindow(m_hWnd);
     if (m_pDialog) {
         if (::IsWindowVisible(m_hWndDialog)) {
@@ -242,7 +242,7 @@ LRESULT CTarvoselWnd::OnLButtonUp(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL&
     CSessionRef pSession = OpenSession();
     if (!pSession)
         return 0;
-    std::unique_ptr<CSessionInfoDlg> pDialog(new CSessionInfoDlg);
+    std::unique_ptr<CSessionInfoDlg> pDialog(new CSessionInfoDlg(m_lender, m_settings));
     pDialog->m_pSession = pSession;
     if (!pDialog->Create(nullptr))
         return 0;

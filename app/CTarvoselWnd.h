@@ -5,13 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "app/Messages.h"
+#include "host/Messages.h"
+#include "cert/CSessionRef.h"
 #include "cert/CertTypes.h"
 #include "platform/framework/CWnd.h"
 
 #include <shellapi.h>
 
+class CHostSettings;
 class CSessionInfoDlg;
+class ISessionLender;
 
 // The invisible window of the interface thread that owns the library's icon in
 // the notification area: it shows whether a user is logged in and who, and a
@@ -31,7 +34,8 @@ public:
         int nIconsPassed = 0;                        // of those, the ones that passed an icon
     };
 
-    CTarvoselWnd();
+    // The lender and the settings outlive the window.
+    CTarvoselWnd(ISessionLender& lender, const CHostSettings& settings);
     ~CTarvoselWnd() override;
 
     // Loads the icons, registers the window class and creates the window
@@ -89,6 +93,11 @@ private:
     void DestroyDialog();
     void DeleteRetiredDialogs();
 
+    // The current session when it is open; none otherwise.
+    CSessionRef OpenSession();
+
+    ISessionLender& m_lender;
+    const CHostSettings& m_settings;
     HICON m_hIconNoSession = nullptr;
     HICON m_hIconSession = nullptr;
     HICON m_hIconClass = nullptr;

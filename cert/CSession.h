@@ -41,12 +41,15 @@ public:
     virtual INT_PTR GetSSLHandle() = 0;
     virtual void ChangePolicyCertificate(std::string strPath) = 0;
 
-    // Whether SignStream works: signs as SignFile (nVariant 0), SignFileC2 (1)
-    // or SignFileC2BANER (2) do, but reads the bytes from pSource (or the file
-    // strIn when null) and hands the signed message to pSink instead of writing
-    // it into strOut, which is only created, empty, and named in the log.
+    // How a signing is made: as SignFile, SignFileC2 or SignFileC2BANER.
+    enum ESignVariant { SIGN_CERT_KEY = 0, SIGN_SESSION_KEY = 1, SIGN_SESSION_KEY_BANER = 2 };
+
+    // Whether SignStream works: signs as the variant's file signing does, but
+    // reads the bytes from pSource (or the file strIn when null) and hands the
+    // signed message to pSink instead of writing it into strOut, which is only
+    // created, empty, and named in the log.
     virtual bool CanSignStream() { return false; }
-    virtual void SignStream(int nVariant, CByteSource* pSource, CByteSink* pSink,
+    virtual void SignStream(ESignVariant eVariant, CByteSource* pSource, CByteSink* pSink,
                             std::string strIn, std::string strOut, std::string strAlgorithm)
     {
     }

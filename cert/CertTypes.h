@@ -55,4 +55,12 @@ struct CS_SESSIONINFO {
     // The session that pDetails points into, kept alive for as long as the
     // record lives (set by the application object, which lends sessions).
     std::shared_ptr<void> pDetailsOwner;
+
+    // The details as the record of their kind (CS_CARDINFO, CS_EPFPROFILE):
+    // null when the session is of another kind or has none.
+    template <class TDetails>
+    const TDetails* Details() const
+    {
+        return nType == TDetails::kSessionKind ? static_cast<const TDetails*>(pDetails) : nullptr;
+    }
 };

@@ -1,6 +1,5 @@
 #include "smartcard/CSCardDlg.h"
 
-#include "app/CTarvoselApp.h"
 #include "platform/framework/CDC.h"
 #include "res/resource.h"
 #include "smartcard/CCardManager.h"
@@ -11,7 +10,10 @@ const UINT kCheckMs = 500;
 const UINT kLastFrame = 13;
 }  // namespace
 
-CSCardDlg::CSCardDlg() : CDialog(IDD_SCARD) {}
+CSCardDlg::CSCardDlg(FnRegister fnRegister)
+    : CDialog(IDD_SCARD), m_fnRegister(std::move(fnRegister))
+{
+}
 
 void CSCardDlg::DoDataExchange(CDataExchange* pDX)
 {
@@ -21,7 +23,8 @@ void CSCardDlg::DoDataExchange(CDataExchange* pDX)
 BOOL CSCardDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    GetTarvoselApp().SetCardDialog(m_hWnd);
+    if (m_fnRegister)
+        m_fnRegister(m_hWnd);
     m_Animation.Open(IDR_AVI_CARD);
     Play();
     // A card that arrived between the caller's look and this registration sent
@@ -88,7 +91,8 @@ LRESULT CSCardDlg::OnTimer(UINT, WPARAM wParam, LPARAM, BOOL& bHandled)
 LRESULT CSCardDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled)
 {
     ::KillTimer(m_hWnd, kCheckTimer);
-    GetTarvoselApp().SetCardDialog(nullptr);
+    if (m_fnRegister)
+        m_fnRegister(nullptr);
     bHandled = FALSE;
     return 0;
 }

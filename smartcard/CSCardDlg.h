@@ -1,5 +1,9 @@
 #pragma once
-#include "app/Messages.h"
+#include <windows.h>
+
+#include <functional>
+
+#include "host/Messages.h"
 #include "platform/framework/CAnimateCtrl.h"
 #include "platform/framework/CDialog.h"
 
@@ -9,7 +13,10 @@
 // Enter close it too. Shown modally while a session is reopened.
 class CSCardDlg : public CDialog {
 public:
-    CSCardDlg();
+    // Told the dialog's window once it exists and null when it goes: whoever
+    // routes the card events sends them there meanwhile.
+    typedef std::function<void(HWND)> FnRegister;
+    explicit CSCardDlg(FnRegister fnRegister);
 
     CAnimateCtrl m_Animation;
 
@@ -32,4 +39,6 @@ protected:
 private:
     void Play();
     void CloseIfCardPresent();
+
+    FnRegister m_fnRegister;
 };

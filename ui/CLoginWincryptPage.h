@@ -2,7 +2,7 @@
 #include "cert/CertTypes.h"
 #include "platform/framework/CPropertyPage.h"
 #include "res/resource.h"
-#include "app/Messages.h"
+#include "host/Messages.h"
 #include "ui/CCertificateList.h"
 
 class CLoginSheet;

@@ -9,12 +9,12 @@
 #include "cert/CCertificateCopy.h"
 #include "cert/CSession.h"
 #include "cert/entrust/EntrustRecords.h"
+#include "host/CHostSettings.h"
 #include "platform/framework/CFileDialog.h"
 #include "ui/CCertificatePropDlg.h"
 
 namespace {
 const char kCaption[] = "Informaci\xF3n del usuario";
-const char kIniSection[] = "Configuracion tarvosel";
 const char kBusyText[] =
     "La sesi\xF3n est\xE1 ocupada con otra operaci\xF3n. Int\xE9ntelo de nuevo cuando termine.";
 // Any non-empty password makes a profile session protect its PKCS#12 file with
@@ -36,7 +36,10 @@ void SplitPath(const std::string& strPath, std::string& strDrive, std::string& s
 }
 }  // namespace
 
-CSessionInfoDlg::CSessionInfoDlg() : CDialog(IDD_SESSION_INFO) {}
+CSessionInfoDlg::CSessionInfoDlg(ISessionLender& lender, const CHostSettings& settings)
+    : CDialog(IDD_SESSION_INFO), m_lender(lender), m_settings(settings)
+{
+}
 
 CSessionInfoDlg::~CSessionInfoDlg()
 {
@@ -75,7 +78,7 @@ BOOL CSessionInfoDlg::OnInitDialog()
         m_pSession->GetSessionData(&info);
     std::string strSuffix;
     if (info.nType == SESSION_KIND_ENTRUST) {
-        const CS_EPFPROFILE* pProfile = static_cast<const CS_EPFPROFILE*>(info.pDetails);
+        const CS_EPFPROFILE* pProfile = info.Details<CS_EPFPROFILE>();
         strSuffix = pProfile != nullptr && pProfile->bOnline ? ", (Online)" : ", (Offline)";
     }
     m_strUserLine = info.strName + ", " + info.strNIF + strSuffix;
@@ -95,8 +98,7 @@ BOOL CSessionInfoDlg::OnInitDialog()
     RefreshAddressBook();
 
     m_nExportChoice = 0;
-    int bAllowExport = ::GetPrivateProfileIntA(kIniSection, "AllowExport", 0,
-                                               GetTarvoselApp().GetIniFile().c_str());
+    int bAllowExport = m_settings.GetIniInt("AllowExport", 0);
     BOOL bPrivate = info.nType == SESSION_KIND_ENTRUST && bAllowExport != 0;
     for (int nId : {IDC_INFO_EXPORT_ALL, IDC_INFO_EXPORT_ENCRYPTION, IDC_INFO_EXPORT_SIGNING})
         ::EnableWindow(GetDlgItem(nId), bPrivate);
@@ -124,7 +126,7 @@ LRESULT CSessionInfoDlg::OnItemChanged(int idCtrl, LPNMHDR pnmh, BOOL& bHandled)
 
 CSession& CSessionInfoDlg::RequireSession(const char* pszContext)
 {
-    CSessionRef pCurrent = GetTarvoselApp().LendSession();
+    CSessionRef pCurrent = m_lender.LendSession();
     if (!m_pSession || pCurrent != m_pSession || !(m_pSession->GetState() & SESSION_OPEN))
         throw new CTarvoselException(EXC_OWN, ERR_NO_SESSION, pszContext);
     return *m_pSession;
@@ -134,7 +136,7 @@ bool CSessionInfoDlg::WithSession(const std::function<void()>& fn)
 {
     CTarvoselException* pFailure = nullptr;
     {
-        CTarvoselApp::COperationAttempt operation(GetTarvoselApp());
+        ISessionLender::COperationAttempt operation(m_lender);
         if (!operation.Held()) {
             ShowMessage(kBusyText);
             return false;
@@ -172,13 +174,13 @@ std::string CSessionInfoDlg::ExportPath(int nChoice)
     m_pSession->GetSessionData(&info);
     std::string strDrive, strFolder, strName;
     if (info.nType == SESSION_KIND_ENTRUST) {
-        const CS_EPFPROFILE* pProfile = static_cast<const CS_EPFPROFILE*>(info.pDetails);
+        const CS_EPFPROFILE* pProfile = info.Details<CS_EPFPROFILE>();
         SplitPath(pProfile != nullptr ? pProfile->strProfilePath : std::string(), strDrive,
                   strFolder, strName);
         return strDrive + strFolder + strName + (nChoice == 0 ? ".key" : ".pfx");
     }
     // The owner's name in the temporary folder.
-    SplitPath(CTarvoselApp::MakeTempFileName("pem"), strDrive, strFolder, strName);
+    SplitPath(m_settings.MakeTempFileName("pem"), strDrive, strFolder, strName);
     return strDrive + strFolder + info.strName + (nChoice == 0 ? ".pem" : ".pfx");
 }
 
@@ -279,10 +281,10 @@ void CSessionInfoDlg::RefreshAddressBook()
     CCertificateArray lstCopies;
     bool bRead = false;
     {
-        CTarvoselApp::COperationAttempt operation(GetTarvoselApp());
+        ISessionLender::COperationAttempt operation(m_lender);
         if (operation.Held()) {
             bRead = true;
-            CSessionRef pCurrent = GetTarvoselApp().LendSession();
+            CSessionRef pCurrent = m_lender.LendSession();
             CCertStore* pStore = m_pSession && pCurrent == m_pSession ? m_pSession->GetCertStore()
                                                                       : nullptr;
             if (pStore != nullptr) {

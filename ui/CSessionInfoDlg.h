@@ -2,12 +2,15 @@
 #include <functional>
 #include <string>
 
-#include "app/CTarvoselApp.h"
-#include "app/Messages.h"
+#include "cert/CSessionRef.h"
 #include "cert/CertTypes.h"
+#include "host/Messages.h"
 #include "platform/framework/CDialog.h"
 #include "res/resource.h"
 #include "ui/CCertificateList.h"
+#include "ui/ISessionLender.h"
+
+class CHostSettings;
 
 class CSession;
 class CTarvoselException;
@@ -21,7 +24,8 @@ class CTarvoselException;
 // try again, and the address book fills in once the operation is over).
 class CSessionInfoDlg : public CDialog {
 public:
-    CSessionInfoDlg();
+    // The lender and the settings outlive the dialog.
+    CSessionInfoDlg(ISessionLender& lender, const CHostSettings& settings);
     ~CSessionInfoDlg() override;
 
     CSessionRef m_pSession;  // set before Create; the session it shows
@@ -85,6 +89,8 @@ protected:
     static void DeleteCertificates(CCertificateArray& lstCertificates);
 
     int m_nModalRuns = 0;
+    ISessionLender& m_lender;
+    const CHostSettings& m_settings;
 
     // Counts a loop of the dialog's own while it runs.
     class CModalRun {

@@ -10,20 +10,19 @@
 #include "api/LogEscape.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
-#include "app/CHiddenStrings.h"
-#include "app/CTarvoselApp.h"
 #include "cert/CCertificateCopy.h"
 #include "cert/entrust/CEntrustCertificate.h"
 #include "cert/entrust/CPAB.h"
 #include "cert/entrust/EntrustCode.h"
 #include "cert/AuthorityLabel.h"
+#include "host/CHostFiles.h"
+#include "host/CHostSettings.h"
 #include "https/CHTTPSDlg.h"
 #include "platform/entrust/EntFile.h"
+#include "util/CHiddenStrings.h"
 
 namespace {
 const char kLoginContext[] = "CEntrustSession::Login";
-// Scrambled-table entry of the first authority's fingerprint.
-const int kFingerprintEntry = 2;
 const int kComparedAuthorities = 5;
 
 // A certificate of the profile as the session keeps it.
@@ -106,7 +105,7 @@ void CEntrustSession::Login(const CS_EPFLOGIN& login)
     std::string strIniFile = login.strIniFile;
     bool bTemporary = strIniFile.empty();
     if (bTemporary) {
-        strIniFile = CTarvoselApp::MakeTempFileName("tmp");
+        strIniFile = CHostSettings::Process().MakeTempFileName("tmp");
         WritePrivateProfileStringA("Entrust Settings", "server",
                                    login.strServer.empty() ? "<none>" : login.strServer.c_str(),
                                    strIniFile.c_str());
@@ -131,7 +130,7 @@ void CEntrustSession::Login(const CS_EPFLOGIN& login)
         LogInfo("Ruta EPF: %s", login.strProfilePath.c_str());
         LogInfo("Fichero de inicialización: %s", strIniFile.c_str());
     }
-    if (!CTarvoselApp::FileExists(login.strProfilePath))
+    if (!CHostFiles::FileExists(login.strProfilePath))
         throw new CTarvoselException(EXC_OWN, ERR_EPF_OPEN, kLoginContext);
     // The password must fit its scrambled copy, or Reopen would log in with another.
     if (login.strPassword.size() > sizeof(m_abPassword) - 1)
@@ -176,7 +175,7 @@ int CEntrustSession::Open(void* pLoginRequest)
         m_nIssuerIndex = kComparedAuthorities;
         std::string strThumbprint = pIssuer->GetThumbprint();
         for (int i = 0; i < kComparedAuthorities; ++i) {
-            if (strThumbprint == CHiddenStrings::GetString(kFingerprintEntry + i)) {
+            if (strThumbprint == CHiddenStrings::Fingerprint(i)) {
                 m_nIssuerIndex = i;
                 break;
             }

@@ -12,9 +12,9 @@
 #include "api/CLog.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
-#include "app/CTarvoselApp.h"
 #include "cert/entrust/CPAB.h"
 #include "cert/entrust/EntrustCode.h"
+#include "host/CHostSettings.h"
 #include "https/CHTTPSDlg.h"
 #include "platform/entrust/EntFile.h"
 
@@ -158,7 +158,7 @@ INT_PTR CEntrustSession::GetSSLHandle()
     if (m_pHTTPSDlg == nullptr)
         throw new CTarvoselException(EXC_OWN, ERR_SSL_OBJECT, kContext);
 
-    std::string strTemp = CTarvoselApp::MakeTempFileName("tmp");
+    std::string strTemp = CHostSettings::Process().MakeTempFileName("tmp");
     std::string strPassword, strStore;
     try {
         ExportCertificates(strTemp, 2, strPassword);

@@ -7,26 +7,24 @@
 
 #include "api/CLog.h"
 #include "api/CTarvoselException.h"
-#include "app/CHiddenStrings.h"
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/CWincryptCertificate.h"
 #include "platform/framework/CWinApp.h"
+#include "util/CHiddenStrings.h"
 #include "util/CUtil.h"
 
 namespace {
 
-// Scrambled-table entry of the first authority's fingerprint; the rest follow.
-const int FINGERPRINT_ENTRY = 2;
 // Between the names of an issuer list (tools/trustdata writes them so).
 const char ISSUER_SEPARATOR = '|';
 
 // Issuer-list entries of the scrambled table for the configured environment.
-int EnvironmentListEntry(int nEnvironment)
+CHiddenStrings::ESlot EnvironmentListEntry(int nEnvironment)
 {
     switch (nEnvironment) {
-    case 1: return 11;  // integration
-    case 2: return 10;  // pre-production
-    default: return 9;  // production
+    case 1: return CHiddenStrings::ESlot::IssuersIntegration;
+    case 2: return CHiddenStrings::ESlot::IssuersPreproduction;
+    default: return CHiddenStrings::ESlot::IssuersProduction;
     }
 }
 
@@ -83,7 +81,7 @@ int CAuthorityStore::FindIssuingAuthority(CWincryptCertificate* pSigner)
         return NO_AUTHORITY;
     for (int i = 0; i < AUTHORITY_COUNT; ++i) {
         std::unique_ptr<CWincryptCertificate> pAuthority(LoadAuthorityCertificate(
-            s_anResourceIds[i], CHiddenStrings::GetString(FINGERPRINT_ENTRY + i)));
+            s_anResourceIds[i], CHiddenStrings::Fingerprint(i)));
         // A manipulated authority is no issuer: try the next one.
         if (!pAuthority)
             continue;
@@ -113,9 +111,10 @@ bool CAuthorityStore::IsRecognisedIssuer(CWincryptCertificate* pSigner, int nEnv
     LogInfo("...OK");
     LogInfo("Comprobando emisor...");
 
-    const std::string astrLists[4] = {CHiddenStrings::GetString(1),
+    const std::string astrLists[4] = {CHiddenStrings::GetString(CHiddenStrings::ESlot::IssuersAlways),
                                       CHiddenStrings::GetString(EnvironmentListEntry(nEnvironment)),
-                                      CHiddenStrings::GetString(12), CHiddenStrings::GetString(13)};
+                                      CHiddenStrings::GetString(CHiddenStrings::ESlot::IssuersAlso),
+                                      CHiddenStrings::GetString(CHiddenStrings::ESlot::IssuersAlsoSecond)};
     const std::string strIssuer = pSigner->GetIssuer();
     for (const std::string& strList : astrLists) {
         if (IssuerListHasEntry(strList, strIssuer)) {

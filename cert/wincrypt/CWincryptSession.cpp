@@ -6,12 +6,12 @@
 #include "api/LogEscape.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
-#include "app/CTarvoselApp.h"
 #include "cert/CByteStream.h"
 #include "cert/pkcs7/CPkcs7Writer.h"
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/CWincryptCertificate.h"
 #include "cert/wincrypt/CWincryptPkcs7Crypto.h"
+#include "host/CHostWindow.h"
 #include "https/CHTTPSDlg.h"
 #include "platform/framework/CFileHandle.h"
 #include "platform/framework/CFileWriteBuffer.h"
@@ -134,7 +134,7 @@ void CWincryptSession::SetProviderWindow()
 {
     // Provider dialogs (PIN prompts) belong to the host's window. The platform may
     // refuse the parameter without a provider handle; nothing depends on it.
-    HWND hWnd = CTarvoselApp::FindHostWindow();
+    HWND hWnd = CHostWindow::Find();
     CAPIWincrypt::CryptSetProvParam(0, PP_CLIENT_HWND, reinterpret_cast<const BYTE*>(&hWnd), 0);
 }
 
@@ -590,12 +590,12 @@ bool CWincryptSession::ReadSlices(CByteSource& source,
     }
 }
 
-void CWincryptSession::SignStream(int nVariant, CByteSource* pSource, CByteSink* pSink,
+void CWincryptSession::SignStream(ESignVariant eVariant, CByteSource* pSource, CByteSink* pSink,
                                   std::string strIn, std::string strOut, std::string strAlgorithm)
 {
-    if (nVariant == 0)
+    if (eVariant == SIGN_CERT_KEY)
         Sign(SIGN_CERT_KEY, strIn, strOut, kMd5Oid, "CWincryptSession::SignFile", pSource, pSink);
-    else if (nVariant == 1)
+    else if (eVariant == SIGN_SESSION_KEY)
         Sign(SIGN_SESSION_KEY, strIn, strOut, DigestOidOfAlgorithm(strAlgorithm),
              "CWincryptSession::SignFileC2", pSource, pSink);
     else

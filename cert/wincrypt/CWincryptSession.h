@@ -40,8 +40,8 @@ public:
     INT_PTR GetSSLHandle() override;
     void ChangePolicyCertificate(std::string strPath) override {}
     bool CanSignStream() override { return true; }
-    void SignStream(int nVariant, CByteSource* pSource, CByteSink* pSink, std::string strIn,
-                    std::string strOut, std::string strAlgorithm) override;
+    void SignStream(ESignVariant eVariant, CByteSource* pSource, CByteSink* pSink,
+                    std::string strIn, std::string strOut, std::string strAlgorithm) override;
 
     void AcquireContext();
     static int GetProviderType(const std::string& strProvider);
@@ -61,7 +61,7 @@ private:
     CWincryptSession(const CWincryptSession&) = delete;
     CWincryptSession& operator=(const CWincryptSession&) = delete;
 
-    enum SignVariant { SIGN_CERT_KEY, SIGN_SESSION_KEY, SIGN_SESSION_KEY_BANER };
+    typedef ESignVariant SignVariant;
     void Sign(SignVariant eVariant, const std::string& strIn, const std::string& strOut,
               const std::string& strAlgorithm, const char* pszContext,
               CByteSource* pSource = nullptr, CByteSink* pSink = nullptr);

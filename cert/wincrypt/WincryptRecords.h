@@ -2,11 +2,14 @@
 #include <string>
 #include <vector>
 
+#include "cert/CertTypes.h"
+
 class CWincryptCertificate;
 
 // Card block of a CryptoAPI session (the pDetails of CS_SESSIONINFO), owned by
 // the session.
 struct CS_CARDINFO {
+    static const int kSessionKind = SESSION_KIND_CAPI;
     std::string strCardName;
     int nReader = -1;  // -1: the certificates are not on a card
     std::string strAuthSubject;

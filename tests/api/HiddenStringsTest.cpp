@@ -4,7 +4,7 @@
 
 #include <regex>
 
-#include "app/CHiddenStrings.h"
+#include "util/CHiddenStrings.h"
 #include "tests/support/TestFiles.h"
 
 TEST(CHiddenStrings, ScrambleUnscrambleRoundTripForEveryKey)

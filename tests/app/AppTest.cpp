@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "api/ResultCodes.h"
-#include "app/Messages.h"
+#include "host/Messages.h"
 #include "cert/wincrypt/CAuthorityStore.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeSession.h"
@@ -354,4 +354,30 @@ TEST(AppWithoutCryptoApi, FailedInitializeLeavesNothingRunning)
     EXPECT_TRUE(WaitFor([&] { return apptest::CountThreads() == nThreads; }));
     EXPECT_EQ(std::string::npos, log.Text().find("CryptoAPI cargada correctamente"));
     DeleteFileA(apptest::IniPath().c_str());
+}
+
+TEST_F(AppTest, AnotherApplicationObjectStandsApart)
+{
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(0); }));
+    CHostSettings settings;
+    volatile LONG nDeleted = 0;
+    {
+        CTarvoselApp other(settings);
+        FakeSession* pSession = new FakeSession(-1, &nDeleted);
+        other.AdoptSession(pSession);
+        EXPECT_EQ(pSession, other.LendSession().get());
+        EXPECT_EQ(nullptr, App().LendSession());
+        HWND hDialog = reinterpret_cast<HWND>(0x1234);
+        other.CardDialogRegistration()(hDialog);
+        EXPECT_EQ(hDialog, other.GetCardDialog());
+        EXPECT_EQ(nullptr, App().GetCardDialog());
+        // Not initialised, whatever the library's object is.
+        EXPECT_EQ(ERR_NOT_INITIALISED, ResultOf([&] { other.GetSSLHandle(""); }));
+        EXPECT_EQ(0u, other.GetInterfaceThreadId());
+        EXPECT_NE(0u, App().GetInterfaceThreadId());
+        EXPECT_EQ(0, nDeleted);
+    }
+    // Its session went with it.
+    EXPECT_EQ(1, nDeleted);
+    EXPECT_EQ("C:\\", CTarvoselApp::GetTempDir());
 }

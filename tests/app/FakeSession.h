@@ -72,7 +72,7 @@ public:
     // (m_fnSign runs first, m_fnSignEnd after the bytes). With m_bCopies the
     // file slots do the same into strOut.
     bool CanSignStream() override { return m_bStreams; }
-    void SignStream(int nVariant, CByteSource* pSource, CByteSink* pSink, std::string strIn,
+    void SignStream(ESignVariant nVariant, CByteSource* pSource, CByteSink* pSink, std::string strIn,
                     std::string strOut, std::string) override
     {
         Sign(nVariant == 2 ? "SignFileC2BANER" : nVariant == 1 ? "SignFileC2" : "SignFile", strIn,

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "api/ResultCodes.h"
-#include "app/Messages.h"
+#include "host/Messages.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeSession.h"
 #include "tests/support/TestCapture.h"

@@ -1,18 +1,19 @@
 // The notification-area window on the interface thread, with the notification
 // area that Wine provides: the entry's icon read back from the tray's window,
-// the tip from the library's own record (the shell keeps it to itself), clicks
+// the tip from the tray's tooltip for it and from the library's own record, clicks
 // delivered through the tray as the callback message.
 #include <gtest/gtest.h>
 
 #include "api/ResultCodes.h"
 #include "app/CTarvoselWnd.h"
-#include "app/Messages.h"
+#include "host/Messages.h"
 #include "cert/entrust/EntrustRecords.h"
 #include "https/CHTTPSDlg.h"
 #include "platform/framework/CWinApp.h"
 #include "res/resource.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeSession.h"
+#include "tests/app/RealSession.h"
 #include "tests/support/LoginDriver.h"
 #include "tests/support/TestCapture.h"
 #include "tests/support/TestDriver.h"
@@ -107,6 +108,50 @@ private:
     CHTTPSDlg m_dialog;
 };
 
+// What the interface thread takes from its queue for the tray window, seen
+// through a message hook: refreshes, up to a marker posted after them (the
+// queue keeps the order of posting).
+class PostedToTray {
+public:
+    PostedToTray(DWORD dwThread, HWND hWnd)
+    {
+        s_hWnd = hWnd;
+        s_nRefreshes = 0;
+        s_bMarked = 0;
+        m_hHook = SetWindowsHookExA(WH_GETMESSAGE, Proc, nullptr, dwThread);
+    }
+    ~PostedToTray()
+    {
+        if (m_hHook != nullptr)
+            UnhookWindowsHookEx(m_hHook);
+    }
+    bool Hooked() const { return m_hHook != nullptr; }
+    // Everything posted before this has been taken once WaitMarked is true.
+    void Mark() { PostMessageA(s_hWnd, WM_NULL, 0, kMarker); }
+    bool WaitMarked() { return WaitFor([] { return s_bMarked != 0; }); }
+    LONG Refreshes() const { return s_nRefreshes; }
+
+private:
+    static const LPARAM kMarker = 0x7A7A;
+    static LRESULT CALLBACK Proc(int nCode, WPARAM wParam, LPARAM lParam)
+    {
+        const MSG* pMsg = reinterpret_cast<const MSG*>(lParam);
+        if (nCode == HC_ACTION && wParam == PM_REMOVE && pMsg->hwnd == s_hWnd && !s_bMarked) {
+            if (pMsg->message == WM_REFRESH)
+                InterlockedIncrement(&s_nRefreshes);
+            else if (pMsg->message == WM_NULL && pMsg->lParam == kMarker)
+                InterlockedExchange(&s_bMarked, 1);
+        }
+        return CallNextHookEx(nullptr, nCode, wParam, lParam);
+    }
+    static HWND s_hWnd;
+    static volatile LONG s_nRefreshes, s_bMarked;
+    HHOOK m_hHook = nullptr;
+};
+HWND PostedToTray::s_hWnd = nullptr;
+volatile LONG PostedToTray::s_nRefreshes = 0;
+volatile LONG PostedToTray::s_bMarked = 0;
+
 class TrayWindowTest : public ::testing::Test {
 protected:
     void SetUp() override { apptest::WriteIni("Log=1\r\n"); }
@@ -127,6 +172,16 @@ protected:
     static bool WaitForTip(const std::string& strTip, DWORD dwMs = kAnswerMs)
     {
         return WaitFor([&] { return Tip() == strTip; }, dwMs);
+    }
+    // The tray shows strTip for the entry (it may still show the last one for
+    // a moment).
+    static bool ShellShowsTip(HWND hIcon, const std::string& strTip)
+    {
+        std::string strShown;
+        bool bShown = WaitFor([&] { return (strShown = tvltest::TrayIconTip(hIcon)) == strTip; });
+        if (!bShown)
+            ADD_FAILURE() << "the tray shows '" << strShown << "'";
+        return bShown;
     }
     // The session information dialog of the interface thread, visible or not.
     HWND InfoDialog()
@@ -189,9 +244,11 @@ TEST_F(TrayWindowTest, TheEntryComesAndGoesWithTheLibrary)
         // an entry that ended with that same icon).
         HWND hIcon = tvltest::WaitForTrayIcon(hNoSession);
         ASSERT_NE(nullptr, hIcon);
+        EXPECT_EQ(kNoActiveSession, tvltest::TrayIconTip(hIcon));
 
         App().AdoptSession(new FakeSession(-1));
         EXPECT_TRUE(WaitForTip("JUAN GARCIA LOPEZ"));
+        EXPECT_TRUE(ShellShowsTip(hIcon, "JUAN GARCIA LOPEZ"));
         EXPECT_EQ(hSession, CTarvoselWnd::GetEntryRecord().hIcon);
         EXPECT_TRUE(WaitFor([&] { return tvltest::TrayIconShows(hIcon, hSession); }));
         App().CloseSession();
@@ -252,7 +309,30 @@ TEST_F(TrayWindowTest, ALoginThroughTheSheetShowsInTheEntry)
     ASSERT_EQ(1, nResult);
     EXPECT_TRUE(WaitForTip("CARLOS DIAZ MORA")) << Tip();
     EXPECT_EQ(TrayIcon(IDI_TRAY_SESSION), CTarvoselWnd::GetEntryRecord().hIcon);
+    HWND hIcon = tvltest::WaitForTrayIcon(TrayIcon(IDI_TRAY_SESSION));
+    ASSERT_NE(nullptr, hIcon);
+    EXPECT_TRUE(ShellShowsTip(hIcon, "CARLOS DIAZ MORA"));
     App().CloseSession();
+}
+
+// Logging out posts one refresh to the icon when a session went, and nothing
+// when there was none.
+TEST_F(TrayWindowTest, LogoutRefreshesTheIconOnlyWhenASessionWent)
+{
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+    App().AdoptSession(new FakeSession(-1));
+    ASSERT_TRUE(WaitForTip("JUAN GARCIA LOPEZ"));
+    ASSERT_NO_FATAL_FAILURE(Settle());
+    for (LONG nExpected : {1, 0}) {
+        SCOPED_TRACE(nExpected ? "with a session" : "without one");
+        PostedToTray posted(InterfaceThread(), App().GetTrayWindow());
+        ASSERT_TRUE(posted.Hooked());
+        ASSERT_EQ(0, ResultOf([&] { App().CloseSession(); }));
+        posted.Mark();
+        ASSERT_TRUE(posted.WaitMarked());
+        EXPECT_EQ(nExpected, posted.Refreshes());
+    }
+    EXPECT_EQ(kNoUserSession, Tip());
 }
 
 TEST_F(TrayWindowTest, SessionTips)
@@ -450,6 +530,62 @@ TEST_F(TrayWindowTest, TheIconAnswersWhileTheHostSigns)
     EXPECT_EQ("Exportaci\xF3n correcta a 'C:\\JUAN GARCIA LOPEZ.pem'", tvltest::MessageBoxText(hBox));
     EXPECT_TRUE(bExported);
     PostMessageA(hBox, WM_COMMAND, IDOK, 0);
+}
+
+// The same with a real session streaming a large file on the host's thread:
+// the key, the hashing and the files hold nothing the icon needs. The busy
+// answer to the export shows that the signing was still running.
+TEST_F(TrayWindowTest, TheIconAnswersWhileARealSessionSignsALargeFile)
+{
+    apptest::WriteIni("Log=1\r\nModoInterfaz=1\r\n");
+    ASSERT_EQ(0, ResultOf([&] { App().Initialize(1); }));
+    apptest::AdoptRealSession("dni-sign", "dni-auth");
+    ASSERT_TRUE(WaitFor([] { return Tip() != kNoActiveSession && Tip() != kNoUserSession; }));
+    HWND hIcon = tvltest::WaitForTrayIcon(TrayIcon(IDI_TRAY_SESSION));
+    ASSERT_NE(nullptr, hIcon);
+
+    struct Scratch {
+        std::string strDir = tvltest::MakeScratchFolder("traysign");
+        ~Scratch() { tvltest::RemoveFolder(strDir); }
+    } folder;
+    std::string strSource = folder.strDir + "large.bin", strSigned = folder.strDir + "large.p7";
+    {
+        HANDLE hFile = CreateFileA(strSource.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
+        std::string strBlock(1 << 20, 'x');
+        DWORD cb = 0;
+        for (int i = 0; i < 256; ++i)
+            WriteFile(hFile, strBlock.data(), static_cast<DWORD>(strBlock.size()), &cb, nullptr);
+        CloseHandle(hFile);
+    }
+    int nSigned = -1;
+    TestThread host([&] {
+        nSigned = ResultOf([&] { App().SignFile(strSource, strSigned, "MD5WITHRSA", 0, 0); });
+    });
+    ASSERT_TRUE(WaitFor([&] { return tvltest::Exists(strSigned); }));
+
+    int nModifies = CTarvoselWnd::GetEntryRecord().nModifies;
+    Refresh();
+    EXPECT_TRUE(WaitFor([&] { return CTarvoselWnd::GetEntryRecord().nModifies > nModifies; },
+                        kAnswerMs));
+    tvltest::ClickTrayIcon(hIcon);
+    HWND hDialog = WaitForInfoDialog();
+    ASSERT_NE(nullptr, hDialog);
+    tvltest::Click(GetDlgItem(hDialog, IDC_INFO_EXPORT));
+    HWND hBox = tvltest::WaitForWindow(
+        InterfaceThread(),
+        [&](HWND h) { return h != hDialog && tvltest::ClassOf(h) == "#32770"; }, kAnswerMs);
+    ASSERT_NE(nullptr, hBox);
+    EXPECT_EQ("La sesi\xF3n est\xE1 ocupada con otra operaci\xF3n. Int\xE9ntelo de nuevo cuando "
+              "termine.",
+              tvltest::MessageBoxText(hBox));
+    PostMessageA(hBox, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(hBox); }));
+    PostMessageA(hDialog, WM_COMMAND, IDCANCEL, 0);
+
+    ASSERT_TRUE(host.Join(120000));
+    EXPECT_EQ(0, nSigned);
 }
 
 // Card events and the stop reach the interface thread while one of the

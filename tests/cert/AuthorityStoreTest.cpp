@@ -3,7 +3,7 @@
 
 #include <set>
 
-#include "app/CHiddenStrings.h"
+#include "util/CHiddenStrings.h"
 #include "cert/wincrypt/CAuthorityStore.h"
 
 using namespace certtest;

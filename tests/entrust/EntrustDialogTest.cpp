@@ -103,7 +103,10 @@ TEST_F(EntrustSessionTest, SelectionDialogWaitsForAFileAndAPassword)
             << rcText.left << "," << rcText.top << "," << rcText.right << "," << rcText.bottom << " in "
             << rcBanner.left << "," << rcBanner.top << "," << rcBanner.right << "," << rcBanner.bottom;
         EXPECT_FALSE(IsEnabled(hDlg, IDOK));
-        EXPECT_EQ(FocusOf(dwThread), GetDlgItem(hDlg, IDC_EPF_PASSWORD));
+        // The dialog takes the focus when the display activates it, which
+        // may come after it is found.
+        EXPECT_TRUE(WaitFor([&] { return FocusOf(dwThread) == GetDlgItem(hDlg, IDC_EPF_PASSWORD); }))
+            << FocusOf(dwThread);
         Type(GetDlgItem(hDlg, IDC_EPF_PASSWORD), epftest::kPassword);
         EXPECT_FALSE(IsEnabled(hDlg, IDOK));
         for (int i = 0; i < 2; ++i) {

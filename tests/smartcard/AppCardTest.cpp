@@ -12,7 +12,7 @@
 #include "CardTestData.h"
 #include "SmartCardTestSupport.h"
 #include "VirtualCardTest.h"
-#include "app/Messages.h"
+#include "host/Messages.h"
 #include "smartcard/CCardManager.h"
 #include "smartcard/CSCardDlg.h"
 #include "tests/app/AppTestSupport.h"
@@ -395,7 +395,7 @@ TEST_F(AppCardTest, InsertCardDialogOpenedWithACardInAReaderClosesAtOnce)
         }
     });
     DWORD dwStart = GetTickCount();
-    CSCardDlg dialog;
+    CSCardDlg dialog(GetTarvoselApp().CardDialogRegistration());
     EXPECT_EQ(IDCANCEL, dialog.DoModal());
     DWORD dwElapsed = GetTickCount() - dwStart;
     InterlockedExchange(&bDone, 1);

@@ -1,6 +1,6 @@
 #include "CCardEventSink.h"
 
-#include "app/Messages.h"
+#include "host/Messages.h"
 
 namespace {
 const UINT WM_SINK_MARKER = WM_APP + 77;

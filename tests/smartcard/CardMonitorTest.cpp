@@ -7,7 +7,7 @@
 #include "CardTestData.h"
 #include "SmartCardTestSupport.h"
 #include "VirtualCardTest.h"
-#include "app/Messages.h"
+#include "host/Messages.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
 

@@ -16,7 +16,7 @@
 #include "SmartCardTestSupport.h"
 #include "api/CLog.h"
 #include "api/CTarvoselException.h"
-#include "app/Messages.h"
+#include "host/Messages.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
 

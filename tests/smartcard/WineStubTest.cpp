@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "SmartCardTestSupport.h"
-#include "app/Messages.h"
+#include "host/Messages.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
 

@@ -1,10 +1,12 @@
 #pragma once
 // The notification area that Wine provides: a "Wine System Tray" window
-// (explorer's process) with one child window per entry. The shell keeps an
-// entry's tip to itself, but its icon can be read back from the screen where
-// the entry's window shows it, and a click on that window reaches the
-// entry's owner as the callback message, as a mouse click would.
+// (explorer's process) with one child window per entry. An entry's icon is
+// read back from the screen where the entry's window shows it, its tip from
+// the tray's tooltip when the pointer rests on it, and a click on that
+// window reaches the entry's owner as the callback message, as a mouse click
+// would.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 #include <vector>
@@ -133,6 +135,63 @@ inline HWND WaitForTrayIcon(HICON hIcon, DWORD dwMs = 5000)
         },
         dwMs);
     return hFound;
+}
+
+// The tip the tray shows for an entry's window, as a person sees it: the
+// pointer rests on the entry, the tray's tooltip comes up after the hover
+// time (half a second), and its text is read from that window. Empty when
+// none shows within dwMs.
+inline std::string TrayIconTip(HWND hIconWindow, DWORD dwMs = 5000)
+{
+    RECT rc;
+    if (!GetWindowRect(hIconWindow, &rc))
+        return std::string();
+    struct Tooltips {
+        DWORD dwProcess;
+        std::vector<HWND> windows;
+    } tips = {0, {}};
+    GetWindowThreadProcessId(hIconWindow, &tips.dwProcess);
+    std::string strTip;
+    WaitFor(
+        [&] {
+            // Each move restarts the hover time: one, then wait.
+            SetCursorPos((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
+            PostMessageA(hIconWindow, WM_MOUSEMOVE, 0, MAKELPARAM(8, 8));
+            return WaitFor(
+                [&] {
+                    tips.windows.clear();
+                    EnumWindows(
+                        [](HWND h, LPARAM l) -> BOOL {
+                            Tooltips* p = reinterpret_cast<Tooltips*>(l);
+                            char sz[64] = {0};
+                            DWORD dwProcess = 0;
+                            GetWindowThreadProcessId(h, &dwProcess);
+                            GetClassNameA(h, sz, sizeof(sz));
+                            if (dwProcess == p->dwProcess &&
+                                lstrcmpiA(sz, TOOLTIPS_CLASSA) == 0 && IsWindowVisible(h))
+                                p->windows.push_back(h);
+                            return TRUE;
+                        },
+                        reinterpret_cast<LPARAM>(&tips));
+                    for (HWND h : tips.windows) {
+                        // Asked of the window itself: GetWindowText gives the
+                        // caption, which a tooltip of another process has not.
+                        char szTip[256] = {0};
+                        DWORD_PTR nLength = 0;
+                        if (SendMessageTimeoutA(h, WM_GETTEXT, sizeof(szTip),
+                                                reinterpret_cast<LPARAM>(szTip), SMTO_ABORTIFHUNG,
+                                                1000, &nLength) &&
+                            nLength > 0) {
+                            strTip = szTip;
+                            return true;
+                        }
+                    }
+                    return false;
+                },
+                1500);
+        },
+        dwMs);
+    return strTip;
 }
 
 // A left click on an entry's window.

@@ -8,7 +8,7 @@
 
 #include "api/ResultCodes.h"
 #include "app/CTarvoselApp.h"
-#include "app/Messages.h"
+#include "host/Messages.h"
 #include "smartcard/CSCardDlg.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeSession.h"
@@ -194,7 +194,7 @@ TEST_F(CardDialogTest, AnimationPlaysFramesZeroToThirteenAndAgainWhenItsCornerIs
             PressKey(GetDlgItem(hDlg, IDC_SCARD_TEXT), VK_ESCAPE);
         },
         m_dwThread);
-    CSCardDlg dialog;
+    CSCardDlg dialog(GetTarvoselApp().CardDialogRegistration());
     EXPECT_EQ(IDCANCEL, dialog.DoModal());
     driver.Join();
     UnhookWindowsHookEx(hHook);

@@ -15,7 +15,7 @@
 #include "api/ResultCodes.h"
 #include "app/CTarvoselApp.h"
 #include "app/CTarvoselWnd.h"
-#include "app/Messages.h"
+#include "host/Messages.h"
 #include "cert/entrust/CEntrustSession.h"
 #include "cert/wincrypt/CWincryptSession.h"
 #include "platform/entrust/EntCertificate.h"
@@ -193,6 +193,34 @@ protected:
     HWND m_hDialog = nullptr;
 };
 
+// The certificates of a PEM file, in order, as the test material names them
+// (decoded by the platform, not by the code under test).
+std::vector<std::string> PemCertificates(const std::string& strPath)
+{
+    const std::string strEnd = "-----END CERTIFICATE-----";
+    std::string strText = tvltest::ReadAll(strPath);
+    std::vector<std::string> names;
+    for (size_t nStart = 0, nStop; (nStop = strText.find(strEnd, nStart)) != std::string::npos;
+         nStart = nStop + strEnd.size()) {
+        std::string strBlock = strText.substr(nStart, nStop + strEnd.size() - nStart);
+        DWORD cb = 0;
+        std::vector<BYTE> der;
+        if (CryptStringToBinaryA(strBlock.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &cb,
+                                 nullptr, nullptr)) {
+            der.resize(cb);
+            CryptStringToBinaryA(strBlock.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &cb,
+                                 nullptr, nullptr);
+        }
+        std::string strName = "not a certificate";
+        for (const char* pszName : {"user-sign.der", "user-enc.der"}) {
+            if (!der.empty() && der == epftest::FixtureBytes(pszName))
+                strName = pszName;
+        }
+        names.push_back(strName);
+    }
+    return names;
+}
+
 bool IsDescending(const std::vector<std::string>& labels)
 {
     for (size_t i = 1; i < labels.size(); ++i) {
@@ -304,7 +332,7 @@ TEST_F(SessionInfoDlgTest, ProfileSessionWithoutPrivateExport)
     // address book like any certificate file.
     std::string strKey = m_strDir + "user.key";
     EXPECT_EQ("Exportaci\xF3n correcta a '" + strKey + "'", PressForMessage(IDC_INFO_EXPORT));
-    EXPECT_TRUE(tvltest::Exists(strKey));
+    EXPECT_EQ((std::vector<std::string>{"user-enc.der", "user-sign.der"}), PemCertificates(strKey));
     EXPECT_FALSE(tvltest::Exists(m_strDir + "user.pfx"));
 }
 

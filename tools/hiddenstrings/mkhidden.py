@@ -82,7 +82,7 @@ def render(entries, key, command):
     out.append("// Regenerate with: %s" % command)
     out.append("// Scrambled texts that decide whom the library trusts (accepted signers,")
     out.append("// issuer lists, fingerprints of the embedded authorities).")
-    out.append('#include "app/CHiddenStrings.h"')
+    out.append('#include "util/CHiddenStrings.h"')
     out.append("")
     out.append("const unsigned char CHiddenStrings::s_abTable[15 * 256] = {")
     for n in range(ENTRY_COUNT):

@@ -32,6 +32,7 @@
 #include "cert/wincrypt/CWincryptSession.h"
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/CWincryptCertificate.h"
+#include "host/CHostSettings.h"
 #include "res/resource.h"
 #include "smartcard/CSCardDlg.h"
 #include "tools/shared/WindowDriving.h"
@@ -126,7 +127,7 @@ void ShowProperties()
 
 void ShowCardDialog()
 {
-    CSCardDlg dialog;
+    CSCardDlg dialog(GetTarvoselApp().CardDialogRegistration());
     dialog.DoModal();
 }
 
@@ -260,7 +261,7 @@ void ShowSessionInfo(CSession* (*fnOpen)())
         return;
     GetTarvoselApp().AdoptSession(pSession);
     {
-        CSessionInfoDlg dialog;
+        CSessionInfoDlg dialog(GetTarvoselApp(), CHostSettings::Process());
         dialog.m_pSession = GetTarvoselApp().LendSession();
         dialog.DoModal();
     }

@@ -3,7 +3,7 @@
 // names, none reads as manipulated, and each still issues what it issued.
 #include "tests/cert/CertTestSupport.h"
 
-#include "app/CHiddenStrings.h"
+#include "util/CHiddenStrings.h"
 #include "cert/wincrypt/CAuthorityStore.h"
 
 using namespace certtest;

@@ -3,7 +3,7 @@
 // check keeps it from being taken as the issuer of what the real one issued.
 #include "tests/cert/CertTestSupport.h"
 
-#include "app/CHiddenStrings.h"
+#include "util/CHiddenStrings.h"
 #include "cert/wincrypt/CAuthorityStore.h"
 #include "platform/framework/CWinApp.h"
 #include "util/CUtil.h"

@@ -1,4 +1,4 @@
-#include "app/CHiddenStrings.h"
+#include "util/CHiddenStrings.h"
 
 #include <stdlib.h>
 #include <string.h>
