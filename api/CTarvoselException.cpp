@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include "api/ResultCodes.h"
+#include "platform/framework/SystemErrorText.h"
 #include "platform/entrust/EntrustToolkit.h"
 
 CTarvoselException::CTarvoselException(int nKind, long nValue, const char* pszContext)
@@ -74,20 +75,6 @@ int CTarvoselException::ResultFromWindows(uint32_t dwError)
 }
 
 namespace {
-std::string SystemMessage(uint32_t dwCode)
-{
-    char szText[1024] = {0};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             dwCode, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), szText,
-                             sizeof(szText), nullptr);
-    if (n == 0 || n >= sizeof(szText))
-        return std::string();
-    std::string s(szText, n);
-    // The system text ends with its line end.
-    s.erase(s.size() >= 2 ? s.size() - 2 : 0);
-    return s;
-}
-
 std::string Format(const char* pszFormat, ...)
 {
     char szBuf[4096];
@@ -116,7 +103,7 @@ std::string CTarvoselException::GetDescription() const
     } else if (m_nKind == EXC_WINDOWS) {
         strKind = "Sistema";
         strSub = Format("(0x%08X) %s", static_cast<unsigned>(m_dwWindowsCode),
-                        SystemMessage(m_dwWindowsCode).c_str());
+                        SystemErrorText(m_dwWindowsCode, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)).c_str());
     } else {
         strSub = "Desconocido";
     }

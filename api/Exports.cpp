@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "api/CatchToException.h"
 #include "api/CLog.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
@@ -65,32 +66,19 @@ bool RunFrame(const char* pszExport, FrameLog eLog, int& nResult, Op op, OnFailu
 {
     nResult = RESULT_OK;
     SetLastResult(nResult);
-    CTarvoselException* e = nullptr;
-    try {
+    CCaught caught = CatchToException(pszExport, [&] {
         // The banner allocates too: nothing may leave the export.
         if (eLog == FRAME_LOGGED)
             LogBannerLine(pszExport);
         op();
+    });
+    if (caught.nFailure == RESULT_OK && caught.pException == nullptr)
         return true;
-    } catch (CTarvoselException* pCaught) {
-        e = pCaught;
-    } catch (const std::bad_alloc&) {
-        e = new (std::nothrow) CTarvoselException(EXC_OWN, ERR_NO_MEMORY, pszExport);
-        if (e == nullptr) {
-            nResult = ERR_NO_MEMORY;
-            SetLastResult(nResult);
-            return false;
-        }
-    } catch (...) {
-        e = new (std::nothrow) CTarvoselException(EXC_OWN, ERR_WINDOWS_UNKNOWN, pszExport);
-        if (e == nullptr) {
-            nResult = ERR_WINDOWS_UNKNOWN;
-            SetLastResult(nResult);
-            return false;
-        }
-    }
-    nResult = e->GetResultCode();
+    nResult = caught.nFailure;
     SetLastResult(nResult);
+    CTarvoselException* e = caught.pException;
+    if (e == nullptr)
+        return false;
     if (eLog == FRAME_LOGGED) {
         // A description that cannot be built is not logged; the code stands.
         try {

@@ -11,24 +11,21 @@
 #include "cert/wincrypt/CAuthorityStore.h"
 #include "cert/wincrypt/CWincryptCertificate.h"
 #include "cert/wincrypt/CWincryptPkcs7Crypto.h"
-#include "cert/wincrypt/CertificateText.h"
+#include "cert/CertificateText.h"
 #include "host/CHostSettings.h"
 #include "platform/framework/CFileHandle.h"
 #include "platform/framework/CFileWriteBuffer.h"
+#include "platform/framework/SystemErrorText.h"
 #include "util/CFlushBehind.h"
 #include "util/CHiddenStrings.h"
 #include "util/CUtil.h"
 
 namespace {
-// The system's text for an error, without its line end.
-std::string SystemErrorText(DWORD dwError)
+// The system's text for an error, or its number when the system has none.
+std::string ErrorText(DWORD dwError)
 {
-    char szText[512] = {0};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             dwError, 0, szText, sizeof(szText), nullptr);
-    while (n > 0 && (szText[n - 1] == '\r' || szText[n - 1] == '\n'))
-        szText[--n] = '\0';
-    return n > 0 ? std::string(szText) : std::to_string(dwError);
+    std::string strText = SystemErrorText(dwError);
+    return strText.empty() ? std::to_string(dwError) : strText;
 }
 
 const char* YesNo(int b)
@@ -104,7 +101,7 @@ std::string PlatformReason(DWORD dwError)
 {
     char szCode[16];
     snprintf(szCode, sizeof(szCode), "0x%08X", static_cast<unsigned>(dwError));
-    std::string strText = SystemErrorText(dwError);
+    std::string strText = ErrorText(dwError);
     return strText == std::to_string(dwError) ? std::string(szCode)
                                               : std::string(szCode) + " (" + strText + ")";
 }
@@ -227,7 +224,7 @@ void CSignedFileChecker::Decode(const std::string& strIn, const std::string& str
         if (e == EPkcs7Error::Output && dwIoError != 0) {
             // The message may be sound: the content could not be written.
             LogInfo("Error al escribir en fichero '%s': %s", strOut.c_str(),
-                    SystemErrorText(dwIoError).c_str());
+                    ErrorText(dwIoError).c_str());
             throw new CTarvoselException(EXC_WINDOWS, dwIoError, pszContext);
         }
         LogInfo("Mensaje firmado no v\xE1lido: %s", MessageErrorText(e));
@@ -243,7 +240,7 @@ void CSignedFileChecker::Decode(const std::string& strIn, const std::string& str
     if (!bRead) {
         outputBuffer.Flush(dwIoError);
         // The signed file itself could not be read: nothing is known of the message.
-        LogInfo("Error al leer fichero '%s': %s", strIn.c_str(), SystemErrorText(dwReadError).c_str());
+        LogInfo("Error al leer fichero '%s': %s", strIn.c_str(), ErrorText(dwReadError).c_str());
         throw new CTarvoselException(EXC_OWN, ERR_FILE_READ, pszContext);
     }
     if (e != EPkcs7Error::Ok)

@@ -21,6 +21,7 @@
 #include "host/CHostWindow.h"
 #include "host/Messages.h"
 #include "platform/framework/CThreadBoundWindows.h"
+#include "platform/framework/SystemErrorText.h"
 #include "smartcard/CAPIWinSCard.h"
 #include "smartcard/CCardManager.h"
 #include "smartcard/CSCardDlg.h"
@@ -30,15 +31,11 @@
 
 namespace {
 
-// The system's text for an error, without its line end.
-std::string SystemErrorText(DWORD dwError)
+// The system's text for an error, or its number when the system has none.
+std::string ErrorText(DWORD dwError)
 {
-    char szText[512] = {0};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             dwError, 0, szText, sizeof(szText), nullptr);
-    while (n > 0 && (szText[n - 1] == '\r' || szText[n - 1] == '\n'))
-        szText[--n] = '\0';
-    return n > 0 ? std::string(szText) : std::to_string(dwError);
+    std::string strText = SystemErrorText(dwError);
+    return strText.empty() ? std::to_string(dwError) : strText;
 }
 }  // namespace
 
@@ -288,7 +285,7 @@ int CTarvoselApp::OpenSession(CS_SESSIONINFO* pInfo)
         // The user never saw the sheet: no cancel, a failure.
         DWORD dwError = GetLastError();
         LogInfo("No se ha podido crear la ventana de selecci\xF3n de certificado: (0x%08X) %s",
-                static_cast<unsigned>(dwError), SystemErrorText(dwError).c_str());
+                static_cast<unsigned>(dwError), ErrorText(dwError).c_str());
         if (dwError == 0)
             throw new CTarvoselException(EXC_OWN, ERR_WINDOWS_UNKNOWN, "CTarvoselApp::OpenSession");
         throw new CTarvoselException(EXC_WINDOWS, static_cast<long>(dwError),

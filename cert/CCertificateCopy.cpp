@@ -4,7 +4,7 @@
 #include "api/LogEscape.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
-#include "cert/wincrypt/CertificateText.h"
+#include "cert/CertificateText.h"
 
 CCertificateCopy::CCertificateCopy(CCertificate& original)
     : m_strOwnerName(original.GetOwnerName()),

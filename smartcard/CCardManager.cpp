@@ -30,7 +30,7 @@ LPSTR CCardManager::m_szReadersName = nullptr;
 SCARD_READERSTATEA CCardManager::m_ReaderStates[MAX_READERS];
 SCARD_READERSTATEA CCardManager::m_RecordedStates[MAX_READERS];
 CCriticalSection CCardManager::m_lock;
-CCardManager::CHandle CCardManager::m_hStopEvent;
+CHandlePtr CCardManager::m_hStopEvent;
 std::vector<char> CCardManager::m_ownNames;
 bool CCardManager::m_bContextAbandoned = false;
 
@@ -125,8 +125,8 @@ void CCardManager::StartMonitor(DWORD dwTargetThreadId, int nReader, UINT nMessa
     m_nEventMessage = nMessage;
 
     if (!m_hStopEvent)
-        m_hStopEvent.Attach(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!m_hStopEvent || !ResetEvent(m_hStopEvent.Get()))
+        m_hStopEvent.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!m_hStopEvent || !ResetEvent(m_hStopEvent.get()))
         throw new CTarvoselException(EXC_WINDOWS, GetLastError(), "CCardManager::StartMonitor");
 
     // The mark must be set before the thread first looks at it.
@@ -235,7 +235,7 @@ DWORD CCardManager::MonitorLoop(void*)
                 bFailing = true;
                 dwRetryMs = RETRY_FIRST_MS;
             }
-            if (WaitForSingleObject(m_hStopEvent.Get(), dwRetryMs) != WAIT_TIMEOUT)
+            if (WaitForSingleObject(m_hStopEvent.get(), dwRetryMs) != WAIT_TIMEOUT)
                 return 0;
             dwRetryMs = dwRetryMs * 2 > RETRY_MAX_MS ? RETRY_MAX_MS : dwRetryMs * 2;
             if (IsServiceLost(nResult) && m_bMonitorRunning)
@@ -280,7 +280,7 @@ void CCardManager::StopMonitor()
         return;
     try {
         InterlockedExchange(&m_bMonitorRunning, 0);
-        SetEvent(m_hStopEvent.Get());
+        SetEvent(m_hStopEvent.get());
         // With the mark cleared the monitor swaps contexts no more: the one
         // read here is the one it blocks on. The service may block the cancel
         // itself, so it is made outside the lock, which IsCardPresent and

@@ -5,6 +5,7 @@
 
 #include "platform/framework/CCriticalSection.h"
 #include "platform/framework/CLibraryThread.h"
+#include "platform/framework/Win32Handles.h"
 
 // The process's smart-card context, the readers present when it was opened
 // (at most ten) and the monitor thread that posts card insertions and removals
@@ -34,21 +35,6 @@ public:
     static int FindCardReader(char* pszCardName, char* pszProvider);
 
 private:
-    // Owned kernel handle.
-    class CHandle {
-    public:
-        CHandle() : m_h(nullptr) {}
-        ~CHandle() { Close(); }
-        CHandle(const CHandle&) = delete;
-        CHandle& operator=(const CHandle&) = delete;
-        void Attach(HANDLE h) { Close(); m_h = h; }
-        void Close() { if (m_h != nullptr) { CloseHandle(m_h); m_h = nullptr; } }
-        HANDLE Get() const { return m_h; }
-        explicit operator bool() const { return m_h != nullptr; }
-    private:
-        HANDLE m_h;
-    };
-
     static DWORD MonitorLoop(void* pParam);
     static void NotifyCardEvent(int nReader, bool bPresent);
     static void RecordStates();
@@ -74,7 +60,7 @@ private:
     // and the callers' thread; never held across a call into the service.
     static CCriticalSection m_lock;
     // Wakes the monitor from its pause between failed status queries.
-    static CHandle m_hStopEvent;
+    static CHandlePtr m_hStopEvent;
     // Reader names kept by the library once the context that listed them
     // was replaced after the service came back.
     static std::vector<char> m_ownNames;

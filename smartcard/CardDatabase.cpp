@@ -5,53 +5,37 @@
 
 #include "api/CLog.h"
 #include "api/CTarvoselException.h"
+#include "platform/framework/Win32Handles.h"
 
 namespace {
 
 const char CARDS_KEY[] = "SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards";
 const DWORD VALUE_SIZE = 256;
 
-// Registry key opened for reading, closed on scope exit.
-class CRegKey {
-public:
-    CRegKey() : m_hKey(nullptr) {}
-    ~CRegKey() { Close(); }
-    CRegKey(const CRegKey&) = delete;
-    CRegKey& operator=(const CRegKey&) = delete;
+// Opens a key for reading; the key is left empty on failure.
+LONG OpenForReading(HKEY hParent, const char* pszPath, CRegKeyPtr& key)
+{
+    HKEY hKey = nullptr;
+    LONG nResult = RegOpenKeyExA(hParent, pszPath, 0, KEY_READ, &hKey);
+    key.reset(nResult == ERROR_SUCCESS ? hKey : nullptr);
+    return nResult;
+}
 
-    LONG Open(HKEY hParent, const char* pszPath)
-    {
-        Close();
-        return RegOpenKeyExA(hParent, pszPath, 0, KEY_READ, &m_hKey);
-    }
-    void Close()
-    {
-        if (m_hKey != nullptr) {
-            RegCloseKey(m_hKey);
-            m_hKey = nullptr;
-        }
-    }
-    // Reads a value into a zero-filled buffer of VALUE_SIZE bytes.
-    bool Query(const char* pszName, BYTE* pbData, DWORD* pcbData, DWORD* pdwType) const
-    {
-        memset(pbData, 0, VALUE_SIZE);
-        *pcbData = VALUE_SIZE;
-        return RegQueryValueExA(m_hKey, pszName, nullptr, pdwType, pbData, pcbData) ==
-               ERROR_SUCCESS;
-    }
-    HKEY Get() const { return m_hKey; }
-
-private:
-    HKEY m_hKey;
-};
+// Reads a value into a zero-filled buffer of VALUE_SIZE bytes.
+bool Query(HKEY hKey, const char* pszName, BYTE* pbData, DWORD* pcbData, DWORD* pdwType)
+{
+    memset(pbData, 0, VALUE_SIZE);
+    *pcbData = VALUE_SIZE;
+    return RegQueryValueExA(hKey, pszName, nullptr, pdwType, pbData, pcbData) == ERROR_SUCCESS;
+}
 
 // True when the registration under pszCardKey matches the ATR; its provider
 // goes to szProvider.
 bool MatchCardType(const char* pszCardKey, const BYTE* pbAtr, DWORD cbAtr,
                    char (&szProvider)[VALUE_SIZE])
 {
-    CRegKey card;
-    if (card.Open(HKEY_LOCAL_MACHINE, pszCardKey) != ERROR_SUCCESS)
+    CRegKeyPtr card;
+    if (OpenForReading(HKEY_LOCAL_MACHINE, pszCardKey, card) != ERROR_SUCCESS)
         return false;
 
     BYTE provider[VALUE_SIZE];
@@ -59,11 +43,11 @@ bool MatchCardType(const char* pszCardKey, const BYTE* pbAtr, DWORD cbAtr,
     BYTE mask[VALUE_SIZE];
     DWORD cb = 0;
     DWORD dwType = 0;
-    if (!card.Query("Crypto Provider", provider, &cb, &dwType) || dwType != REG_SZ)
+    if (!Query(card.get(), "Crypto Provider", provider, &cb, &dwType) || dwType != REG_SZ)
         return false;
-    if (!card.Query("ATR", atr, &cb, &dwType))
+    if (!Query(card.get(), "ATR", atr, &cb, &dwType))
         return false;
-    if (!card.Query("ATRMask", mask, &cb, &dwType) || cb != cbAtr)
+    if (!Query(card.get(), "ATRMask", mask, &cb, &dwType) || cb != cbAtr)
         return false;
 
     for (DWORD k = 0; k < cbAtr; ++k) {
@@ -86,16 +70,16 @@ void GetCardType(const BYTE* pbAtr, DWORD cbAtr, char* pszCardName, char* pszPro
     if (pbAtr == nullptr || cbAtr == 0 || cbAtr > VALUE_SIZE)
         return;
 
-    CRegKey cards;
+    CRegKeyPtr cards;
     try {
-        LONG nResult = cards.Open(HKEY_LOCAL_MACHINE, CARDS_KEY);
+        LONG nResult = OpenForReading(HKEY_LOCAL_MACHINE, CARDS_KEY, cards);
         if (nResult != ERROR_SUCCESS)
             throw new CTarvoselException(EXC_WINDOWS, nResult, "GetCardType");
 
         for (DWORD dwIndex = 0;; ++dwIndex) {
             char szName[256];
             DWORD cchName = sizeof(szName);
-            nResult = RegEnumKeyExA(cards.Get(), dwIndex, szName, &cchName, nullptr, nullptr,
+            nResult = RegEnumKeyExA(cards.get(), dwIndex, szName, &cchName, nullptr, nullptr,
                                     nullptr, nullptr);
             if (nResult == ERROR_NO_MORE_ITEMS)
                 return;

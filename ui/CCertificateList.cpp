@@ -1,7 +1,7 @@
 #include "ui/CCertificateList.h"
 
 #include "cert/CCertificate.h"
-#include "cert/wincrypt/CertificateText.h"
+#include "cert/CertificateText.h"
 #include "res/resource.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <stdio.h>
 
 #include "cert/CCertificate.h"
-#include "cert/wincrypt/CertificateText.h"
+#include "cert/CertificateText.h"
 
 namespace {
 const DWORD kListExStyles = LVS_EX_FULLROWSELECT | LVS_EX_ONECLICKACTIVATE | LVS_EX_LABELTIP;

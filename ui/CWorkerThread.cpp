@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "api/CatchToException.h"
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
 #include "platform/framework/CWaitCursor.h"
@@ -18,16 +19,7 @@ struct WorkerData {
 
 CTarvoselException* RunCatching(const std::function<void()>& fnWork, const char* pszContext)
 {
-    try {
-        fnWork();
-    } catch (CTarvoselException* e) {
-        return e;
-    } catch (const std::bad_alloc&) {
-        return new (std::nothrow) CTarvoselException(EXC_OWN, ERR_NO_MEMORY, pszContext);
-    } catch (...) {
-        return new (std::nothrow) CTarvoselException(EXC_OWN, ERR_WINDOWS_UNKNOWN, pszContext);
-    }
-    return nullptr;
+    return CatchToException(pszContext, fnWork).pException;
 }
 
 DWORD WINAPI WorkerThreadProc(LPVOID pParam)

@@ -38,6 +38,51 @@ bool IsEmpty(const char* psz)
     return !psz || !*psz;
 }
 
+// One pass over a stream in fixed blocks, as zlib streams: read(p, n, bEnd)
+// fills up to n bytes and says when the stream has ended, put takes each
+// block as it comes, end closes once. Memory stays one block whatever the size.
+template <typename Read, typename Put, typename End>
+void PumpBlocks(Read read, Put put, End end)
+{
+    std::vector<unsigned char> block(kIoBlock);
+    bool bEnd = false;
+    while (!bEnd) {
+        size_t n = read(block.data(), block.size(), bEnd);
+        put(block.data(), n);
+    }
+    end();
+}
+
+// Reads a C file; a read error is logged and fails with nCode. A short block
+// is the end: fread gives less only there.
+auto ReadCrt(FILE* pFile, const char* pszPath, int nCode, const char* pszContext)
+{
+    return [=](unsigned char* p, size_t n, bool& bEnd) {
+        size_t nRead = fread(p, 1, n, pFile);
+        if (ferror(pFile)) {
+            LogInfo("Error al leer fichero '%s'", pszPath);
+            Fail(nCode, pszContext);
+        }
+        bEnd = nRead < n;
+        return nRead;
+    };
+}
+
+void FailWrite(const char* pszPath, const char* pszContext)
+{
+    LogInfo("Error al escribir en fichero '%s'", pszPath);
+    Fail(ERR_FILE_WRITE, pszContext);
+}
+
+// Writes to a C file; a short write is logged and fails as ERR_FILE_WRITE.
+auto WriteCrt(FILE* pFile, const char* pszPath, const char* pszContext)
+{
+    return [=](const unsigned char* p, size_t n) {
+        if (fwrite(p, 1, n, pFile) != n)
+            FailWrite(pszPath, pszContext);
+    };
+}
+
 // Opens a path only to ask who it is; directories included.
 Win32Handle OpenForIdentity(const char* pszPath)
 {
@@ -115,26 +160,21 @@ void CUtil::ZipFile(const char* pszSource, const char* pszDest)
         // How the input is cut does not change the compressed bytes: the writer
         // runs deflate without flushing until the close.
         gzbuffer(gz.get(), kIoBlock);
-        std::vector<char> buffer(kIoBlock);
-        for (;;) {
-            size_t nRead = fread(buffer.data(), 1, buffer.size(), src.get());
-            if (ferror(src.get())) {
-                LogInfo("Error al leer fichero '%s'", pszSource);
-                Fail(ERR_COMPRESS, pszContext);
-            }
-            // gzwrite takes all or reports an error; anything short loses data.
-            if (nRead > 0 && gzwrite(gz.get(), buffer.data(), (unsigned)nRead) != (int)nRead) {
-                LogInfo("Error al comprimir fichero '%s'", pszDest);
-                Fail(ERR_COMPRESS, pszContext);
-            }
-            if (nRead < buffer.size())
-                break;
-        }
-        // The close writes the last deflate block and the trailer.
-        if (gzclose(gz.release()) != Z_OK) {
+        auto failCompress = [&] {
             LogInfo("Error al comprimir fichero '%s'", pszDest);
             Fail(ERR_COMPRESS, pszContext);
-        }
+        };
+        PumpBlocks(ReadCrt(src.get(), pszSource, ERR_COMPRESS, pszContext),
+                   [&](const unsigned char* p, size_t n) {
+                       // gzwrite takes all or reports an error; anything short loses data.
+                       if (n > 0 && gzwrite(gz.get(), p, (unsigned)n) != (int)n)
+                           failCompress();
+                   },
+                   [&] {
+                       // The close writes the last deflate block and the trailer.
+                       if (gzclose(gz.release()) != Z_OK)
+                           failCompress();
+                   });
     } catch (CTarvoselException*) {
         if (bDeleteDest && !IsEmpty(pszDest))
             DeleteFileA(pszDest);
@@ -166,7 +206,7 @@ void CUtil::ZipFileTo(const char* pszSource, const char* pszDest, CByteSink& sin
             Fail(ERR_COMPRESS, pszContext);
         }
         bDeflating = true;
-        std::vector<unsigned char> in(kIoBlock), out(kIoBlock / 4);
+        std::vector<unsigned char> out(kIoBlock / 4);
         auto deflateInto = [&](int nFlush) {
             int nResult;
             do {
@@ -183,20 +223,16 @@ void CUtil::ZipFileTo(const char* pszSource, const char* pszDest, CByteSink& sin
                 }
             } while (zs.avail_out == 0 || (nFlush == Z_FINISH && nResult != Z_STREAM_END));
         };
-        for (;;) {
-            size_t nRead = fread(in.data(), 1, in.size(), src.get());
-            if (ferror(src.get())) {
-                LogInfo("Error al leer fichero '%s'", pszSource);
-                Fail(ERR_COMPRESS, pszContext);
-            }
-            zs.next_in = in.data();
-            zs.avail_in = (uInt)nRead;
-            deflateInto(Z_NO_FLUSH);
-            if (nRead < in.size())
-                break;
-        }
-        deflateInto(Z_FINISH);
-        deflateEnd(&zs);
+        PumpBlocks(ReadCrt(src.get(), pszSource, ERR_COMPRESS, pszContext),
+                   [&](const unsigned char* p, size_t n) {
+                       zs.next_in = const_cast<unsigned char*>(p);
+                       zs.avail_in = (uInt)n;
+                       deflateInto(Z_NO_FLUSH);
+                   },
+                   [&] {
+                       deflateInto(Z_FINISH);
+                       deflateEnd(&zs);
+                   });
     } catch (CTarvoselException*) {
         if (bDeflating)
             deflateEnd(&zs);
@@ -225,42 +261,36 @@ void CUtil::UnzipFile(const char* pszSource, const char* pszDest)
             ThrowSameFile(pszDest, ERR_FILE_WRITE, pszContext);
         }
         CrtFile dest(fopen(pszDest, "wb"), fclose);
-        if (!dest) {
-            LogInfo("Error al escribir en fichero '%s'", pszDest);
-            Fail(ERR_FILE_WRITE, pszContext);
-        }
+        if (!dest)
+            FailWrite(pszDest, pszContext);
         gzbuffer(gz.get(), kIoBlock);
-        std::vector<char> buffer(kIoBlock);
-        for (;;) {
-            int nRead = gzread(gz.get(), buffer.data(), (unsigned)buffer.size());
-            if (nRead < 0) {
-                LogInfo("Error al descomprimir fichero '%s'", pszSource);
-                Fail(ERR_DECOMPRESS, pszContext);
-            }
-            if (nRead == 0) {
-                // zlib ends a truncated stream like a complete one and only
-                // remembers the fault.
-                int nError = Z_OK;
-                gzerror(gz.get(), &nError);
-                if (nError != Z_OK) {
-                    LogInfo("Error al descomprimir fichero '%s'", pszSource);
-                    Fail(ERR_DECOMPRESS, pszContext);
-                }
-                break;
-            }
-            if (fwrite(buffer.data(), 1, nRead, dest.get()) != (size_t)nRead) {
-                LogInfo("Error al escribir en fichero '%s'", pszDest);
-                Fail(ERR_FILE_WRITE, pszContext);
-            }
-        }
-        if (gzclose(gz.release()) != Z_OK) {
+        auto failDecompress = [&] {
             LogInfo("Error al descomprimir fichero '%s'", pszSource);
             Fail(ERR_DECOMPRESS, pszContext);
-        }
-        if (fclose(dest.release()) != 0) {
-            LogInfo("Error al escribir en fichero '%s'", pszDest);
-            Fail(ERR_FILE_WRITE, pszContext);
-        }
+        };
+        PumpBlocks(
+            [&](unsigned char* p, size_t n, bool& bEnd) {
+                int nRead = gzread(gz.get(), p, (unsigned)n);
+                if (nRead < 0)
+                    failDecompress();
+                if (nRead == 0) {
+                    // zlib ends a truncated stream like a complete one and only
+                    // remembers the fault.
+                    int nError = Z_OK;
+                    gzerror(gz.get(), &nError);
+                    if (nError != Z_OK)
+                        failDecompress();
+                }
+                bEnd = nRead == 0;
+                return (size_t)nRead;
+            },
+            WriteCrt(dest.get(), pszDest, pszContext),
+            [&] {
+                if (gzclose(gz.release()) != Z_OK)
+                    failDecompress();
+                if (fclose(dest.release()) != 0)
+                    FailWrite(pszDest, pszContext);
+            });
     } catch (CTarvoselException*) {
         if (bDeleteDest && !IsEmpty(pszDest))
             DeleteFileA(pszDest);
@@ -300,25 +330,16 @@ void CUtil::Base64EncodeFile(const char* pszSource, const char* pszDest)
         LogInfo("Error al escribir en fichero '%s'", pszDest);
         Fail(ERR_FILE_WRITE, pszContext);
     }
-    std::vector<unsigned char> buffer(kIoBlock);
-    for (;;) {
-        size_t nRead = fread(buffer.data(), 1, buffer.size(), src.get());
-        if (ferror(src.get())) {
-            LogInfo("Error al leer fichero '%s'", pszSource);
-            Fail(ERR_FILE_READ, pszContext);
-        }
-        encoder.Put(buffer.data(), nRead);
-        if (!encoder.Good()) {
-            LogInfo("Error al escribir en fichero '%s'", pszDest);
-            Fail(ERR_FILE_WRITE, pszContext);
-        }
-        if (nRead < buffer.size())
-            break;
-    }
-    if (!encoder.Finish()) {
-        LogInfo("Error al escribir en fichero '%s'", pszDest);
-        Fail(ERR_FILE_WRITE, pszContext);
-    }
+    PumpBlocks(ReadCrt(src.get(), pszSource, ERR_FILE_READ, pszContext),
+               [&](const unsigned char* p, size_t n) {
+                   encoder.Put(p, n);
+                   if (!encoder.Good())
+                       FailWrite(pszDest, pszContext);
+               },
+               [&] {
+                   if (!encoder.Finish())
+                       FailWrite(pszDest, pszContext);
+               });
 }
 
 void CUtil::Base64WriteText(const char* pszText, const char* pszDest)
@@ -339,24 +360,11 @@ void CUtil::Base64WriteText(const char* pszText, const char* pszDest)
         LogInfo("Error al escribir en fichero '%s'", pszDest);
         Fail(ERR_FILE_WRITE, pszContext);
     }
-    std::vector<char> buffer(kIoBlock);
-    for (;;) {
-        size_t nRead = fread(buffer.data(), 1, buffer.size(), src.get());
-        if (ferror(src.get())) {
-            LogInfo("Error al leer fichero '%s'", pszText);
-            Fail(ERR_FILE_READ, pszContext);
-        }
-        if (fwrite(buffer.data(), 1, nRead, dest.get()) != nRead) {
-            LogInfo("Error al escribir en fichero '%s'", pszDest);
-            Fail(ERR_FILE_WRITE, pszContext);
-        }
-        if (nRead < buffer.size())
-            break;
-    }
-    if (fclose(dest.release()) != 0) {
-        LogInfo("Error al escribir en fichero '%s'", pszDest);
-        Fail(ERR_FILE_WRITE, pszContext);
-    }
+    PumpBlocks(ReadCrt(src.get(), pszText, ERR_FILE_READ, pszContext),
+               WriteCrt(dest.get(), pszDest, pszContext), [&] {
+                   if (fclose(dest.release()) != 0)
+                       FailWrite(pszDest, pszContext);
+               });
 }
 
 void CUtil::Base64DecodeFile(const char* pszSource, const char* pszDest)
@@ -378,28 +386,20 @@ void CUtil::Base64DecodeFile(const char* pszSource, const char* pszDest)
         Fail(ERR_FILE_WRITE, pszContext);
     }
     CBase64Decoder decoder;
-    std::vector<char> text(kIoBlock);
     std::vector<unsigned char> bytes(kIoBlock / 4 * 3 + 3);
-    for (;;) {
-        size_t nRead = fread(text.data(), 1, text.size(), src.get());
-        if (ferror(src.get())) {
-            LogInfo("Error al leer fichero '%s'", pszSource);
-            Fail(ERR_FILE_READ, pszContext);
-        }
-        size_t nBytes = decoder.Decode(text.data(), nRead, bytes.data());
-        if (fwrite(bytes.data(), 1, nBytes, dest.get()) != nBytes) {
-            LogInfo("Error al escribir en fichero '%s'", pszDest);
-            Fail(ERR_FILE_WRITE, pszContext);
-        }
-        if (nRead < text.size())
-            break;
-    }
-    decoder.Finish();
-    if (fwrite(decoder.Data(), 1, decoder.Count(), dest.get()) != (size_t)decoder.Count() ||
-        fclose(dest.release()) != 0) {
-        LogInfo("Error al escribir en fichero '%s'", pszDest);
-        Fail(ERR_FILE_WRITE, pszContext);
-    }
+    auto write = WriteCrt(dest.get(), pszDest, pszContext);
+    PumpBlocks(ReadCrt(src.get(), pszSource, ERR_FILE_READ, pszContext),
+               [&](const unsigned char* p, size_t n) {
+                   write(bytes.data(),
+                         decoder.Decode(reinterpret_cast<const char*>(p), n, bytes.data()));
+               },
+               [&] {
+                   decoder.Finish();
+                   if (fwrite(decoder.Data(), 1, decoder.Count(), dest.get()) !=
+                           (size_t)decoder.Count() ||
+                       fclose(dest.release()) != 0)
+                       FailWrite(pszDest, pszContext);
+               });
 }
 
 void CUtil::Base64EncodeBuffer(const BYTE* pData, DWORD cbData, int nLineLength,

@@ -8,9 +8,11 @@
 #include "api/CTarvoselException.h"
 #include "api/ResultCodes.h"
 #include "cert/entrust/EntrustCode.h"
-#include "cert/wincrypt/CertificateText.h"
+#include "cert/CertificateText.h"
 #include "platform/entrust/EntCertificate.h"
 #include "platform/entrust/EntFile.h"
+#include "platform/framework/SystemErrorText.h"
+#include "platform/framework/Win32Handles.h"
 
 namespace {
 const char kNotAvailable[] = "No disponible";
@@ -172,24 +174,24 @@ void CEntrustCertificate::ExportCertificate(std::string strPath)
     short nCode = m_pEntCert != nullptr ? m_pEntCert->GetCertificate(encoded, 0)
                                         : static_cast<short>(ENT_ERR_NO_CERTIFICATE);
     CheckEntrustCode(nCode, kContext);
-    HANDLE hFile = CreateFileA(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    CHandlePtr file = OwnFile(CreateFileA(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD dwError = GetLastError();
+    const bool bCreated = file != nullptr;
     DWORD dwWritten = 0;
-    bool bWritten = hFile != INVALID_HANDLE_VALUE &&
-                    WriteFile(hFile, encoded.m_pData, encoded.m_nLength, &dwWritten, nullptr) &&
+    bool bWritten = bCreated &&
+                    WriteFile(file.get(), encoded.m_pData, encoded.m_nLength, &dwWritten, nullptr) &&
                     dwWritten == encoded.m_nLength;
-    if (hFile != INVALID_HANDLE_VALUE) {
+    if (bCreated) {
         dwError = GetLastError();
-        CloseHandle(hFile);
+        file.reset();
     }
     if (!bWritten) {
-        char szMessage[1024] = "";
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwError,
-                       0, szMessage, sizeof(szMessage), nullptr);
-        LogInfo("%s", szMessage);
+        // This entry always carried the system's line end too.
+        std::string strMessage = SystemErrorText(dwError);
+        LogInfo("%s", strMessage.empty() ? "" : (strMessage + "\r\n").c_str());
         // A short file must not pass for the certificate.
-        if (hFile != INVALID_HANDLE_VALUE)
+        if (bCreated)
             DeleteFileA(strPath.c_str());
         throw new CTarvoselException(EXC_OWN, ERR_FILE_WRITE, kContext);
     }

@@ -14,7 +14,7 @@
 #include "cert/entrust/CEntrustCertificate.h"
 #include "cert/entrust/CPAB.h"
 #include "cert/entrust/EntrustCode.h"
-#include "cert/wincrypt/CAuthorityStore.h"
+#include "cert/AuthorityLabel.h"
 #include "host/CHostFiles.h"
 #include "host/CHostSettings.h"
 #include "https/CHTTPSDlg.h"

@@ -18,15 +18,6 @@ namespace {
 // Between the names of an issuer list (tools/trustdata writes them so).
 const char ISSUER_SEPARATOR = '|';
 
-const char* const s_apszLabels[CAuthorityStore::AUTHORITY_COUNT] = {
-    "prod - raiz primera generacion",
-    "prod - raiz segunda generacion",
-    "prod - ca subordinada segunda generacion",
-    "preexplotacion - raiz nueva generacion",
-    "preexplotacion - raiz generacion anterior",
-    "desarrollo - raiz nueva generacion",
-    "desarrollo - raiz generacion anterior"};
-
 // Issuer-list entries of the scrambled table for the configured environment.
 CHiddenStrings::ESlot EnvironmentListEntry(int nEnvironment)
 {
@@ -157,11 +148,4 @@ bool IssuerListHasEntry(const std::string& strList, const std::string& strIssuer
             return false;
         nStart = nEnd + 1;
     }
-}
-
-std::string AuthorityLabel(int nIndex)
-{
-    if (nIndex < 0 || nIndex >= CAuthorityStore::AUTHORITY_COUNT)
-        return "ca no incluida en almacen interno";
-    return s_apszLabels[nIndex];
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "cert/AuthorityLabel.h"
+
 class CWincryptCertificate;
 
 // The certificate authorities the library carries as compressed resources, in
@@ -9,7 +11,7 @@ class CWincryptCertificate;
 // Nothing is cached: each check loads the authorities afresh.
 class CAuthorityStore {
 public:
-    enum { AUTHORITY_COUNT = 7, NO_AUTHORITY = -1 };
+    enum { AUTHORITY_COUNT = kAuthorityCount, NO_AUTHORITY = -1 };
 
     virtual ~CAuthorityStore() {}
 
@@ -45,10 +47,6 @@ private:
     static const int s_anResourceIds[AUTHORITY_COUNT];
     static const bool s_bTestTrust;
 };
-
-// Environment and generation of an authority index; "ca no incluida en almacen
-// interno" outside 0-6. Only the production labels contain "prod".
-std::string AuthorityLabel(int nIndex);
 
 // True when an issuer name is one whole entry of an issuer list: the entries are
 // separated by "|" with blanks around them, letter case does not count.

@@ -8,7 +8,8 @@
 #include "api/CLog.h"
 #include "api/LogEscape.h"
 #include "api/CTarvoselException.h"
-#include "cert/wincrypt/CertificateText.h"
+#include "cert/CertificateText.h"
+#include "cert/wincrypt/TrustStatusText.h"
 #include "util/CUtil.h"
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/CThreadedDigest.h"
+#include "cert/wincrypt/WincryptHandles.h"
 
 // The SHA-2 identifiers are not declared for the Windows versions we target.
 #ifndef CALG_SHA_256
@@ -15,52 +16,25 @@
 namespace {
 const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-// Hash object, destroyed with its owner.
-class CHashHandle {
-public:
-    CHashHandle() {}
-    ~CHashHandle()
-    {
-        if (m_h != 0)
-            CAPIWincrypt::CryptDestroyHash(m_h);
-    }
-    HCRYPTHASH* operator&() { return &m_h; }
-    operator HCRYPTHASH() const { return m_h; }
-
-private:
-    CHashHandle(const CHashHandle&) = delete;
-    CHashHandle& operator=(const CHashHandle&) = delete;
-    HCRYPTHASH m_h = 0;
-};
-
-class CKeyHandle {
-public:
-    CKeyHandle() {}
-    ~CKeyHandle()
-    {
-        if (m_h != 0)
-            CAPIWincrypt::CryptDestroyKey(m_h);
-    }
-    HCRYPTKEY* operator&() { return &m_h; }
-    operator HCRYPTKEY() const { return m_h; }
-
-private:
-    CKeyHandle(const CKeyHandle&) = delete;
-    CKeyHandle& operator=(const CKeyHandle&) = delete;
-    HCRYPTKEY m_h = 0;
-};
+bool CreateHash(HCRYPTPROV hProv, ALG_ID algId, CCryptHashPtr& hash)
+{
+    HCRYPTHASH hHash = 0;
+    if (!CAPIWincrypt::CryptCreateHash(hProv, algId, 0, 0, &hHash))
+        return false;
+    hash.reset(hHash);
+    return true;
+}
 
 class CWincryptDigest : public CPkcs7Digest {
 public:
     explicit CWincryptDigest(HCRYPTHASH hHash) : m_hHash(hHash) {}
-    ~CWincryptDigest() override { CAPIWincrypt::CryptDestroyHash(m_hHash); }
 
     bool Update(const uint8_t* pData, size_t nSize) override
     {
         // CryptHashData takes a DWORD length.
         while (nSize > 0) {
             DWORD n = static_cast<DWORD>(std::min<size_t>(nSize, 0x40000000));
-            if (!CAPIWincrypt::CryptHashData(m_hHash, pData, n, 0))
+            if (!CAPIWincrypt::CryptHashData(m_hHash.get(), pData, n, 0))
                 return false;
             pData += n;
             nSize -= n;
@@ -70,17 +44,17 @@ public:
     bool Final(std::vector<uint8_t>& value) override
     {
         DWORD cb = 0;
-        if (!CAPIWincrypt::CryptGetHashParam(m_hHash, HP_HASHVAL, nullptr, &cb, 0))
+        if (!CAPIWincrypt::CryptGetHashParam(m_hHash.get(), HP_HASHVAL, nullptr, &cb, 0))
             return false;
         value.resize(cb);
-        if (!CAPIWincrypt::CryptGetHashParam(m_hHash, HP_HASHVAL, value.data(), &cb, 0))
+        if (!CAPIWincrypt::CryptGetHashParam(m_hHash.get(), HP_HASHVAL, value.data(), &cb, 0))
             return false;
         value.resize(cb);
         return true;
     }
 
 private:
-    HCRYPTHASH m_hHash;
+    CCryptHashPtr m_hHash;
 };
 }  // namespace
 
@@ -142,20 +116,22 @@ bool CWincryptPkcs7Crypto::VerifyDigestSignature(const uint8_t* pCert, size_t nC
     ALG_ID algId = DigestAlgId(strDigestOid);
     if (algId == 0 || m_hProv == 0 || nSignature == 0)
         return false;
-    PCCERT_CONTEXT pContext = CAPIWincrypt::CertCreateCertificateContext(
-        kEncoding, pCert, static_cast<DWORD>(nCert));
-    if (pContext == nullptr)
+    CCertContextPtr context(CAPIWincrypt::CertCreateCertificateContext(
+        kEncoding, pCert, static_cast<DWORD>(nCert)));
+    if (!context)
         return false;
-    CKeyHandle hKey;
+    HCRYPTKEY hImported = 0;
     BOOL bImported = CAPIWincrypt::CryptImportPublicKeyInfo(
-        m_hProv, kEncoding, &pContext->pCertInfo->SubjectPublicKeyInfo, &hKey);
-    CAPIWincrypt::CertFreeCertificateContext(pContext);
+        m_hProv, kEncoding, &context->pCertInfo->SubjectPublicKeyInfo, &hImported);
+    context.reset();
     if (!bImported)
         return false;
+    CCryptKeyPtr key(hImported);
 
-    CHashHandle hHash;
-    if (!CAPIWincrypt::CryptCreateHash(m_hProv, algId, 0, 0, &hHash))
+    CCryptHashPtr hash;
+    if (!CreateHash(m_hProv, algId, hash))
         return false;
+    const HCRYPTHASH hHash = hash.get();
     DWORD cbHash = 0, cbSize = sizeof(cbHash);
     if (!CAPIWincrypt::CryptGetHashParam(hHash, HP_HASHSIZE, reinterpret_cast<BYTE*>(&cbHash),
                                          &cbSize, 0) ||
@@ -166,7 +142,7 @@ bool CWincryptPkcs7Crypto::VerifyDigestSignature(const uint8_t* pCert, size_t nC
     std::vector<uint8_t> reversed(pSignature, pSignature + nSignature);
     std::reverse(reversed.begin(), reversed.end());
     return CAPIWincrypt::CryptVerifySignatureA(hHash, reversed.data(),
-                                               static_cast<DWORD>(reversed.size()), hKey, nullptr,
+                                               static_cast<DWORD>(reversed.size()), key.get(), nullptr,
                                                0) != FALSE;
 }
 
@@ -179,9 +155,10 @@ bool CWincryptPkcs7Crypto::Sign(HCRYPTPROV hKeyProv, DWORD dwKeySpec,
         SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
         return false;
     }
-    CHashHandle hHash;
-    if (!CAPIWincrypt::CryptCreateHash(hKeyProv, algId, 0, 0, &hHash))
+    CCryptHashPtr hash;
+    if (!CreateHash(hKeyProv, algId, hash))
         return false;
+    const HCRYPTHASH hHash = hash.get();
     if (!CAPIWincrypt::CryptHashData(hHash, pData, static_cast<DWORD>(nData), 0))
         return false;
     DWORD cb = 0;

@@ -15,6 +15,7 @@
 #include "https/CHTTPSDlg.h"
 #include "platform/framework/CFileHandle.h"
 #include "platform/framework/CFileWriteBuffer.h"
+#include "platform/framework/SystemErrorText.h"
 #include "util/CFlushBehind.h"
 #include "util/CUtil.h"
 
@@ -28,12 +29,8 @@ const char kMd2Oid[] = "1.2.840.113549.2.2";
 
 std::string FileErrorText(const std::string& strPath, DWORD dwError)
 {
-    char szText[512] = {0};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             dwError, 0, szText, sizeof(szText), nullptr);
-    while (n > 0 && (szText[n - 1] == '\r' || szText[n - 1] == '\n'))
-        szText[--n] = '\0';
-    return "'" + strPath + "': " + (n > 0 ? std::string(szText) : std::to_string(dwError));
+    std::string strText = SystemErrorText(dwError);
+    return "'" + strPath + "': " + (strText.empty() ? std::to_string(dwError) : strText);
 }
 
 [[noreturn]] void ThrowWindows(DWORD dwError, const char* pszContext)
@@ -41,6 +38,77 @@ std::string FileErrorText(const std::string& strPath, DWORD dwError)
     // A failed call that left no error must still fail.
     throw new CTarvoselException(EXC_WINDOWS, dwError != 0 ? dwError : static_cast<DWORD>(E_FAIL),
                                  pszContext);
+}
+
+// Where a signed message goes, chosen once per signing. Consumed hears of the
+// content read so far; Flush empties what is held back, Commit makes the
+// message durable, Abort stops what runs behind before the output goes.
+class CSignOutput : public CByteSink {
+public:
+    virtual void Consumed(size_t nSize) {}
+    virtual bool Flush(DWORD& dwError) { return true; }
+    virtual bool Commit(DWORD& dwError) { return true; }
+    virtual void Abort() {}
+};
+
+// The output file, written in blocks and flushed behind as it grows.
+class CFileSignOutput : public CSignOutput {
+public:
+    explicit CFileSignOutput(CFileHandle& file)
+        : m_file(file), m_buffer(file, kIoSize), m_flushBehind(file.Get())
+    {
+    }
+    bool Write(const uint8_t* pData, size_t nSize, DWORD& dwError) override
+    {
+        return m_buffer.Write(pData, nSize, dwError);
+    }
+    void Consumed(size_t nSize) override { m_flushBehind.Written(nSize); }
+    bool Flush(DWORD& dwError) override { return m_buffer.Flush(dwError); }
+    bool Commit(DWORD& dwError) override
+    {
+        if (m_flushBehind.Finish() && FlushFileBuffers(m_file.Get()))
+            return true;
+        dwError = GetLastError();
+        return false;
+    }
+    void Abort() override { m_flushBehind.Finish(); }
+
+private:
+    CFileHandle& m_file;
+    CFileWriteBuffer m_buffer;
+    CFlushBehind m_flushBehind;
+};
+
+// A caller's sink, which takes the message as it comes.
+class CSinkSignOutput : public CSignOutput {
+public:
+    explicit CSinkSignOutput(CByteSink& sink) : m_sink(sink) {}
+    bool Write(const uint8_t* pData, size_t nSize, DWORD& dwError) override
+    {
+        return m_sink.Write(pData, nSize, dwError);
+    }
+
+private:
+    CByteSink& m_sink;
+};
+
+// The signing time of now by the clock, as the platform encodes it.
+std::vector<BYTE> EncodeSigningTime(void(WINAPI* pfnClock)(LPSYSTEMTIME), const char* pszContext)
+{
+    SYSTEMTIME st;
+    pfnClock(&st);
+    FILETIME ft;
+    if (!SystemTimeToFileTime(&st, &ft))
+        ThrowWindows(GetLastError(), pszContext);
+    DWORD cbTime = 0;
+    if (!CAPIWincrypt::CryptEncodeObject(kEncoding, szOID_RSA_signingTime, &ft, nullptr, &cbTime))
+        ThrowWindows(GetLastError(), pszContext);
+    std::vector<BYTE> signingTime(cbTime);
+    if (!CAPIWincrypt::CryptEncodeObject(kEncoding, szOID_RSA_signingTime, &ft, signingTime.data(),
+                                         &cbTime))
+        ThrowWindows(GetLastError(), pszContext);
+    signingTime.resize(cbTime);
+    return signingTime;
 }
 }  // namespace
 
@@ -357,6 +425,31 @@ void CWincryptSession::SignFileC2BANER(std::string strIn, std::string strOut,
          "CWincryptSession::SignFileC2BANER");
 }
 
+HCRYPTPROV CWincryptSession::ChooseSigningKey(SignVariant eVariant, HCRYPTPROV hSessionProv,
+                                              const char* pszContext, DWORD& dwKeySpec)
+{
+    if (eVariant == SIGN_SESSION_KEY)
+        return hSessionProv;
+    HCRYPTPROV hKeyProv = 0;
+    DWORD dwSpec = 0;
+    BOOL bCallerFree = FALSE;
+    if (!CAPIWincrypt::CryptAcquireCertificatePrivateKey(m_pSignCertificate->GetContext(), 0,
+                                                        nullptr, &hKeyProv, &dwSpec,
+                                                        &bCallerFree)) {
+        if (eVariant == SIGN_CERT_KEY)
+            ThrowWindows(GetLastError(), pszContext);
+        LogInfo("SignFileC2BANER::CryptAcquiereCertificatePrivateKey failed.");
+        return hSessionProv;
+    }
+    // The certificate's key provider replaces the session's; one that the
+    // platform keeps for the certificate is only borrowed for this signing.
+    if (bCallerFree)
+        ReplaceProvider(hKeyProv);
+    if (eVariant == SIGN_CERT_KEY)
+        dwKeySpec = dwSpec;
+    return hKeyProv;
+}
+
 void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
                             const std::string& strOut, const std::string& strDigestOid,
                             const char* pszContext, CByteSource* pSource, CByteSink* pSink)
@@ -372,52 +465,24 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
         ~ProviderUse() { pSession->EndProviderUse(); }
     } use(this);
 
-    // The key.
     DWORD dwKeySpec = AT_KEYEXCHANGE;
-    HCRYPTPROV hSignProv = use.hProv;
-    if (eVariant != SIGN_SESSION_KEY) {
-        HCRYPTPROV hKeyProv = 0;
-        DWORD dwSpec = 0;
-        BOOL bCallerFree = FALSE;
-        if (CAPIWincrypt::CryptAcquireCertificatePrivateKey(m_pSignCertificate->GetContext(), 0,
-                                                           nullptr, &hKeyProv, &dwSpec,
-                                                           &bCallerFree)) {
-            // The certificate's key provider replaces the session's; one that the
-            // platform keeps for the certificate is only borrowed for this signing.
-            if (bCallerFree)
-                ReplaceProvider(hKeyProv);
-            hSignProv = hKeyProv;
-            if (eVariant == SIGN_CERT_KEY)
-                dwKeySpec = dwSpec;
-        } else if (eVariant == SIGN_CERT_KEY) {
-            ThrowWindows(GetLastError(), pszContext);
-        } else {
-            LogInfo("SignFileC2BANER::CryptAcquiereCertificatePrivateKey failed.");
-        }
-    }
-
-    // The signing time, as the platform encodes it.
-    SYSTEMTIME st;
-    (s_pfnClock != nullptr ? s_pfnClock : GetSystemTime)(&st);
-    FILETIME ft;
-    if (!SystemTimeToFileTime(&st, &ft))
-        ThrowWindows(GetLastError(), pszContext);
-    DWORD cbTime = 0;
-    if (!CAPIWincrypt::CryptEncodeObject(kEncoding, szOID_RSA_signingTime, &ft, nullptr, &cbTime))
-        ThrowWindows(GetLastError(), pszContext);
-    std::vector<BYTE> signingTime(cbTime);
-    if (!CAPIWincrypt::CryptEncodeObject(kEncoding, szOID_RSA_signingTime, &ft, signingTime.data(),
-                                         &cbTime))
-        ThrowWindows(GetLastError(), pszContext);
-    signingTime.resize(cbTime);
+    HCRYPTPROV hSignProv = ChooseSigningKey(eVariant, use.hProv, pszContext, dwKeySpec);
+    std::vector<BYTE> signingTime =
+        EncodeSigningTime(s_pfnClock != nullptr ? s_pfnClock : GetSystemTime, pszContext);
 
     // An algorithm without digest cannot make a message: fail before the output
     // is created, so that the destination is not touched.
     if (CWincryptPkcs7Crypto::DigestAlgId(strDigestOid) == 0)
         ThrowWindows(Pkcs7ErrorToWinError(EPkcs7Error::Unsupported), pszContext);
 
+    typedef std::function<bool(const BYTE*, DWORD)> SliceFn;
+    std::function<bool(const SliceFn&, DWORD&)> readContent;
     CFileHandle input;
-    if (pSource == nullptr) {
+    if (pSource != nullptr) {
+        readContent = [pSource](const SliceFn& fn, DWORD& dwError) {
+            return ReadSlices(*pSource, fn, dwError);
+        };
+    } else {
         input.Attach(CreateFileA(strIn.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!input.IsValid()) {
@@ -428,6 +493,9 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
         // cover nothing and the document would be gone.
         if (CUtil::IsSameFile(strIn.c_str(), strOut.c_str()))
             CUtil::ThrowSameFile(strOut.c_str(), ERR_FILE_WRITE, pszContext);
+        readContent = [&input](const SliceFn& fn, DWORD& dwError) {
+            return input.ReadSlices(kIoSize, kBlockSize, fn, dwError);
+        };
     }
     CFileHandle output(CreateFileA(strOut.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -435,18 +503,20 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
         LogInfo("Error al escribir en fichero %s", FileErrorText(strOut, GetLastError()).c_str());
         throw new CTarvoselException(EXC_OWN, ERR_FILE_WRITE, pszContext);
     }
-    // The message goes to the sink; the file stays empty for its owner.
-    if (pSink != nullptr)
+    std::unique_ptr<CSignOutput> pOutput;
+    if (pSink != nullptr) {
+        // The message goes to the sink; the file stays empty for its owner.
         output.Close();
+        pOutput.reset(new CSinkSignOutput(*pSink));
+    } else {
+        pOutput.reset(new CFileSignOutput(output));
+    }
     LogInfo("Firmando fichero en '%s'...", strOut.c_str());
 
     CWincryptPkcs7Crypto crypto;
     DWORD dwIoError = 0;
-    CFileWriteBuffer outputBuffer(output, kIoSize);
-    CFlushBehind flushBehind(output.Get());
     CPkcs7Writer writer(crypto, [&](const uint8_t* pData, size_t nSize) {
-        return pSink != nullptr ? pSink->Write(pData, nSize, dwIoError)
-                                : outputBuffer.Write(pData, nSize, dwIoError);
+        return pOutput->Write(pData, nSize, dwIoError);
     });
     DWORD dwSignError = 0;
     auto sign = [&](const std::string& strOid, const uint8_t* pData, size_t nData,
@@ -462,7 +532,7 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
         DWORD dwError = e == EPkcs7Error::Output   ? dwIoError
                         : e == EPkcs7Error::Crypto ? (dwSignError != 0 ? dwSignError : GetLastError())
                                                    : Pkcs7ErrorToWinError(e);
-        flushBehind.Finish();
+        pOutput->Abort();
         output.Close();
         // A half-written signed file must not pass for a signed one.
         DeleteFileA(strOut.c_str());
@@ -479,26 +549,21 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
     // One content segment per block of kBlockSize bytes, as the input is read.
     auto update = [&](const BYTE* pData, DWORD dwRead) {
         e = writer.Update(pData, dwRead);
-        if (pSink == nullptr)
-            flushBehind.Written(dwRead);
+        pOutput->Consumed(dwRead);
         return e == EPkcs7Error::Ok;
     };
-    bool bRead = pSource != nullptr ? ReadSlices(*pSource, update, dwIoError)
-                                    : input.ReadSlices(kIoSize, kBlockSize, update, dwIoError);
-    if (!bRead)
+    if (!readContent(update, dwIoError))
         fail(EPkcs7Error::Output);
     if (e != EPkcs7Error::Ok)
         fail(e);
     if ((e = writer.Finish(sign)) != EPkcs7Error::Ok)
         fail(e);
-    if (pSink == nullptr && !outputBuffer.Flush(dwIoError))
+    if (!pOutput->Flush(dwIoError))
         fail(EPkcs7Error::Output);
     LogInfo("...OK");
     input.Close();
-    if (pSink == nullptr && (!flushBehind.Finish() || !FlushFileBuffers(output.Get()))) {
-        dwIoError = GetLastError();
+    if (!pOutput->Commit(dwIoError))
         fail(EPkcs7Error::Output);
-    }
     output.Close();
 }
 

@@ -65,6 +65,10 @@ private:
     void Sign(SignVariant eVariant, const std::string& strIn, const std::string& strOut,
               const std::string& strAlgorithm, const char* pszContext,
               CByteSource* pSource = nullptr, CByteSink* pSink = nullptr);
+    // The provider and key spec a variant signs with, starting from the
+    // session's provider; may put the certificate's key provider in its place.
+    HCRYPTPROV ChooseSigningKey(SignVariant eVariant, HCRYPTPROV hSessionProv,
+                                const char* pszContext, DWORD& dwKeySpec);
     static bool ReadSlices(CByteSource& source, const std::function<bool(const BYTE*, DWORD)>& fn,
                            DWORD& dwError);
     void ReleaseProvider();

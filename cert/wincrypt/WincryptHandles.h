@@ -40,3 +40,30 @@ struct CCertStoreClose {
     }
 };
 typedef std::unique_ptr<void, CCertStoreClose> CCertStorePtr;
+
+// Hash and key handles are numbers, not pointers: unique_ptr holds them in this.
+template <typename T>
+class CNumericHandle {
+public:
+    CNumericHandle(std::nullptr_t = nullptr) {}
+    CNumericHandle(T h) : m_h(h) {}
+    operator T() const { return m_h; }
+    explicit operator bool() const { return m_h != 0; }
+    friend bool operator==(CNumericHandle a, CNumericHandle b) { return a.m_h == b.m_h; }
+    friend bool operator!=(CNumericHandle a, CNumericHandle b) { return a.m_h != b.m_h; }
+
+private:
+    T m_h = 0;
+};
+
+struct CCryptHashDestroy {
+    typedef CNumericHandle<HCRYPTHASH> pointer;
+    void operator()(pointer hHash) const { CAPIWincrypt::CryptDestroyHash(hHash); }
+};
+typedef std::unique_ptr<HCRYPTHASH, CCryptHashDestroy> CCryptHashPtr;
+
+struct CCryptKeyDestroy {
+    typedef CNumericHandle<HCRYPTKEY> pointer;
+    void operator()(pointer hKey) const { CAPIWincrypt::CryptDestroyKey(hKey); }
+};
+typedef std::unique_ptr<HCRYPTKEY, CCryptKeyDestroy> CCryptKeyPtr;

@@ -30,22 +30,18 @@ std::string IniText(const char* pszIni, const char* pszSection, const char* pszK
 
 EntFile::EntFile(const char* pszProfile, const char* pszPassword, const char* pszIniFile,
                  int bOffline)
-    : m_nConstructorError(ENT_ERR_NOT_LOGGED_IN), m_bOnline(0), m_hProfile(INVALID_HANDLE_VALUE)
+    : m_nConstructorError(ENT_ERR_NOT_LOGGED_IN), m_bOnline(0)
 {
     m_nConstructorError = Login(pszProfile, pszPassword, pszIniFile, bOffline);
     if (m_nConstructorError < 0) {
         m_pProfile.reset();
-        if (m_hProfile != INVALID_HANDLE_VALUE)
-            CloseHandle(m_hProfile);
-        m_hProfile = INVALID_HANDLE_VALUE;
+        m_hProfile.reset();
         m_bOnline = 0;
     }
 }
 
 EntFile::~EntFile()
 {
-    if (m_hProfile != INVALID_HANDLE_VALUE)
-        CloseHandle(m_hProfile);
     if (!m_passwordHash.empty())
         SecureZeroMemory(m_passwordHash.data(), m_passwordHash.size());
 }
@@ -81,19 +77,15 @@ short EntFile::OpenProfileFile(const std::string& strPath)
     if (GetFileAttributesA(strPath.c_str()) & FILE_ATTRIBUTE_READONLY)
         return ENT_ERR_READ_ONLY;
     // Write access keeps other programs from changing the profile under us.
-    m_hProfile = CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (m_hProfile != INVALID_HANDLE_VALUE)
+    m_hProfile = OwnFile(CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (m_hProfile)
         return ENT_OK;
     DWORD dwError = GetLastError();
-    if (dwError == ERROR_ACCESS_DENIED) {
-        HANDLE hRead = CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (hRead != INVALID_HANDLE_VALUE) {
-            CloseHandle(hRead);
-            return ENT_ERR_READ_ONLY;
-        }
-    }
+    if (dwError == ERROR_ACCESS_DENIED &&
+        OwnFile(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)))
+        return ENT_ERR_READ_ONLY;
     // Missing, in use by another process (sharing violation), unreadable.
     return ENT_ERR_PROFILE_OPEN;
 }
@@ -103,11 +95,9 @@ short EntFile::Login(const char* pszProfile, const char* pszPassword, const char
 {
     if (pszIniFile == nullptr || !IsFile(pszIniFile))
         return ENT_ERR_INI_FILE;
-    HANDLE hIni = CreateFileA(pszIniFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hIni == INVALID_HANDLE_VALUE)
+    if (!OwnFile(CreateFileA(pszIniFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)))
         return ENT_ERR_INI_FILE;
-    CloseHandle(hIni);
     m_strIniFile = pszIniFile;
     m_strServer = IniText(pszIniFile, "Entrust Settings", "server", "");
     m_strProtocol = IniText(pszIniFile, "Directory Connection Settings", "DirectoryProtocol", "LDAPv3");
@@ -121,7 +111,7 @@ short EntFile::Login(const char* pszProfile, const char* pszPassword, const char
     if (nCode != ENT_OK)
         return nCode;
     std::vector<uint8_t> data;
-    switch (EntFileIo::ReadWhole(m_hProfile, EntProfile::MAX_SIZE, data)) {
+    switch (EntFileIo::ReadWhole(m_hProfile.get(), EntProfile::MAX_SIZE, data)) {
     case EntFileIo::IO_OK: break;
     case EntFileIo::IO_TOO_BIG: return ENT_ERR_PROFILE_FORMAT;
     default: return ENT_ERR_PROFILE_OPEN;

@@ -10,6 +10,7 @@
 #include "platform/entrust/EntrustNameList.h"
 #include "platform/entrust/EntrustToolkit.h"
 #include "platform/entrust/GString.h"
+#include "platform/framework/Win32Handles.h"
 
 class EntProfile;
 
@@ -99,7 +100,7 @@ private:
     std::string m_strProtocol;
     short m_nConstructorError;
     int m_bOnline;
-    HANDLE m_hProfile;
+    CHandlePtr m_hProfile;
     std::unique_ptr<EntProfile> m_pProfile;
     std::vector<uint8_t> m_passwordSalt;
     std::vector<uint8_t> m_passwordHash;

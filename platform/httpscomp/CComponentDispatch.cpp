@@ -1,5 +1,6 @@
 #include "platform/httpscomp/CComponentDispatch.h"
 #include "platform/httpscomp/CComponentException.h"
+#include "platform/framework/SystemErrorText.h"
 #include <oleauto.h>
 #include <stdio.h>
 #include <vector>
@@ -42,15 +43,10 @@ BSTR AnsiToBstr(const char* psz)
 
 std::string HresultText(HRESULT hr)
 {
-    char szText[512] = "";
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, (DWORD)hr,
-                             0, szText, sizeof(szText), NULL);
-    while (n > 0 && (szText[n - 1] == '\r' || szText[n - 1] == '\n' || szText[n - 1] == ' '))
-        szText[--n] = '\0';
-    char szLine[640];
-    snprintf(szLine, sizeof(szLine), "Dispatch call failed (0x%08lX)%s%s", (unsigned long)hr,
-             n > 0 ? ": " : "", szText);
-    return szLine;
+    std::string strText = SystemErrorText((DWORD)hr);
+    char szLine[64];
+    snprintf(szLine, sizeof(szLine), "Dispatch call failed (0x%08lX)", (unsigned long)hr);
+    return strText.empty() ? szLine : szLine + (": " + strText);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "platform/httpscomp/CHttpsCertSource.h"
 #include "platform/httpscomp/CKeyContainerSweeper.h"
+#include "platform/framework/CFileHandle.h"
+#include "platform/framework/SystemErrorText.h"
 #include <wchar.h>
 
 #include "platform/pkcs12/CCryptoPrimitives.h"
@@ -16,38 +18,18 @@ const LONGLONG MAX_PFX_SIZE = 4 * 1024 * 1024;
 
 std::wstring SystemText(DWORD dwError)
 {
-    wchar_t szText[512] = L"";
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, dwError, 0,
-                             szText, sizeof(szText) / sizeof(szText[0]), NULL);
-    while (n > 0 && (szText[n - 1] == L'\r' || szText[n - 1] == L'\n' || szText[n - 1] == L' '))
-        szText[--n] = L'\0';
+    std::wstring strText = SystemErrorTextW(dwError);
     wchar_t szCode[16];
     swprintf(szCode, sizeof(szCode) / sizeof(szCode[0]), dwError < 0x10000 ? L"%lu" : L"0x%08lX",
              (unsigned long)dwError);
     std::wstring str = L"error ";
     str += szCode;
-    if (n > 0) {
+    if (!strText.empty()) {
         str += L": ";
-        str += szText;
+        str += strText;
     }
     return str;
 }
-
-class CFileHandle {
-public:
-    explicit CFileHandle(HANDLE h) : m_h(h) {}
-    ~CFileHandle()
-    {
-        if (m_h != INVALID_HANDLE_VALUE)
-            CloseHandle(m_h);
-    }
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
 
 }  // namespace
 

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "cert/wincrypt/CertificateText.h"
+#include "cert/CertificateText.h"
+#include "cert/wincrypt/TrustStatusText.h"
 
 using namespace certtest;
 

@@ -8,7 +8,7 @@
 #include "app/CTarvoselApp.h"
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/CWincryptSession.h"
-#include "cert/wincrypt/CertificateText.h"
+#include "cert/CertificateText.h"
 #include "tests/session/SessionTestSupport.h"
 #include "tests/support/TestCapture.h"
 #include "tests/support/TestFiles.h"

@@ -7,7 +7,7 @@
 
 #include <thread>
 
-#include "cert/wincrypt/CertificateText.h"
+#include "cert/CertificateText.h"
 
 using namespace cardtest;
 using tvltest::Capture;

@@ -322,3 +322,23 @@ TEST_F(UtilFileFunctions, PathsAreAnsiTexts)
         DeleteFileW(strWide.c_str());
     }
 }
+
+// The functions read and write in blocks of a mebibyte: sizes at and around a
+// block's end must come back whole.
+TEST_F(UtilFileFunctions, RoundTripsAcrossBlockEnds)
+{
+    const size_t kBlock = 1024 * 1024;
+    for (size_t nBytes : {kBlock - 1, kBlock, kBlock + 1, 2 * kBlock}) {
+        SCOPED_TRACE(testing::Message() << nBytes << " bytes");
+        const std::string strData = Binary(nBytes);
+        SaveFile(Path("in.bin"), strData);
+        CUtil::ZipFile(Path("in.bin").c_str(), Path("in.gz").c_str());
+        CUtil::UnzipFile(Path("in.gz").c_str(), Path("unzipped.bin").c_str());
+        EXPECT_TRUE(LoadFile(Path("unzipped.bin")) == strData);
+        CUtil::Base64EncodeFile(Path("in.bin").c_str(), Path("in.b64").c_str());
+        CUtil::Base64DecodeFile(Path("in.b64").c_str(), Path("decoded.bin").c_str());
+        EXPECT_TRUE(LoadFile(Path("decoded.bin")) == strData);
+        CUtil::Base64WriteText(Path("in.b64").c_str(), Path("copy.b64").c_str());
+        EXPECT_TRUE(LoadFile(Path("copy.b64")) == LoadFile(Path("in.b64")));
+    }
+}

@@ -15,10 +15,6 @@ std::string KeyUsageText(int nKeyUsage);
 // provider, which is logged).
 int GetCertificateCardType(CCertificate* pCertificate);
 
-// Chain trust statuses as text for the log:
-// "Error: CERT_TRUST_IS_NOT_TIME_VALID | ... Info: CERT_TRUST_IS_SELF_SIGNED".
-std::string TrustStatusText(DWORD dwErrorStatus, DWORD dwInfoStatus);
-
 // Value of one attribute in a name written "KEY=VALUE; KEY=VALUE". Keys match with
 // or without an "OID." prefix, ignoring case; the value comes back trimmed, empty
 // when the key is absent. Values holding ";" or "=" are cut there.
