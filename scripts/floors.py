@@ -157,17 +157,33 @@ def check(floors, owner, allowed):
     return faults, arrows
 
 
-def members_text(floor):
-    return " ".join(floor.members)
+def members_lines(floor, width=44):
+    """The floor's members, wrapped; files of one folder after the folder once."""
+    words, folder = [], None
+    for member in floor.members:
+        head, _, tail = member.rpartition("/")
+        if member.endswith("/") or head != folder:
+            words.append(member)
+            folder = None if member.endswith("/") else head
+        else:
+            words.append(tail)
+    lines = [""]
+    for word in words:
+        if lines[-1] and len(lines[-1]) + 1 + len(word) > width:
+            lines.append("")
+        lines[-1] += (" " if lines[-1] else "") + word
+    return lines
 
 
 def picture(floors):
     width = max(len(f.name) for f in floors)
-    mwidth = max(len(members_text(f)) for f in floors)
+    mwidth = max(len(line) for f in floors for line in members_lines(f))
     lines = ["floor".ljust(width) + "  " + "what lives there".ljust(mwidth) + "  may use (and what those use)"]
     for floor in reversed(floors):  # top first, as a building is drawn
-        uses = ", ".join(floor.uses) if floor.uses else "-"
-        lines.append(floor.name.ljust(width) + "  " + members_text(floor).ljust(mwidth) + "  -> " + uses)
+        uses = "-> " + (", ".join(floor.uses) if floor.uses else "-")
+        for i, text in enumerate(members_lines(floor)):
+            name = floor.name if i == 0 else ""
+            lines.append((name.ljust(width) + "  " + text.ljust(mwidth) + "  " + (uses if i == 0 else "")).rstrip())
     return "\n".join(lines)
 
 
