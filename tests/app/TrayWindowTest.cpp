@@ -29,6 +29,8 @@ namespace {
 const char kNoActiveSession[] = "No hay sesi\xF3n activa";
 const char kNoUserSession[] = "No hay sesi\xF3n de usuario";
 const char kDialogCaption[] = "Informaci\xF3n del usuario";
+const char kSessionBusy[] =
+    "La sesi\xF3n est\xE1 ocupada con otra operaci\xF3n. Int\xE9ntelo de nuevo cuando termine.";
 // What "at once" means for the interface thread.
 const DWORD kAnswerMs = 1000;
 
@@ -182,6 +184,15 @@ protected:
         if (!bShown)
             ADD_FAILURE() << "the tray shows '" << strShown << "'";
         return bShown;
+    }
+    // The message box that the dialog's export button brings up on the
+    // interface thread; null when none comes at once.
+    HWND PressExport(HWND hDialog)
+    {
+        tvltest::Click(GetDlgItem(hDialog, IDC_INFO_EXPORT));
+        return tvltest::WaitForWindow(
+            InterfaceThread(),
+            [&](HWND h) { return h != hDialog && tvltest::ClassOf(h) == "#32770"; }, kAnswerMs);
     }
     // The session information dialog of the interface thread, visible or not.
     HWND InfoDialog()
@@ -506,14 +517,9 @@ TEST_F(TrayWindowTest, TheIconAnswersWhileTheHostSigns)
     EXPECT_EQ("JUAN GARCIA LOPEZ, 12345678Z", tvltest::TextOf(GetDlgItem(hDialog, IDC_INFO_USER)));
 
     // Exporting needs the session: the person is told to try again.
-    tvltest::Click(GetDlgItem(hDialog, IDC_INFO_EXPORT));
-    HWND hBox = tvltest::WaitForWindow(
-        InterfaceThread(),
-        [&](HWND h) { return h != hDialog && tvltest::ClassOf(h) == "#32770"; }, kAnswerMs);
+    HWND hBox = PressExport(hDialog);
     ASSERT_NE(nullptr, hBox);
-    EXPECT_EQ("La sesi\xF3n est\xE1 ocupada con otra operaci\xF3n. Int\xE9ntelo de nuevo cuando "
-              "termine.",
-              tvltest::MessageBoxText(hBox));
+    EXPECT_EQ(kSessionBusy, tvltest::MessageBoxText(hBox));
     EXPECT_FALSE(bExported);
     PostMessageA(hBox, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitFor([&] { return !IsWindow(hBox); }));
@@ -522,10 +528,7 @@ TEST_F(TrayWindowTest, TheIconAnswersWhileTheHostSigns)
     ASSERT_TRUE(host.Join(5000));
     EXPECT_EQ(0, nSigned);
     // Once the signing is over the export runs.
-    tvltest::Click(GetDlgItem(hDialog, IDC_INFO_EXPORT));
-    hBox = tvltest::WaitForWindow(
-        InterfaceThread(),
-        [&](HWND h) { return h != hDialog && tvltest::ClassOf(h) == "#32770"; }, kAnswerMs);
+    hBox = PressExport(hDialog);
     ASSERT_NE(nullptr, hBox);
     EXPECT_EQ("Exportaci\xF3n correcta a 'C:\\JUAN GARCIA LOPEZ.pem'", tvltest::MessageBoxText(hBox));
     EXPECT_TRUE(bExported);
@@ -572,14 +575,9 @@ TEST_F(TrayWindowTest, TheIconAnswersWhileARealSessionSignsALargeFile)
     tvltest::ClickTrayIcon(hIcon);
     HWND hDialog = WaitForInfoDialog();
     ASSERT_NE(nullptr, hDialog);
-    tvltest::Click(GetDlgItem(hDialog, IDC_INFO_EXPORT));
-    HWND hBox = tvltest::WaitForWindow(
-        InterfaceThread(),
-        [&](HWND h) { return h != hDialog && tvltest::ClassOf(h) == "#32770"; }, kAnswerMs);
+    HWND hBox = PressExport(hDialog);
     ASSERT_NE(nullptr, hBox);
-    EXPECT_EQ("La sesi\xF3n est\xE1 ocupada con otra operaci\xF3n. Int\xE9ntelo de nuevo cuando "
-              "termine.",
-              tvltest::MessageBoxText(hBox));
+    EXPECT_EQ(kSessionBusy, tvltest::MessageBoxText(hBox));
     PostMessageA(hBox, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitFor([&] { return !IsWindow(hBox); }));
     PostMessageA(hDialog, WM_COMMAND, IDCANCEL, 0);
@@ -601,10 +599,7 @@ TEST_F(TrayWindowTest, ThreadMessagesGetThroughTheDialogsLoops)
     Click();
     HWND hDialog = WaitForInfoDialog();
     ASSERT_NE(nullptr, hDialog);
-    tvltest::Click(GetDlgItem(hDialog, IDC_INFO_EXPORT));
-    HWND hBox = tvltest::WaitForWindow(
-        InterfaceThread(),
-        [&](HWND h) { return h != hDialog && tvltest::ClassOf(h) == "#32770"; }, kAnswerMs);
+    HWND hBox = PressExport(hDialog);
     ASSERT_NE(nullptr, hBox);
 
     PostThreadMessageA(InterfaceThread(), WM_CARD_EVENT, 0, 1);

@@ -10,17 +10,6 @@
 
 namespace {
 
-std::string Hex(const Bytes& b)
-{
-    static const char* d = "0123456789abcdef";
-    std::string s;
-    for (uint8_t c : b) {
-        s += d[c >> 4];
-        s += d[c & 15];
-    }
-    return s;
-}
-
 TEST(Asn1Oid, EncodesAndDecodesKnownIdentifiers)
 {
     struct {

@@ -20,6 +20,17 @@ Bytes SigningTimeDer()
     return b;
 }
 
+std::string Hex(const Bytes& b)
+{
+    static const char* d = "0123456789abcdef";
+    std::string s;
+    for (uint8_t c : b) {
+        s += d[c >> 4];
+        s += d[c & 15];
+    }
+    return s;
+}
+
 Bytes Pattern(size_t nSize, unsigned nSeed)
 {
     Bytes b(nSize);

@@ -20,6 +20,8 @@ extern const char SHA256[];
 // "260314101520Z" as a UTCTime element.
 Bytes SigningTimeDer();
 Bytes Pattern(size_t nSize, unsigned nSeed = 0);
+// Lower-case hex of the bytes, for comparing encodings in failure messages.
+std::string Hex(const Bytes& b);
 
 // Signs content with signer 1 or 2 of the test PKI, fed in blocks.
 Bytes SignWithWriter(COpenSslTestCrypto& crypto, int nSigner, const std::string& strDigestOid,
