@@ -247,20 +247,27 @@ DWORD CCardManager::MonitorLoop(void*)
             bFailing = false;
         }
 
+        // Recorded before anyone hears of the change: a host that answers an
+        // insertion with FindCardReader must find the card.
+        enum { NONE, INSERTED, REMOVED } change[MAX_READERS] = {};
         for (int i = 0; i < m_nReaders; ++i) {
             DWORD dwEvent = m_ReaderStates[i].dwEventState;
             DWORD dwCurrent = m_ReaderStates[i].dwCurrentState;
             if (bFirstPass) {
                 if (dwEvent & SCARD_STATE_PRESENT)
-                    NotifyCardEvent(i, true);
+                    change[i] = INSERTED;
             } else if ((dwEvent & SCARD_STATE_PRESENT) && (dwCurrent & SCARD_STATE_EMPTY)) {
-                NotifyCardEvent(i, true);
+                change[i] = INSERTED;
             } else if ((dwEvent & SCARD_STATE_EMPTY) && (dwCurrent & SCARD_STATE_PRESENT)) {
-                NotifyCardEvent(i, false);
+                change[i] = REMOVED;
             }
             m_ReaderStates[i].dwCurrentState = dwEvent;
         }
         RecordStates();
+        for (int i = 0; i < m_nReaders; ++i) {
+            if (change[i] != NONE)
+                NotifyCardEvent(i, change[i] == INSERTED);
+        }
         bFirstPass = false;
     }
     return 0;
