@@ -7,6 +7,8 @@
 // it: the thread gives the reference back as it ends, and Terminate gives it
 // back for a thread that had to be killed. The object must outlive the thread:
 // destroy it only after Wait has seen the thread end, or after Terminate.
+// Whoever waits for the thread's end must hold a reference of its own on the
+// module: the end may give back the last one and unmap the waiter's code.
 class CLibraryThread {
 public:
     typedef DWORD (*PFN_RUN)(void* pParam);
