@@ -11,22 +11,22 @@ execute_process(
 if(NOT floor_result EQUAL 0)
   message(FATAL_ERROR "cmake/floors.txt: ${floor_error}")
 endif()
-# A file added to or removed from a floor's folder, or a changed table, makes
+# A changed table, or a file added to or removed from a floor's folder, makes
 # the floors again.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${CMAKE_SOURCE_DIR}/cmake/floors.txt ${CMAKE_SOURCE_DIR}/scripts/floors.py)
-file(GLOB_RECURSE floor_watch CONFIGURE_DEPENDS
-     ${CMAKE_SOURCE_DIR}/api/*.h ${CMAKE_SOURCE_DIR}/api/*.cpp ${CMAKE_SOURCE_DIR}/app/*.h
-     ${CMAKE_SOURCE_DIR}/app/*.cpp ${CMAKE_SOURCE_DIR}/asn1/*.h ${CMAKE_SOURCE_DIR}/asn1/*.cpp
-     ${CMAKE_SOURCE_DIR}/cert/*.h ${CMAKE_SOURCE_DIR}/cert/*.cpp ${CMAKE_SOURCE_DIR}/host/*.h
-     ${CMAKE_SOURCE_DIR}/host/*.cpp ${CMAKE_SOURCE_DIR}/https/*.h ${CMAKE_SOURCE_DIR}/https/*.cpp
-     ${CMAKE_SOURCE_DIR}/platform/*.h ${CMAKE_SOURCE_DIR}/platform/*.cpp
-     ${CMAKE_SOURCE_DIR}/smartcard/*.h ${CMAKE_SOURCE_DIR}/smartcard/*.cpp
-     ${CMAKE_SOURCE_DIR}/ui/*.h ${CMAKE_SOURCE_DIR}/ui/*.cpp ${CMAKE_SOURCE_DIR}/util/*.h
-     ${CMAKE_SOURCE_DIR}/util/*.cpp)
+string(REPLACE "\n" ";" floor_lines "${floor_lines}")
+list(POP_FRONT floor_lines folder_line)
+string(REPLACE "|" ";" watched "${folder_line}")
+list(POP_FRONT watched tag)
+if(NOT tag STREQUAL "@folders")
+  message(FATAL_ERROR "scripts/floors.py --stage: no folder line")
+endif()
+foreach(folder ${watched})
+  file(GLOB floor_watch CONFIGURE_DEPENDS ${folder}/*.h ${folder}/*.cpp ${folder}/*.c)
+endforeach()
 
 set(TVL_FLOOR_OBJECTS)
-string(REPLACE "\n" ";" floor_lines "${floor_lines}")
 foreach(line ${floor_lines})
   if(line STREQUAL "")
     continue()

@@ -9,7 +9,9 @@ floors each may use, and whether every include keeps to that.
   scripts/floors.py --stage DIR for the build: makes DIR/<floor>/ holding links
                                 to the headers that floor may include (its own
                                 and those of the floors below it that it
-                                reaches), prints "floor|source|source..."
+                                reaches), prints "@folders|folder..." (the
+                                folders of the floors' files), then
+                                "floor|source|source..." per floor
 
 A member ending in "/" is a folder (its files, not its subfolders); any other
 member names files by their stem ("api/CLog" is api/CLog.h and api/CLog.cpp)
@@ -69,7 +71,8 @@ def read_table():
 
 
 def resolve_members(floors):
-    """Gives every floor its files; returns {file: floor}."""
+    """Gives every floor its files; returns {file: floor} and the folders they
+    are in."""
     owner = {}
     folders = set()
     for floor in floors:  # files named one by one first
@@ -104,7 +107,7 @@ def resolve_members(floors):
                 fail(f"{f} belongs to no floor")
     for f, floor in sorted(owner.items()):
         floor.files.append(f)
-    return owner
+    return owner, sorted(folders)
 
 
 def reach(by_name):
@@ -187,7 +190,10 @@ def picture(floors):
     return "\n".join(lines)
 
 
-def stage(floors, by_name, allowed, out):
+def stage(floors, by_name, allowed, folders, out):
+    # First the folders whose files the build must watch: a file added to one
+    # changes its floor.
+    print("|".join(["@folders"] + [os.path.join(ROOT, f) for f in folders]))
     for floor in floors:
         folder = os.path.join(out, floor.name)
         if os.path.isdir(folder):
@@ -210,10 +216,10 @@ def stage(floors, by_name, allowed, out):
 
 def main(argv):
     floors, by_name = read_table()
-    owner = resolve_members(floors)
+    owner, folders = resolve_members(floors)
     allowed = reach(by_name)
     if len(argv) == 3 and argv[1] == "--stage":
-        stage(floors, by_name, allowed, argv[2])
+        stage(floors, by_name, allowed, folders, argv[2])
         return 0
     if len(argv) == 2 and argv[1] == "--picture":
         print(picture(floors))
