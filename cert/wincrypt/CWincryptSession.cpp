@@ -10,13 +10,12 @@
 #include "cert/pkcs7/CPkcs7Writer.h"
 #include "cert/wincrypt/CAPIWincrypt.h"
 #include "cert/wincrypt/CWincryptCertificate.h"
+#include "cert/wincrypt/CSignOutput.h"
 #include "cert/wincrypt/CWincryptPkcs7Crypto.h"
 #include "host/CHostWindow.h"
 #include "https/CHTTPSDlg.h"
 #include "platform/framework/CFileHandle.h"
-#include "platform/framework/CFileWriteBuffer.h"
 #include "platform/framework/SystemErrorText.h"
-#include "util/CFlushBehind.h"
 #include "util/CUtil.h"
 
 namespace {
@@ -39,58 +38,6 @@ std::string FileErrorText(const std::string& strPath, DWORD dwError)
     throw new CTarvoselException(EXC_WINDOWS, dwError != 0 ? dwError : static_cast<DWORD>(E_FAIL),
                                  pszContext);
 }
-
-// Where a signed message goes, chosen once per signing. Consumed hears of the
-// content read so far; Flush empties what is held back, Commit makes the
-// message durable, Abort stops what runs behind before the output goes.
-class CSignOutput : public CByteSink {
-public:
-    virtual void Consumed(size_t nSize) {}
-    virtual bool Flush(DWORD& dwError) { return true; }
-    virtual bool Commit(DWORD& dwError) { return true; }
-    virtual void Abort() {}
-};
-
-// The output file, written in blocks and flushed behind as it grows.
-class CFileSignOutput : public CSignOutput {
-public:
-    explicit CFileSignOutput(CFileHandle& file)
-        : m_file(file), m_buffer(file, kIoSize), m_flushBehind(file.Get())
-    {
-    }
-    bool Write(const uint8_t* pData, size_t nSize, DWORD& dwError) override
-    {
-        return m_buffer.Write(pData, nSize, dwError);
-    }
-    void Consumed(size_t nSize) override { m_flushBehind.Written(nSize); }
-    bool Flush(DWORD& dwError) override { return m_buffer.Flush(dwError); }
-    bool Commit(DWORD& dwError) override
-    {
-        if (m_flushBehind.Finish() && FlushFileBuffers(m_file.Get()))
-            return true;
-        dwError = GetLastError();
-        return false;
-    }
-    void Abort() override { m_flushBehind.Finish(); }
-
-private:
-    CFileHandle& m_file;
-    CFileWriteBuffer m_buffer;
-    CFlushBehind m_flushBehind;
-};
-
-// A caller's sink, which takes the message as it comes.
-class CSinkSignOutput : public CSignOutput {
-public:
-    explicit CSinkSignOutput(CByteSink& sink) : m_sink(sink) {}
-    bool Write(const uint8_t* pData, size_t nSize, DWORD& dwError) override
-    {
-        return m_sink.Write(pData, nSize, dwError);
-    }
-
-private:
-    CByteSink& m_sink;
-};
 
 // The signing time of now by the clock, as the platform encodes it.
 std::vector<BYTE> EncodeSigningTime(void(WINAPI* pfnClock)(LPSYSTEMTIME), const char* pszContext)
@@ -509,7 +456,7 @@ void CWincryptSession::Sign(SignVariant eVariant, const std::string& strIn,
         output.Close();
         pOutput.reset(new CSinkSignOutput(*pSink));
     } else {
-        pOutput.reset(new CFileSignOutput(output));
+        pOutput.reset(new CFileSignOutput(output, kIoSize));
     }
     LogInfo("Firmando fichero en '%s'...", strOut.c_str());
 
