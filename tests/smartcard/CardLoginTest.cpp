@@ -193,7 +193,7 @@ TEST_F(CardLoginTest, WrongPinAndCancelledPromptKeepTheSheetABlockedCardEndsIt)
     for (size_t a = 0; a < kAttempts; ++a) {
         const Attempt& c = attempts[a];
         SCOPED_TRACE(c.pszWhat);
-        EXPECT_EQ(c.pszBox != nullptr, seen[a].bBox);
+        EXPECT_EQ(c.pszBox != nullptr, seen[a].bBox) << seen[a].strBox;
         if (c.pszBox != nullptr) {
             EXPECT_EQ(c.pszBox, seen[a].strBox);
         }

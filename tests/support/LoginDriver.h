@@ -68,7 +68,7 @@ inline HWND WaitForLoginMessageBox(DWORD dwThreadId, DWORD dwMs = 10000)
     return WaitForWindow(
         dwThreadId,
         [](HWND h) {
-            return ClassOf(h) == "#32770" && TextOf(h) == kLoginCaption && !IsPropertySheet(h);
+            return TextOf(h) == kLoginCaption && !IsPropertySheet(h) && IsMessageBox(h);
         },
         dwMs);
 }
