@@ -87,20 +87,6 @@ inline HWND WaitForDialog(DWORD dwThreadId, const std::string& strCaption, DWORD
         dwMs);
 }
 
-// A message box: a dialog with its text in a static control of its own. A
-// property sheet's texts are in its pages, and a sheet being destroyed may no
-// longer answer for its tab control: without its own text it is no box.
-inline bool IsMessageBox(HWND hWnd)
-{
-    if (ClassOf(hWnd) != "#32770")
-        return false;
-    for (HWND h = GetWindow(hWnd, GW_CHILD); h != nullptr; h = GetWindow(h, GW_HWNDNEXT)) {
-        if (ClassOf(h) == "Static" && !TextOf(h).empty())
-            return true;
-    }
-    return false;
-}
-
 // The message-box text: the static control of the box that carries text.
 inline std::string MessageBoxText(HWND hBox)
 {

@@ -70,6 +70,20 @@ inline bool IsPropertySheet(HWND hWnd)
     return reinterpret_cast<HWND>(SendMessageA(hWnd, PSM_GETTABCONTROL, 0, 0)) != nullptr;
 }
 
+// A message box: a dialog with its text in a static control of its own. A
+// property sheet's texts are in its pages, and a sheet being destroyed may no
+// longer answer for its tab control: without its own text it is no box.
+inline bool IsMessageBox(HWND hWnd)
+{
+    if (ClassOf(hWnd) != "#32770")
+        return false;
+    for (HWND h = GetWindow(hWnd, GW_CHILD); h != nullptr; h = GetWindow(h, GW_HWNDNEXT)) {
+        if (ClassOf(h) == "Static" && !TextOf(h).empty())
+            return true;
+    }
+    return false;
+}
+
 // List views of this process: the item records can be passed directly.
 inline int ListCount(HWND hList)
 {

@@ -57,6 +57,9 @@ void CUnattendedLogin::Run()
                 TextOf(hWnd) != kSheetCaption)
                 continue;
             if (!IsPropertySheet(hWnd)) {
+                // Neither a sheet nor a box: a sheet being destroyed.
+                if (!IsMessageBox(hWnd))
+                    continue;
                 // The box of a refused attempt: read it, close it, give up.
                 HWND hText = nullptr;
                 for (HWND h = GetWindow(hWnd, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) {
